@@ -1,0 +1,23 @@
+#pragma once
+// The four-byte header that starts every datagram of the routers' own UDP protocol.
+//
+//   offset size field
+//   0      1    magic   PACKET_MAGIC (0xDD)
+//   1      1    type    TYPE_SEARCH (0x80) or TYPE_UPGRADE (0x82)
+//   2      2    length  total datagram length, big-endian
+
+#include <cstddef>
+#include <cstdint>
+
+namespace corvalink {
+
+inline constexpr uint8_t PACKET_MAGIC = 0xDD;
+inline constexpr uint8_t TYPE_SEARCH = 0x80;
+inline constexpr uint8_t TYPE_UPGRADE = 0x82;
+inline constexpr uint16_t DISCOVERY_PORT = 56415;
+
+inline constexpr std::size_t PACKET_HEADER_SIZE = 4;
+/// Every request is this long, and no more than this is read of a reply.
+inline constexpr std::size_t PACKET_SIZE = 54;
+
+}  // namespace corvalink

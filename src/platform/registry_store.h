@@ -1,0 +1,74 @@
+#pragma once
+// A small registry of keys and typed values kept as a directory tree, standing in for the
+// system registry that the printer-port software shares with us.
+//
+// Layout under the root (see README): one directory per key path component, e.g.
+//   <root>/HKEY_LOCAL_MACHINE/SOFTWARE/DED Orezadu Devo/
+// and in a key directory one file per value, named after the value, holding:
+//   offset size field
+//   0      4    type (REG_SZ = 1, ...), big-endian
+//   4      n    the data bytes, exactly as set
+// Key components are matched without regard to case; a value name too. Writes go to a
+// temporary file in the key directory, are flushed and renamed over the old value.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvalink {
+
+inline constexpr uint32_t REG_SZ = 1;
+inline constexpr char HKEY_LOCAL_MACHINE_NAME[] = "HKEY_LOCAL_MACHINE";
+
+enum class RegAccess { Read, Write };
+
+/// An open key; empty when the open failed. Cheap to copy (it only names a directory).
+class RegistryKey {
+ public:
+  RegistryKey() = default;
+  explicit RegistryKey(std::filesystem::path dir, RegAccess access)
+      : m_dir(std::move(dir)), m_access(access) {}
+  bool IsOpen() const { return !m_dir.empty(); }
+  const std::filesystem::path& Directory() const { return m_dir; }
+  RegAccess Access() const { return m_access; }
+
+ private:
+  std::filesystem::path m_dir;
+  RegAccess m_access = RegAccess::Read;
+};
+
+struct RegistryValue {
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+};
+
+class RegistryStore {
+ public:
+  explicit RegistryStore(std::filesystem::path root) : m_root(std::move(root)) {}
+
+  /// $CORVALINK_REGISTRY_ROOT when set, else /etc/corvalink/registry.
+  static std::filesystem::path DefaultRoot();
+
+  /// Opens an existing key (`subkey` uses '\' between components); never creates one. Opening
+  /// for writing fails when the key's directory cannot be written. `err` says why, for people.
+  RegistryKey OpenKey(std::string_view hive, std::string_view subkey, RegAccess access,
+                      std::string* err = nullptr) const;
+
+  /// Reads a value whole. Nothing when it is missing or unreadable.
+  std::optional<RegistryValue> QueryValue(const RegistryKey& key, std::string_view name) const;
+
+  /// Replaces a value atomically with exactly `data`. False (and `err`) on failure.
+  bool SetValue(const RegistryKey& key, std::string_view name, uint32_t type,
+                std::span<const uint8_t> data, std::string* err = nullptr) const;
+
+  const std::filesystem::path& Root() const { return m_root; }
+
+ private:
+  std::filesystem::path m_root;
+};
+
+}  // namespace corvalink

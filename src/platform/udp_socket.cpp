@@ -1,0 +1,110 @@
+#include "platform/udp_socket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace corvalink {
+namespace {
+
+sockaddr_in ToSockaddr(const Endpoint& e) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(e.port);
+  std::memcpy(&sa.sin_addr.s_addr, e.address.data(), 4);  // already in wire order
+  return sa;
+}
+
+Endpoint FromSockaddr(const sockaddr_in& sa) {
+  Endpoint e;
+  std::memcpy(e.address.data(), &sa.sin_addr.s_addr, 4);
+  e.port = ntohs(sa.sin_port);
+  return e;
+}
+
+}  // namespace
+
+UdpSocket::~UdpSocket() { Close(); }
+
+UdpSocket::UdpSocket(UdpSocket&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+
+UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_fd = std::exchange(other.m_fd, -1);
+  }
+  return *this;
+}
+
+std::optional<UdpSocket> UdpSocket::Open(const Endpoint& local) {
+  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return std::nullopt;
+  UdpSocket s(fd);
+  sockaddr_in sa = ToSockaddr(local);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) return std::nullopt;
+  return s;
+}
+
+int UdpSocket::SendTo(std::span<const uint8_t> data, const Endpoint& to) {
+  if (m_fd < 0) return -1;
+  sockaddr_in sa = ToSockaddr(to);
+  ssize_t n;
+  do {
+    n = ::sendto(m_fd, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&sa),
+                 sizeof sa);
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int UdpSocket::ReceiveFrom(std::span<uint8_t> buffer, Endpoint* from) {
+  if (m_fd < 0) return -1;
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  ssize_t n;
+  do {
+    n = ::recvfrom(m_fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                   reinterpret_cast<sockaddr*>(&sa), &len);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return -1;
+  if (from != nullptr) *from = FromSockaddr(sa);
+  return static_cast<int>(n);
+}
+
+bool UdpSocket::WaitReadable(int timeoutMs) {
+  if (m_fd < 0) return false;
+  pollfd p{m_fd, POLLIN, 0};
+  int r;
+  do {
+    r = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
+  } while (r < 0 && errno == EINTR);
+  return r > 0 && (p.revents & POLLIN) != 0;
+}
+
+bool UdpSocket::SetBroadcast(bool on) {
+  if (m_fd < 0) return false;
+  int value = on ? 1 : 0;
+  return ::setsockopt(m_fd, SOL_SOCKET, SO_BROADCAST, &value, sizeof value) == 0;
+}
+
+void UdpSocket::Close() {
+  if (m_fd >= 0) {
+    ::close(m_fd);
+    m_fd = -1;
+  }
+}
+
+uint16_t UdpSocket::LocalPort() const {
+  if (m_fd < 0) return 0;
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
+  return ntohs(sa.sin_port);
+}
+
+}  // namespace corvalink

@@ -1,0 +1,63 @@
+#pragma once
+// IPv4 datagram sockets. DatagramSocket is what the protocol code talks to; UdpSocket is the
+// real one, and tests put fakes in its place. Not thread-safe: one owner, one thread.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "platform/ipv4.h"
+
+namespace corvalink {
+
+/// The few datagram operations the protocols need. Every call on a closed socket fails
+/// quietly (-1 or false), as a closed socket shows as replies that never come.
+class DatagramSocket {
+ public:
+  virtual ~DatagramSocket() = default;
+  virtual bool IsOpen() const = 0;
+  /// Sends one datagram. Returns the bytes sent, or -1.
+  virtual int SendTo(std::span<const uint8_t> data, const Endpoint& to) = 0;
+  /// Reads one datagram into `buffer`; a longer one is cut to the buffer and its rest is lost.
+  /// Returns the bytes stored, or -1 when nothing could be read. `from` may be null.
+  virtual int ReceiveFrom(std::span<uint8_t> buffer, Endpoint* from) = 0;
+  /// Waits up to `timeoutMs` for a datagram to read. True when one is waiting.
+  virtual bool WaitReadable(int timeoutMs) = 0;
+  /// Allows or forbids sending to broadcast addresses.
+  virtual bool SetBroadcast(bool on) = 0;
+  /// Closes the socket; closing a closed socket does nothing.
+  virtual void Close() = 0;
+};
+
+/// A UDP socket on an owned descriptor, closed by the destructor. Move-only.
+class UdpSocket : public DatagramSocket {
+ public:
+  UdpSocket() = default;
+  ~UdpSocket() override;
+  UdpSocket(UdpSocket&& other) noexcept;
+  UdpSocket& operator=(UdpSocket&& other) noexcept;
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
+
+  /// Creates a socket bound to `local` (any address, port 0 = a port the system chooses).
+  /// Returns nothing when the socket cannot be created or bound.
+  static std::optional<UdpSocket> Open(const Endpoint& local = {});
+
+  bool IsOpen() const override { return m_fd >= 0; }
+  int SendTo(std::span<const uint8_t> data, const Endpoint& to) override;
+  int ReceiveFrom(std::span<uint8_t> buffer, Endpoint* from) override;
+  bool WaitReadable(int timeoutMs) override;
+  bool SetBroadcast(bool on) override;
+  void Close() override;
+
+  /// The descriptor, for an event loop to watch; -1 when closed.
+  int Descriptor() const { return m_fd; }
+  /// The bound local port, 0 when closed or unknown.
+  uint16_t LocalPort() const;
+
+ private:
+  explicit UdpSocket(int fd) : m_fd(fd) {}
+  int m_fd = -1;
+};
+
+}  // namespace corvalink

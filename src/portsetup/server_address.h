@@ -1,0 +1,25 @@
+#pragma once
+// Stores the chosen router's address where the printer-port software reads it: the value
+// "Server IP" under HKEY_LOCAL_MACHINE "Software\DED Orezadu Devo", REG_SZ, always 60 bytes.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "platform/ipv4.h"
+#include "platform/registry_store.h"
+
+namespace corvalink {
+
+inline constexpr char SERVER_KEY[] = "Software\\DED Orezadu Devo";
+inline constexpr char SERVER_IP_VALUE[] = "Server IP";
+inline constexpr std::size_t SERVER_IP_DATA_SIZE = 60;
+
+/// The dotted address, a NUL, zeros up to 60 bytes.
+std::array<uint8_t, SERVER_IP_DATA_SIZE> BuildServerIpData(const Ipv4& address);
+
+/// Opens the existing key for writing (never creates it) and writes the value. False with a
+/// message naming the key and the cause when the key is missing, not writable, or the write fails.
+bool StoreServerAddress(const RegistryStore& registry, const Ipv4& address, std::string* err);
+
+}  // namespace corvalink

@@ -1,0 +1,29 @@
+#pragma once
+// Finds the interface text file "lpr.txt" (in the folder the registry value "Path" names, else
+// in the current directory) and reads its first 21 slots into the table.
+
+#include <filesystem>
+
+#include "platform/registry_store.h"
+#include "text/text_table.h"
+
+namespace corvalink {
+
+inline constexpr char TEXT_FILE_NAME[] = "lpr.txt";
+inline constexpr char PRODUCT_KEY[] = "SOFTWARE\\DED Orezadu Devo";
+inline constexpr char PATH_VALUE[] = "Path";
+
+/// Removes one line end (LF or CR LF) from the end of the slot's text.
+void TrimLineEnd(TextSlot& slot);
+
+/// Where the file would be opened from "Path": the value joined with the platform's separator.
+/// Nothing when the value is missing, over-long (more than 91 characters) or unterminated.
+std::optional<std::filesystem::path> TextFileFromRegistry(const RegistryStore& registry);
+
+/// Clears nothing: reads the found file (if any) into table.slots, sets table.loaded, and trims
+/// the slots the loader owns (all but 13, 14 and 15, which the upgrade dialog trims). Returns
+/// whether a file was found. `currentDir` stands for the process's current directory.
+bool LoadInterfaceTextFile(InterfaceTextTable& table, const RegistryStore& registry,
+                           const std::filesystem::path& currentDir);
+
+}  // namespace corvalink

@@ -1,0 +1,75 @@
+#pragma once
+// A TFTP client (RFC 1350) that writes one file to a router in "octet" mode, lock-step, one
+// 512-byte block per DATA/ACK exchange, with fixed attempt counts and waits. It blocks the
+// calling thread for the whole transfer; Control::pump lets a window stay alive meanwhile.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/ms_clock.h"
+#include "platform/udp_socket.h"
+#include "upgrade/progress_bar.h"
+
+namespace corvalink {
+
+inline constexpr uint16_t TFTP_PORT = 69;
+inline constexpr int TFTP_BLOCK_SIZE = 512;
+inline constexpr int TFTP_WRQ_ATTEMPTS = 14;
+inline constexpr int TFTP_DATA_ATTEMPTS = 4;
+inline constexpr int TFTP_REPLY_TIMEOUT_MS = 2000;
+inline constexpr uint32_t TFTP_WRQ_PAUSE_MS = 1000;
+inline constexpr int BLOCKS_PER_PROGRESS_STEP = 5;
+inline constexpr uint32_t PROGRESS_FILL_STEP_MS = 10;
+
+enum class TftpOutcome {
+  Ok,         ///< the last block was acknowledged and the bar filled
+  FileError,  ///< the file could not be opened; nothing was sent
+  Timeout,    ///< attempts used up; ERROR sent
+  Aborted,    ///< the abort flag was set; ERROR sent
+};
+
+struct TftpStats {
+  uint64_t bytesAcked = 0;
+  uint64_t fileSize = 0;
+  uint32_t blocksAcked = 0;
+  uint32_t retransmissions = 0;
+};
+
+struct TftpResult {
+  TftpOutcome outcome = TftpOutcome::FileError;
+  std::string message;  ///< for people: names the file, the block, the peer
+  TftpStats stats;
+  bool ok() const { return outcome == TftpOutcome::Ok; }
+};
+
+/// What the transfer reads and drives on its caller's side. Everything must outlive the call.
+struct TftpControl {
+  ProgressModel& progress;
+  /// Read before every attempt; once non-zero the transfer ends with ERROR.
+  const int32_t& abortRequested;
+  /// Called while waiting, so a window can repaint and take clicks. May be empty.
+  std::function<void()> pump;
+  /// Called after each acknowledged block. May be empty.
+  std::function<void(const TftpStats&)> onBlockAcked;
+};
+
+/// The services the transfer uses; tests hand in a fake clock and fake sockets.
+struct TftpEnv {
+  Clock& clock;
+  /// Makes the transfer's socket; empty means a real UdpSocket on a system-chosen port.
+  std::function<std::unique_ptr<DatagramSocket>()> openSocket;
+  /// Where the write request goes; the routers listen on TFTP_PORT.
+  uint16_t serverPort = TFTP_PORT;
+};
+
+/// The remote name for a local path: the part after the last '\' or '/', or the whole path.
+std::string RemoteFileName(std::string_view path);
+
+/// Sends the file at `path` to `routerAddress` (dotted decimal).
+TftpResult TftpSendFile(std::string_view path, std::string_view routerAddress,
+                        TftpControl& control, TftpEnv& env);
+
+}  // namespace corvalink
