@@ -3,6 +3,7 @@
 // in the current directory) and reads its first 21 slots into the table.
 
 #include <filesystem>
+#include <optional>
 
 #include "platform/registry_store.h"
 #include "text/text_table.h"
