@@ -25,7 +25,9 @@ class TextFile {
   bool IsOpen() const { return m_file != nullptr; }
 
   /// Reads at most buffer.size() - 1 characters, stopping after a line end (kept, as LF), and
-  /// NUL-terminates. False at end of file or on a read error with nothing read.
+  /// NUL-terminates. False at end of file with nothing read (the buffer is left as it was), on a
+  /// read error (the buffer then holds an empty text), and when the buffer has no room for a
+  /// character. Byte 0x1A is an ordinary character, not an end of file.
   bool ReadLine(std::span<char> buffer);
 
  private:

@@ -1,0 +1,269 @@
+#include "platform/registry_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "platform/byte_order.h"
+
+namespace corvalink {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t TYPE_SIZE = 4;
+// The system registry caps a value near 1 MiB; a bigger file is not one of ours and is not
+// worth pulling into memory.
+constexpr std::size_t MAX_VALUE_DATA = 1024 * 1024;
+// mkstemp template for the file a value is written to before it is renamed into place.
+constexpr char TEMP_TEMPLATE[] = ".corvalink-tmp-XXXXXX";
+
+/// Closes a descriptor on scope exit.
+class Fd {
+ public:
+  explicit Fd(int fd) : m_fd(fd) {}
+  ~Fd() { Close(); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int Get() const { return m_fd; }
+  /// Closes now; false when close reported an error (for written files, a lost write).
+  bool Close() {
+    if (m_fd < 0) return true;
+    int r = ::close(std::exchange(m_fd, -1));
+    return r == 0;
+  }
+
+ private:
+  int m_fd;
+};
+
+void SetErr(std::string* err, std::string text) {
+  if (err != nullptr) *err = std::move(text);
+}
+
+std::string ErrnoText(int e) { return std::strerror(e); }
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+/// A key component or value name that names exactly one entry of its directory: no separator,
+/// no NUL, not "." or "..", so no name can reach outside the key's directory.
+bool IsPlainName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+enum class EntryKind { Directory, File };
+
+struct FindResult {
+  std::optional<fs::path> path;
+  std::string error;  // set when the directory could not be listed
+};
+
+/// The entry of `dir` called `name` without regard to case (an exact match wins over others),
+/// of the wanted kind. Symbolic links count as what they point to.
+FindResult FindEntry(const fs::path& dir, std::string_view name, EntryKind kind) {
+  FindResult result;
+  std::error_code ec;
+  fs::directory_iterator it(dir, ec);
+  if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) {
+    return result;  // nothing there: the entry does not exist
+  }
+  if (ec) {
+    result.error = dir.string() + ": " + ec.message();
+    return result;
+  }
+  std::optional<fs::path> firstFolded;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    std::string entryName = it->path().filename().string();
+    if (!EqualsNoCase(entryName, name)) continue;
+    std::error_code typeEc;
+    bool fits = kind == EntryKind::Directory ? it->is_directory(typeEc)
+                                             : it->is_regular_file(typeEc);
+    if (typeEc || !fits) continue;
+    if (entryName == name) {
+      result.path = it->path();
+      return result;
+    }
+    // Directory order is arbitrary; pick the smallest name so the choice is repeatable.
+    if (!firstFolded || it->path() < *firstFolded) firstFolded = it->path();
+  }
+  if (ec) {
+    result.error = dir.string() + ": " + ec.message();
+    return result;
+  }
+  result.path = std::move(firstFolded);
+  return result;
+}
+
+bool WriteAll(int fd, std::span<const uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+fs::path RegistryStore::DefaultRoot() {
+  const char* env = std::getenv("CORVALINK_REGISTRY_ROOT");
+  if (env != nullptr && env[0] != '\0') return fs::path(env);
+  return fs::path("/etc/corvalink/registry");
+}
+
+RegistryKey RegistryStore::OpenKey(std::string_view hive, std::string_view subkey,
+                                   RegAccess access, std::string* err) const {
+  auto descend = [&](const fs::path& dir, std::string_view component) -> std::optional<fs::path> {
+    if (!IsPlainName(component)) {
+      SetErr(err, "\"" + std::string(component) + "\" in \"" + std::string(subkey) +
+                      "\" is not a valid key name");
+      return std::nullopt;
+    }
+    FindResult found = FindEntry(dir, component, EntryKind::Directory);
+    if (!found.error.empty()) {
+      SetErr(err, "the key cannot be read (" + found.error + ")");
+      return std::nullopt;
+    }
+    if (!found.path) {
+      SetErr(err, "the key does not exist (no \"" + std::string(component) + "\" in " +
+                      dir.string() + ")");
+      return std::nullopt;
+    }
+    return found.path;
+  };
+
+  // An empty subkey names the hive itself; otherwise every '\\'-separated component must name
+  // a key (so a leading, trailing or doubled backslash makes the name invalid).
+  std::optional<fs::path> dir = descend(m_root, hive);
+  for (std::size_t pos = 0; dir && !subkey.empty();) {
+    std::size_t end = subkey.find('\\', pos);
+    dir = descend(*dir, subkey.substr(pos, end == std::string_view::npos ? end : end - pos));
+    if (end == std::string_view::npos) break;
+    pos = end + 1;
+  }
+  if (!dir) return {};
+
+  int mode = access == RegAccess::Write ? (W_OK | X_OK) : (R_OK | X_OK);
+  if (::access(dir->c_str(), mode) != 0) {
+    int e = errno;
+    SetErr(err, std::string("the key cannot be opened for ") +
+                    (access == RegAccess::Write ? "writing" : "reading") + " (" + dir->string() +
+                    ": " + ErrnoText(e) + ")");
+    return {};
+  }
+  return RegistryKey(std::move(*dir), access);
+}
+
+std::optional<RegistryValue> RegistryStore::QueryValue(const RegistryKey& key,
+                                                       std::string_view name) const {
+  if (!key.IsOpen() || !IsPlainName(name)) return std::nullopt;
+  FindResult found = FindEntry(key.Directory(), name, EntryKind::File);
+  if (!found.path) return std::nullopt;
+
+  Fd fd(::open(found.path->c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0) return std::nullopt;
+  std::vector<uint8_t> bytes;
+  uint8_t chunk[4096];
+  for (;;) {
+    ssize_t n = ::read(fd.Get(), chunk, sizeof chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    bytes.insert(bytes.end(), chunk, chunk + n);
+    if (bytes.size() > TYPE_SIZE + MAX_VALUE_DATA) return std::nullopt;
+  }
+  if (bytes.size() < TYPE_SIZE) return std::nullopt;
+
+  RegistryValue value;
+  value.type = GetU32Be(bytes, 0);
+  value.data.assign(bytes.begin() + TYPE_SIZE, bytes.end());
+  return value;
+}
+
+bool RegistryStore::SetValue(const RegistryKey& key, std::string_view name, uint32_t type,
+                             std::span<const uint8_t> data, std::string* err) const {
+  if (!key.IsOpen()) {
+    SetErr(err, "the key is not open");
+    return false;
+  }
+  if (key.Access() != RegAccess::Write) {
+    SetErr(err, "the key was opened for reading only");
+    return false;
+  }
+  if (!IsPlainName(name)) {
+    SetErr(err, "the value name \"" + std::string(name) + "\" is not valid");
+    return false;
+  }
+  if (data.size() > MAX_VALUE_DATA) {
+    SetErr(err, "the value is too large");
+    return false;
+  }
+
+  // Replace an existing value under the spelling it already has.
+  FindResult found = FindEntry(key.Directory(), name, EntryKind::File);
+  if (!found.error.empty()) {
+    SetErr(err, "the key cannot be read (" + found.error + ")");
+    return false;
+  }
+  fs::path target = found.path ? *found.path : key.Directory() / std::string(name);
+  mode_t fileMode = 0644;  // readable by the printer-port software, whoever it runs as
+  struct stat st{};
+  if (found.path && ::stat(target.c_str(), &st) == 0) fileMode = st.st_mode & 07777;
+
+  std::vector<uint8_t> contents(TYPE_SIZE + data.size());
+  PutU32Be(contents, 0, type);
+  std::copy(data.begin(), data.end(), contents.begin() + TYPE_SIZE);
+
+  std::string tempName = (key.Directory() / TEMP_TEMPLATE).string();
+  Fd fd(::mkostemp(tempName.data(), O_CLOEXEC));
+  if (fd.Get() < 0) {
+    int e = errno;
+    SetErr(err, "cannot create a file in " + key.Directory().string() + ": " + ErrnoText(e));
+    return false;
+  }
+  auto fail = [&](const char* what) {
+    int e = errno;
+    fd.Close();
+    ::unlink(tempName.c_str());
+    SetErr(err, std::string(what) + " " + target.string() + ": " + ErrnoText(e));
+    return false;
+  };
+  if (::fchmod(fd.Get(), fileMode) != 0) return fail("cannot set the mode of");
+  if (!WriteAll(fd.Get(), contents)) return fail("cannot write");
+  if (::fsync(fd.Get()) != 0) return fail("cannot flush");
+  if (!fd.Close()) return fail("cannot write");
+  if (::rename(tempName.c_str(), target.c_str()) != 0) return fail("cannot replace");
+
+  // Make the rename itself durable; the value is already in place, so a failure here only
+  // weakens the guarantee across a power cut and is not reported.
+  Fd dirFd(::open(key.Directory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dirFd.Get() >= 0) ::fsync(dirFd.Get());
+  return true;
+}
+
+}  // namespace corvalink

@@ -1,0 +1,71 @@
+#include "platform/text_file.h"
+
+#include <sys/stat.h>
+
+#include <utility>
+
+namespace corvalink {
+namespace {
+
+// One character as the text-mode runtime delivers it: a CR directly followed by LF is the single
+// character LF, wherever the pair falls relative to the caller's buffer; any other CR is kept.
+// Ctrl-Z (0x1A) is an ordinary character here: the files we read are written by editors that
+// no longer end text with it, and stopping there would silently drop the remaining texts.
+int GetTextChar(std::FILE* f) {
+  int c = std::fgetc(f);
+  if (c != '\r') return c;
+  int next = std::fgetc(f);
+  if (next == '\n') return '\n';
+  if (next != EOF) std::ungetc(next, f);
+  return '\r';
+}
+
+}  // namespace
+
+TextFile::TextFile(const std::filesystem::path& path) {
+  std::FILE* f = std::fopen(path.c_str(), "re");
+  if (f == nullptr) return;
+  // A directory opens for reading here but not on the platform the texts come from; a folder
+  // that happens to be called "lpr.txt" is not a text file.
+  struct stat st{};
+  if (::fstat(::fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
+    std::fclose(f);
+    return;
+  }
+  m_file = f;
+}
+
+TextFile::~TextFile() {
+  if (m_file != nullptr) std::fclose(m_file);
+}
+
+TextFile::TextFile(TextFile&& other) noexcept : m_file(std::exchange(other.m_file, nullptr)) {}
+
+TextFile& TextFile::operator=(TextFile&& other) noexcept {
+  if (this != &other) {
+    if (m_file != nullptr) std::fclose(m_file);
+    m_file = std::exchange(other.m_file, nullptr);
+  }
+  return *this;
+}
+
+bool TextFile::ReadLine(std::span<char> buffer) {
+  if (m_file == nullptr || buffer.size() < 2) return false;  // no room for a character
+  std::size_t n = 0;
+  while (n + 1 < buffer.size()) {
+    int c = GetTextChar(m_file);
+    if (c == EOF) break;
+    buffer[n++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  if (std::ferror(m_file) != 0) {
+    // As fgets: a read error makes the whole call fail, whatever it had stored.
+    buffer[0] = '\0';
+    return false;
+  }
+  if (n == 0) return false;  // end of file with nothing read: the buffer is left as it was
+  buffer[n] = '\0';
+  return true;
+}
+
+}  // namespace corvalink
