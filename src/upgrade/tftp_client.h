@@ -26,9 +26,10 @@ inline constexpr uint32_t PROGRESS_FILL_STEP_MS = 10;
 
 enum class TftpOutcome {
   Ok,         ///< the last block was acknowledged and the bar filled
-  FileError,  ///< the file could not be opened; nothing was sent
+  FileError,  ///< the file could not be opened (nothing was sent) or read (ERROR sent)
   Timeout,    ///< attempts used up; ERROR sent
   Aborted,    ///< the abort flag was set; ERROR sent
+  NetworkError,  ///< the router address is not a dotted quad, or no socket; nothing was sent
 };
 
 struct TftpStats {
@@ -63,6 +64,9 @@ struct TftpEnv {
   std::function<std::unique_ptr<DatagramSocket>()> openSocket;
   /// Where the write request goes; the routers listen on TFTP_PORT.
   uint16_t serverPort = TFTP_PORT;
+  /// How the transfer rests between polls of the clock during its pauses, in milliseconds;
+  /// empty means the thread sleeps. The owner of a fake clock moves it on here.
+  std::function<void(uint32_t)> sleepMs;
 };
 
 /// The remote name for a local path: the part after the last '\' or '/', or the whole path.
