@@ -1,0 +1,200 @@
+#include "platform/registry_store.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+
+#include "temp_tree.h"
+
+namespace corvalink {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ListTree;
+using test::ReadBytes;
+using test::RunInChild;
+using test::TempDir;
+using test::WriteRegValue;
+
+std::string Bytes(std::initializer_list<uint8_t> b) { return std::string(b.begin(), b.end()); }
+
+// A root with the key as an installer creates it, in upper case.
+class RegistryStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(m_tmp.Path().empty());
+    m_keyDir = m_tmp.Path() / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "DED Orezadu Devo";
+    fs::create_directories(m_keyDir);
+  }
+  RegistryKey Open(RegAccess access, std::string* err = nullptr) {
+    return m_store.OpenKey("HKEY_LOCAL_MACHINE", "Software\\DED Orezadu Devo", access, err);
+  }
+  bool Set(std::string_view name, std::string_view data, std::string* err = nullptr) {
+    RegistryKey key = Open(RegAccess::Write);
+    std::vector<uint8_t> bytes(data.begin(), data.end());
+    return m_store.SetValue(key, name, REG_SZ, bytes, err);
+  }
+
+  TempDir m_tmp;
+  RegistryStore m_store{m_tmp.Path()};
+  fs::path m_keyDir;
+};
+
+TEST_F(RegistryStoreTest, KeyComponentsMatchWithoutRegardToCase) {
+  for (auto [hive, subkey] : {std::pair{"HKEY_LOCAL_MACHINE", "SOFTWARE\\DED Orezadu Devo"},
+                              std::pair{"HKEY_LOCAL_MACHINE", "Software\\DED Orezadu Devo"},
+                              std::pair{"hkey_local_machine", "software\\ded orezadu devo"},
+                              std::pair{"HKEY_LOCAL_MACHINE", "SoFtWaRe\\DED OREZADU DEVO"}}) {
+    for (RegAccess access : {RegAccess::Read, RegAccess::Write}) {
+      RegistryKey key = m_store.OpenKey(hive, subkey, access);
+      ASSERT_TRUE(key.IsOpen()) << hive << " " << subkey;
+      EXPECT_EQ(key.Directory(), m_keyDir);
+    }
+  }
+  // An empty subkey is the hive itself.
+  EXPECT_EQ(m_store.OpenKey("HKEY_LOCAL_MACHINE", "", RegAccess::Read).Directory(),
+            m_tmp.Path() / "HKEY_LOCAL_MACHINE");
+}
+
+TEST_F(RegistryStoreTest, MissingOrMalformedKeysFailAndCreateNothing) {
+  std::set<std::string> before = ListTree(m_tmp.Path());
+  for (const char* subkey :
+       {"Software\\Missing", "Software\\DED Orezadu Devo\\Deeper", "Software\\DED Orezadu Devo\\",
+        "\\Software\\DED Orezadu Devo", "Software\\\\DED Orezadu Devo", "Software\\..",
+        "Software\\.", "..\\..", "Software/DED Orezadu Devo", "DED Orezadu Devo"}) {
+    for (RegAccess access : {RegAccess::Read, RegAccess::Write}) {
+      std::string err;
+      EXPECT_FALSE(m_store.OpenKey("HKEY_LOCAL_MACHINE", subkey, access, &err).IsOpen()) << subkey;
+      EXPECT_FALSE(err.empty()) << subkey;
+    }
+  }
+  EXPECT_FALSE(m_store.OpenKey("HKEY_CURRENT_USER", "Software", RegAccess::Read).IsOpen());
+  EXPECT_EQ(ListTree(m_tmp.Path()), before);
+
+  std::string err;
+  RegistryStore nowhere(m_tmp.Path() / "no-such-root");
+  EXPECT_FALSE(nowhere.OpenKey("HKEY_LOCAL_MACHINE", "Software", RegAccess::Write, &err).IsOpen());
+  EXPECT_NE(err.find("does not exist"), std::string::npos) << err;
+  EXPECT_FALSE(fs::exists(m_tmp.Path() / "no-such-root"));
+}
+
+TEST_F(RegistryStoreTest, ValueFileIsBigEndianTypeThenExactData) {
+  std::string data = Bytes({'1', '.', '2', 0, 0, 0xFF});
+  ASSERT_TRUE(Set("Server IP", data));
+  EXPECT_EQ(ReadBytes(m_keyDir / "Server IP"), Bytes({0, 0, 0, 1}) + data);
+
+  // A value written by other software is read back with its type and every byte, NULs included.
+  WriteRegValue(m_keyDir / "Other", 0x01020307, std::string("a\0b", 3));
+  std::optional<RegistryValue> v = m_store.QueryValue(Open(RegAccess::Read), "Other");
+  ASSERT_TRUE(v.has_value());
+  EXPECT_EQ(v->type, 0x01020307u);
+  EXPECT_EQ(v->data, (std::vector<uint8_t>{'a', 0, 'b'}));
+}
+
+TEST_F(RegistryStoreTest, ValueFilesShorterThanTheTypeAreUnreadable) {
+  RegistryKey key = Open(RegAccess::Read);
+  std::string full = Bytes({0, 0, 0, 1});
+  for (std::size_t n = 0; n <= full.size(); ++n) {
+    test::WriteBytes(m_keyDir / "Path", full.substr(0, n));
+    std::optional<RegistryValue> v = m_store.QueryValue(key, "Path");
+    EXPECT_EQ(v.has_value(), n == 4) << n;
+    if (v) {
+      EXPECT_TRUE(v->data.empty());
+    }
+  }
+}
+
+TEST_F(RegistryStoreTest, ValueNamesMatchWithoutRegardToCaseAndKeepTheirSpelling) {
+  WriteRegValue(m_keyDir / "Server IP", REG_SZ, "old");
+  EXPECT_TRUE(m_store.QueryValue(Open(RegAccess::Read), "server ip").has_value());
+  ASSERT_TRUE(Set("SERVER IP", "new"));
+  EXPECT_EQ(ListTree(m_keyDir), (std::set<std::string>{"Server IP"}));
+  EXPECT_EQ(ReadBytes(m_keyDir / "Server IP"), Bytes({0, 0, 0, 1}) + "new");
+  EXPECT_FALSE(m_store.QueryValue(Open(RegAccess::Read), "Server").has_value());
+}
+
+TEST_F(RegistryStoreTest, ValueNamesThatCouldLeaveTheKeyAreRefused) {
+  fs::create_directories(m_keyDir / "sub");
+  WriteRegValue(m_keyDir / "sub" / "x", REG_SZ, "inner");
+  WriteRegValue(m_keyDir.parent_path() / "Outside", REG_SZ, "outer");
+  std::set<std::string> before = ListTree(m_tmp.Path());
+  for (std::string name : {std::string(""), std::string("."), std::string(".."),
+                           std::string("../Outside"), std::string("sub/x"),
+                           std::string("Server\0IP", 9), std::string("/etc/passwd")}) {
+    std::string err;
+    EXPECT_FALSE(Set(name, "1.2.3.4", &err)) << name;
+    EXPECT_FALSE(err.empty());
+    EXPECT_FALSE(m_store.QueryValue(Open(RegAccess::Read), name).has_value()) << name;
+  }
+  EXPECT_EQ(ListTree(m_tmp.Path()), before);
+}
+
+TEST_F(RegistryStoreTest, KeyOpenedForReadingCannotBeWritten) {
+  std::string err;
+  auto data = std::array<uint8_t, 1>{'x'};
+  EXPECT_FALSE(m_store.SetValue(Open(RegAccess::Read), "Server IP", REG_SZ, data, &err));
+  EXPECT_FALSE(m_store.SetValue(RegistryKey(), "Server IP", REG_SZ, data, &err));
+  EXPECT_TRUE(ListTree(m_keyDir).empty());
+}
+
+TEST_F(RegistryStoreTest, KeyWithoutWriteRightsOpensForReadingOnly) {
+  fs::permissions(m_keyDir, fs::perms(0555));
+  RegistryStore& store = m_store;
+  std::optional<bool> result = RunInChild(
+      [&store] {
+        std::string err;
+        bool writeFails = !store.OpenKey("HKEY_LOCAL_MACHINE", "Software\\DED Orezadu Devo",
+                                         RegAccess::Write, &err)
+                               .IsOpen();
+        bool readWorks =
+            store.OpenKey("HKEY_LOCAL_MACHINE", "Software\\DED Orezadu Devo", RegAccess::Read)
+                .IsOpen();
+        return writeFails && readWorks && err.find("Permission denied") != std::string::npos;
+      },
+      /*withoutRoot=*/true);
+  ASSERT_TRUE(result.has_value());
+  EXPECT_TRUE(*result);
+}
+
+TEST_F(RegistryStoreTest, FailedRenameIsReportedAndLeavesNoTemporaryFile) {
+  fs::create_directory(m_keyDir / "Server IP");  // rename() cannot put a file over a directory
+  std::string err;
+  EXPECT_FALSE(Set("Server IP", "1.2.3.4", &err));
+  EXPECT_NE(err.find("Server IP"), std::string::npos) << err;
+  EXPECT_EQ(ListTree(m_keyDir), (std::set<std::string>{"Server IP"}));
+}
+
+TEST_F(RegistryStoreTest, FailedWriteLeavesTheOldValueWhole) {
+  WriteRegValue(m_keyDir / "Server IP", REG_SZ, "192.168.1.1");
+  std::string big(4096, 'x');
+  // A file-size limit makes write() fail part-way, as a full disk would.
+  std::optional<bool> failed = RunInChild([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{64, 64};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return false;
+    std::string err;
+    return !Set("Server IP", big, &err) && !err.empty();
+  });
+  ASSERT_TRUE(failed.has_value());
+  EXPECT_TRUE(*failed);
+  EXPECT_EQ(ReadBytes(m_keyDir / "Server IP"), Bytes({0, 0, 0, 1}) + "192.168.1.1");
+  EXPECT_EQ(ListTree(m_keyDir), (std::set<std::string>{"Server IP"}));
+}
+
+TEST(RegistryStoreRoot, EnvironmentOverridesTheSystemPath) {
+  const char* saved = std::getenv("CORVALINK_REGISTRY_ROOT");
+  std::string savedValue = saved ? saved : "";
+  ::unsetenv("CORVALINK_REGISTRY_ROOT");
+  EXPECT_EQ(RegistryStore::DefaultRoot(), fs::path("/etc/corvalink/registry"));
+  ::setenv("CORVALINK_REGISTRY_ROOT", "/tmp/elsewhere", 1);
+  EXPECT_EQ(RegistryStore::DefaultRoot(), fs::path("/tmp/elsewhere"));
+  if (saved) {
+    ::setenv("CORVALINK_REGISTRY_ROOT", savedValue.c_str(), 1);
+  } else {
+    ::unsetenv("CORVALINK_REGISTRY_ROOT");
+  }
+}
+
+}  // namespace
+}  // namespace corvalink
