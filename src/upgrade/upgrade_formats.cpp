@@ -1,0 +1,37 @@
+#include "upgrade/upgrade_formats.h"
+
+#include <algorithm>
+
+#include "platform/byte_order.h"
+
+namespace corvalink {
+namespace {
+
+constexpr std::size_t IP_OFFSET = 4;
+constexpr std::size_t MASK_OFFSET = 8;
+constexpr std::size_t MAC_OFFSET = 12;
+constexpr std::size_t PASSWORD_OFFSET = 18;
+
+static_assert(PASSWORD_OFFSET + PASSWORD_SIZE <= PACKET_SIZE);
+
+}  // namespace
+
+Packet BuildUpgradeRequest(const RouterRecord& router) {
+  Packet p{};
+  p[0] = PACKET_MAGIC;
+  p[1] = TYPE_UPGRADE;
+  PutU16Be(p, 2, static_cast<uint16_t>(PACKET_SIZE));
+  std::copy(router.ipAddress.begin(), router.ipAddress.end(), p.begin() + IP_OFFSET);
+  std::copy(router.ipMask.begin(), router.ipMask.end(), p.begin() + MASK_OFFSET);
+  std::copy(router.macAddress.begin(), router.macAddress.end(), p.begin() + MAC_OFFSET);
+  // The password goes as held, scrambled; the router knows the same key. The location is not
+  // part of the request.
+  std::copy(router.password.begin(), router.password.end(), p.begin() + PASSWORD_OFFSET);
+  return p;
+}
+
+bool IsUpgradeReply(const Packet& datagram) {
+  return datagram[0] == PACKET_MAGIC && datagram[1] == TYPE_UPGRADE;
+}
+
+}  // namespace corvalink

@@ -1,0 +1,172 @@
+#include "discovery/router_table.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "password/scrambler.h"
+
+namespace corvalink {
+namespace {
+
+struct Router {
+  MacAddress mac;
+  Ipv4 ip;
+  std::string location;
+  std::string password;  // at most 12 characters reach the table
+};
+
+Packet Reply(const Router& r) {
+  Packet p{};
+  p[0] = 0xDD;
+  p[1] = 0x80;
+  std::copy(r.ip.begin(), r.ip.end(), p.begin() + 4);
+  const Ipv4 mask{255, 255, 255, 0};
+  std::copy(mask.begin(), mask.end(), p.begin() + 8);
+  std::copy(r.mac.begin(), r.mac.end(), p.begin() + 12);
+  std::copy_n(r.location.begin(), std::min<std::size_t>(r.location.size(), 24), p.begin() + 18);
+  std::copy_n(r.password.begin(), std::min<std::size_t>(r.password.size(), 12), p.begin() + 42);
+  return p;
+}
+
+std::array<uint8_t, PASSWORD_SIZE> HeldPassword(const std::string& plain) {
+  std::array<uint8_t, PASSWORD_SIZE> f{};
+  std::copy_n(plain.begin(), std::min<std::size_t>(plain.size(), 12), f.begin());
+  ScrambleBuffer(f.data(), PASSWORD_SIZE, 1);
+  return f;
+}
+
+Router Numbered(int n) {
+  return {{0x02, 0, 0, 0, 0, static_cast<uint8_t>(n)},
+          {10, 0, 0, static_cast<uint8_t>(n)},
+          "room " + std::to_string(n),
+          "pw" + std::to_string(n)};
+}
+
+TEST(AddRouterFromReply, StoresRoutersInArrivalOrderWithPasswordsScrambled) {
+  RouterTable table;
+  const Router a = Numbered(1), b = Numbered(2), c = Numbered(3);
+  for (const Router& r : {a, b, c}) EXPECT_EQ(AddRouterFromReply(table, Reply(r)), AddResult::Added);
+  ASSERT_EQ(table.routerCount, 3);
+  const Router order[] = {a, b, c};
+  for (int i = 0; i < 3; ++i) {
+    const RouterRecord& slot = table.slots[i];
+    EXPECT_EQ(slot.macAddress, order[i].mac) << i;
+    EXPECT_EQ(slot.ipAddress, order[i].ip) << i;
+    EXPECT_EQ(slot.ipMask, (Ipv4{255, 255, 255, 0})) << i;
+    EXPECT_EQ(LocationText(slot), order[i].location) << i;
+    EXPECT_EQ(slot.password, HeldPassword(order[i].password)) << i;
+  }
+}
+
+TEST(AddRouterFromReply, SecondReplyFromAListedRouterChangesNothing) {
+  RouterTable table;
+  const Router first = Numbered(7);
+  ASSERT_EQ(AddRouterFromReply(table, Reply(first)), AddResult::Added);
+  const RouterTable before = table;
+  Router again = first;
+  again.ip = {10, 9, 9, 9};
+  again.location = "moved";
+  again.password = "other";
+  EXPECT_EQ(AddRouterFromReply(table, Reply(again)), AddResult::Duplicate);
+  EXPECT_EQ(table.routerCount, 1);
+  EXPECT_EQ(table.slots[0], before.slots[0]);
+}
+
+TEST(AddRouterFromReply, ThirtyFirstRouterIsNeitherStoredNorListed) {
+  RouterTable table;
+  for (int i = 0; i < MAX_ROUTERS; ++i) {
+    ASSERT_EQ(AddRouterFromReply(table, Reply(Numbered(i))), AddResult::Added) << i;
+  }
+  const RouterTable full = table;
+  EXPECT_EQ(AddRouterFromReply(table, Reply(Numbered(99))), AddResult::TableFull);
+  EXPECT_EQ(AddRouterFromReply(table, Reply(Numbered(5))), AddResult::Duplicate);
+  EXPECT_EQ(table.routerCount, MAX_ROUTERS);
+  EXPECT_EQ(table.slots, full.slots);
+  // A new search makes room again.
+  table.routerCount = 0;
+  EXPECT_EQ(AddRouterFromReply(table, Reply(Numbered(99))), AddResult::Added);
+}
+
+TEST(AddRouterFromReply, ReusedSlotHoldsTheSamePasswordAsAFreshOne) {
+  RouterTable reused;
+  // A 12-character password fills the reply's half of the field, so its scrambled form
+  // reaches into bytes 12..23 of the slot.
+  ASSERT_EQ(AddRouterFromReply(reused, Reply({{2, 0, 0, 0, 0, 1}, {10, 0, 0, 1}, "", "abcdefghijkl"})),
+            AddResult::Added);
+  reused.routerCount = 0;
+  const Router next{{2, 0, 0, 0, 0, 2}, {10, 0, 0, 2}, "", "pw"};
+  ASSERT_EQ(AddRouterFromReply(reused, Reply(next)), AddResult::Added);
+  RouterTable fresh;
+  ASSERT_EQ(AddRouterFromReply(fresh, Reply(next)), AddResult::Added);
+  EXPECT_EQ(reused.slots[0].password, fresh.slots[0].password);
+  EXPECT_EQ(reused.slots[0].password, HeldPassword("pw"));
+}
+
+TEST(MacText, UpperCaseDigitsWithoutSeparators) {
+  EXPECT_EQ(MacText({0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}), "001A2B3C4D5E");
+  EXPECT_EQ(MacText({0xFF, 0xA0, 0x09, 0x90, 0x0F, 0xF0}), "FFA009900FF0");
+  std::array<char, 14> out;
+  out.fill('#');
+  MacToText(MacAddress{0, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, std::span<char, 12>(out.data() + 1, 12));
+  EXPECT_EQ(std::string(out.data(), out.size()), "#001A2B3C4D5E#");
+}
+
+TEST(ParseMacText, PairsOfDigitsBoundedByTheDestination) {
+  const struct {
+    const char* text;
+    std::vector<uint8_t> expect;  // the 8-byte destination afterwards, prefilled with 0xEE
+  } cases[] = {
+      {"001a2b3c4d5e", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0xEE, 0xEE}},
+      {"001A2B3C4D5E", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0xEE, 0xEE}},
+      {"ABC", {0xAB, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}},
+      {"", {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}},
+      {"f", {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}},
+      // Past the six bytes of a MAC nothing more is written.
+      {"0102030405060708", {1, 2, 3, 4, 5, 6, 0xEE, 0xEE}},
+      // Non-digits are code minus '0', kept to 8 bits: 'G' = 23, 'z' = 74.
+      {"G0z1", {0x70, 0xA1, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> dest(8, 0xEE);
+    ParseMacText(c.text, std::span<uint8_t>(dest.data(), MAC_SIZE));
+    EXPECT_EQ(dest, c.expect) << c.text;
+  }
+}
+
+TEST(SelectRouterByMacText, FindsOnlyRoutersOfTheCurrentSearch) {
+  RouterTable table;
+  for (int i = 1; i <= 3; ++i) AddRouterFromReply(table, Reply(Numbered(i)));
+  RouterRecord selected;
+  SelectRouterByMacText(table, selected, "020000000003");
+  EXPECT_EQ(selected, table.slots[2]);
+  EXPECT_EQ(selected.password, HeldPassword("pw3"));
+
+  // A second, smaller search: one router, in slot 0; slots 1 and 2 keep their old bytes but are
+  // no longer reachable.
+  table.routerCount = 0;
+  AddRouterFromReply(table, Reply(Numbered(9)));
+  ASSERT_EQ(table.routerCount, 1);
+  const RouterRecord before = selected;
+  SelectRouterByMacText(table, selected, "020000000002");
+  RouterRecord expect = before;
+  expect.macAddress = {2, 0, 0, 0, 0, 2};
+  EXPECT_EQ(selected, expect);
+  SelectRouterByMacText(table, selected, "020000000009");
+  EXPECT_EQ(selected, table.slots[0]);
+}
+
+TEST(LocationText, EndsAtTheNulOrTheField) {
+  RouterRecord r;
+  const std::string l23(23, 'L');
+  std::copy(l23.begin(), l23.end(), r.location.begin());
+  EXPECT_EQ(LocationText(r), l23);
+  r.location[23] = 'X';  // no NUL in the field at all
+  EXPECT_EQ(LocationText(r), l23 + "X");
+  r.location[4] = '\0';
+  EXPECT_EQ(LocationText(r), "LLLL");
+}
+
+}  // namespace
+}  // namespace corvalink
