@@ -1,0 +1,173 @@
+#!/usr/bin/env bash
+# The network lab: two network namespaces joined by one veth pair, so the utility's limited
+# broadcast (255.255.255.255) can be sent for real and reach only simulated routers.
+#
+#   client namespace  lab0 198.18.0.1/24 ---- lab1 198.18.0.2/24 + .10-.49  router namespace
+#
+# Usage:
+#   lab.sh up                    make a lab; print "export ..." lines for its names
+#   lab.sh down [ID]             remove the lab ID (default $CORVALINK_LAB_ID)
+#   lab.sh run -- CMD [ARG...]   make a lab, run CMD in the client namespace with the lab's
+#                                variables exported, remove the lab on every exit path;
+#                                exits with CMD's status
+#   lab.sh exec client|router CMD [ARG...]   run CMD in a namespace of $CORVALINK_LAB_ID
+#
+# Needs root and iproute2 ("ip"). Without them it says why and exits with 77 (the usual
+# "skipped" status of test drivers).
+set -euo pipefail
+
+readonly SKIP=77
+readonly NET_PREFIX=198.18.0
+readonly CLIENT_IP=$NET_PREFIX.1
+readonly ROUTER_IP=$NET_PREFIX.2
+# Extra router-side addresses, one per simulated router (router_sim --routers N uses .10 on).
+readonly EXTRA_FIRST=10
+readonly EXTRA_LAST=49
+
+die_skip() {
+  echo "lab.sh: $*; the lab is skipped" >&2
+  exit "$SKIP"
+}
+
+usage() {
+  sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'
+  exit 2
+}
+
+check_can_make() {
+  command -v ip >/dev/null 2>&1 || die_skip "iproute2 ('ip') is not installed"
+  [ "$(id -u)" -eq 0 ] || die_skip "making network namespaces needs root (run as root or with sudo)"
+}
+
+client_ns() { echo "$1-c"; }
+router_ns() { echo "$1-r"; }
+
+# Prints the lab's variables as shell assignments.
+print_env() {
+  local id=$1
+  cat <<EOF
+export CORVALINK_LAB_ID=$id
+export CORVALINK_LAB_CLIENT_NS=$(client_ns "$id")
+export CORVALINK_LAB_ROUTER_NS=$(router_ns "$id")
+export CORVALINK_LAB_CLIENT_IP=$CLIENT_IP
+export CORVALINK_LAB_ROUTER_IP=$ROUTER_IP
+export CORVALINK_LAB_ROUTER_EXEC='ip netns exec $(router_ns "$id")'
+EOF
+}
+
+lab_down() {
+  local id=$1 ns pid
+  for ns in "$(client_ns "$id")" "$(router_ns "$id")"; do
+    ip netns list 2>/dev/null | grep -q "^$ns\b" || continue
+    # Whatever still runs in this lab's own namespaces was started for it (a simulator, a
+    # TFTP server): end those processes by their ids before the namespace goes.
+    for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -TERM "$pid" 2>/dev/null || true; done
+    for _ in 1 2 3 4 5 6 7 8 9 10; do
+      [ -z "$(ip netns pids "$ns" 2>/dev/null)" ] && break
+      sleep 0.1
+    done
+    for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null || true; done
+    # Deleting a namespace deletes the veth end inside it, and with it the pair.
+    ip netns delete "$ns" 2>/dev/null || true
+  done
+}
+
+lab_up() {
+  local id=$1
+  local cns rns
+  cns=$(client_ns "$id")
+  rns=$(router_ns "$id")
+  ip netns add "$cns" 2>/dev/null || die_skip "cannot create network namespace $cns"
+  if ! ip netns add "$rns" 2>/dev/null; then
+    ip netns delete "$cns" 2>/dev/null || true
+    die_skip "cannot create network namespace $rns"
+  fi
+  # The pair is created inside the client namespace with its peer placed straight into the
+  # router namespace: neither end ever exists in the host's namespace.
+  if ! ip -n "$cns" link add lab0 type veth peer name lab1 netns "$rns"; then
+    lab_down "$id"
+    die_skip "cannot create a veth pair"
+  fi
+  {
+    echo "link set lo up"
+    echo "addr add $CLIENT_IP/24 broadcast $NET_PREFIX.255 dev lab0"
+    echo "link set lab0 up"
+    # The limited broadcast leaves by the veth: without this route a send to
+    # 255.255.255.255 fails with "network unreachable" in a namespace with no default route.
+    echo "route add 255.255.255.255/32 dev lab0"
+  } | ip -n "$cns" -batch - || { lab_down "$id"; die_skip "cannot configure $cns"; }
+  {
+    echo "link set lo up"
+    echo "addr add $ROUTER_IP/24 broadcast $NET_PREFIX.255 dev lab1"
+    local i
+    for ((i = EXTRA_FIRST; i <= EXTRA_LAST; i++)); do
+      echo "addr add $NET_PREFIX.$i/32 dev lab1"
+    done
+    echo "link set lab1 up"
+  } | ip -n "$rns" -batch - || { lab_down "$id"; die_skip "cannot configure $rns"; }
+  # A veth reports no carrier for a moment after both ends come up; wait (2 s at most) so the
+  # first datagram of a test is not sent into a link that is not there yet.
+  local _
+  for _ in $(seq 1 20); do
+    ip -n "$rns" link show lab1 | grep -q NO-CARRIER || ip -n "$cns" link show lab0 | grep -q NO-CARRIER || return 0
+    sleep 0.1
+  done
+}
+
+cmd_run() {
+  [ "${1:-}" = "--" ] && shift
+  [ $# -gt 0 ] || usage
+  check_can_make
+  local id="clk-$$-$RANDOM"
+  # Torn down on every way out: normal end, failure under set -e, Ctrl-C, kill.
+  trap 'lab_down "'"$id"'"' EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  lab_up "$id"
+  eval "$(print_env "$id")"
+  # In the background so a TERM to this script is acted on at once (bash runs traps only
+  # between commands); stdin is handed on explicitly, as a background job would get /dev/null.
+  ip netns exec "$CORVALINK_LAB_CLIENT_NS" "$@" <&0 &
+  local status=0
+  wait "$!" || status=$?
+  exit "$status"
+}
+
+cmd_exec() {
+  local side=${1:-}
+  shift || true
+  [ $# -gt 0 ] || usage
+  check_can_make
+  local id=${CORVALINK_LAB_ID:-}
+  [ -n "$id" ] || { echo "lab.sh: CORVALINK_LAB_ID is not set (run 'eval \"\$(lab.sh up)\"' first)" >&2; exit 2; }
+  case $side in
+    client) exec ip netns exec "$(client_ns "$id")" "$@" ;;
+    router) exec ip netns exec "$(router_ns "$id")" "$@" ;;
+    *) usage ;;
+  esac
+}
+
+main() {
+  local cmd=${1:-}
+  shift || true
+  case $cmd in
+    up)
+      check_can_make
+      local id="clk-$$-$RANDOM"
+      lab_up "$id"
+      print_env "$id"
+      ;;
+    down)
+      check_can_make
+      local id=${1:-${CORVALINK_LAB_ID:-}}
+      [ -n "$id" ] || { echo "lab.sh: which lab? give its ID or set CORVALINK_LAB_ID" >&2; exit 2; }
+      case $id in clk-*) ;; *) echo "lab.sh: $id is not a lab ID (clk-...)" >&2; exit 2 ;; esac
+      lab_down "$id"
+      ;;
+    run) cmd_run "$@" ;;
+    exec) cmd_exec "$@" ;;
+    *) usage ;;
+  esac
+}
+
+main "$@"
