@@ -1,0 +1,373 @@
+#include "commands.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include "cli_args.h"
+#include "discovery/interface_broadcast.h"
+#include "discovery/router_table.h"
+#include "discovery/search_loop.h"
+#include "discovery/search_socket.h"
+#include "password/password_check.h"
+#include "password_input.h"
+#include "platform/ms_clock.h"
+#include "platform/registry_store.h"
+#include "portsetup/server_address.h"
+#include "progress_display.h"
+#include "router_output.h"
+#include "upgrade/upgrade_session.h"
+#include "upgrade/upgrade_socket.h"
+
+namespace corvalink::cli {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+int32_t g_abortRequested = 0;
+
+namespace {
+
+extern "C" void OnStopSignal(int) {
+  g_interrupted = 1;
+  g_abortRequested = 1;
+}
+
+uint32_t ToMs(double seconds) {
+  return static_cast<uint32_t>(std::llround(std::max(0.0, seconds) * 1000.0));
+}
+
+std::string Seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", seconds);
+  return text;
+}
+
+std::string RouterLine(const RouterRecord& r) {
+  return "router " + MacText(r.macAddress) + " at " + Ipv4ToText(r.ipAddress) + " (mask " +
+         Ipv4ToText(r.ipMask) + ", location \"" + TerminalSafe(LocationText(r)) + "\")";
+}
+
+// Where a search goes: the limited broadcast as in the window, a directed broadcast on a named
+// interface, or (tests) a given address and port.
+bool ResolveDestination(const SearchOptions& options, Endpoint* out, std::string* where,
+                        int* code) {
+  if (!options.destination.empty() && !options.interfaceName.empty()) {
+    PrintError("--interface and --destination cannot be used together");
+    *code = EXIT_USAGE;
+    return false;
+  }
+  if (!options.destination.empty()) {
+    std::string err;
+    std::optional<Endpoint> e = ParseEndpoint(options.destination, &err);
+    if (!e) {
+      PrintError("--destination: " + err);
+      *code = EXIT_USAGE;
+      return false;
+    }
+    *out = *e;
+    *where = Ipv4ToText(e->address) + ":" + std::to_string(e->port);
+    return true;
+  }
+  *out = Endpoint{{255, 255, 255, 255}, DISCOVERY_PORT};
+  if (!options.interfaceName.empty()) {
+    std::string err;
+    std::optional<Ipv4> broadcast = InterfaceBroadcastAddress(options.interfaceName, &err);
+    if (!broadcast) {
+      PrintError("--interface: " + err);
+      *code = EXIT_USAGE;
+      return false;
+    }
+    out->address = *broadcast;
+    *where = Ipv4ToText(*broadcast) + " on " + options.interfaceName;
+    return true;
+  }
+  *where = "the local network";
+  return true;
+}
+
+struct Discovery {
+  RouterTable table;
+  /// Routers that answered after the table was full: neither stored nor shown.
+  int turnedAway = 0;
+  std::string where;
+};
+
+// One search, as the window's "Search" makes it, collected for the time given. `stopWhen` ends
+// it early once the caller has what it needs. Returns EXIT_OK or the code to end with.
+int Discover(const SearchOptions& options, Clock& clock, Discovery& found,
+             const std::function<bool()>& stopWhen = {}) {
+  Endpoint destination;
+  int code = EXIT_OK;
+  if (!ResolveDestination(options, &destination, &found.where, &code)) return code;
+
+  CSearchSocket socket([&found](const Packet& reply) {
+    if (AddRouterFromReply(found.table, reply) == AddResult::TableFull) ++found.turnedAway;
+  });
+  if (!socket.Create()) {
+    PrintError(std::string("cannot create the search socket: ") + std::strerror(errno));
+    return EXIT_ERROR;
+  }
+  auto stop = [&stopWhen] { return g_interrupted != 0 || (stopWhen && stopWhen()); };
+  const PollResult polled =
+      RunSearch(socket, found.table, clock, ToMs(options.timeoutSeconds), destination, stop);
+  socket.Close();
+  if (g_interrupted != 0) {
+    PrintError("interrupted");
+    return EXIT_INTERRUPTED;
+  }
+  if (polled.end == PollEnd::Failed) {
+    PrintError(polled.error);
+    return EXIT_ERROR;
+  }
+  if (found.turnedAway > 0) {
+    std::fprintf(stderr,
+                 "corvalink-cli: warning: more than %d routers answered; %d more were not "
+                 "listed\n",
+                 MAX_ROUTERS, found.turnedAway);
+  }
+  return EXIT_OK;
+}
+
+// Searches for the router the user named and copies its record into `selected` the way the
+// window's list selection does. A MAC ends the search as soon as it answers; an IP waits the
+// whole time, since two routers may answer with one address and only one may be chosen.
+int FindChosenRouter(const SearchOptions& options, const std::string& routerText, Clock& clock,
+                     RouterRecord& selected) {
+  std::string err;
+  std::optional<RouterSelector> selector = ParseRouterSelector(routerText, &err);
+  if (!selector) {
+    PrintError(err);
+    return EXIT_USAGE;
+  }
+  Discovery found;
+  std::function<bool()> stopWhen;
+  if (selector->kind == RouterSelector::Kind::Mac) {
+    stopWhen = [&] { return !FindRouters(found.table, *selector).empty(); };
+  }
+  if (int code = Discover(options, clock, found, stopWhen); code != EXIT_OK) return code;
+
+  const std::vector<int> slots = FindRouters(found.table, *selector);
+  if (slots.empty()) {
+    PrintError("no router " + routerText + " answered within " + Seconds(options.timeoutSeconds) +
+               " (searched " + found.where + ")");
+    return EXIT_NOT_FOUND;
+  }
+  if (slots.size() > 1) {
+    std::string macs;
+    for (int slot : slots) {
+      macs += (macs.empty() ? "" : ", ") + MacText(found.table.slots[static_cast<std::size_t>(slot)].macAddress);
+    }
+    PrintError(std::to_string(slots.size()) + " routers answered with IP address " + routerText +
+               " (" + macs + "); name the one you mean by its MAC address");
+    return EXIT_NOT_FOUND;
+  }
+  const std::string macText = MacText(found.table.slots[static_cast<std::size_t>(slots[0])].macAddress);
+  SelectRouterByMacText(found.table, selected, macText.c_str());
+  std::printf("Found %s\n", RouterLine(selected).c_str());
+  std::fflush(stdout);
+  return EXIT_OK;
+}
+
+// Asks for the password as the password dialog would and checks it with the same code.
+int CheckPassword(const UpgradeCommand& command, RouterRecord& selected) {
+  PasswordBuffer typed;
+  std::string err;
+  PasswordRead read = PasswordRead::Ok;
+  if (command.passwordStdin) {
+    read = ReadPasswordLine(STDIN_FILENO, typed, &err);
+  } else if (::isatty(STDIN_FILENO) != 0) {
+    const std::string prompt = "Password for router " + MacText(selected.macAddress) + ": ";
+    read = PromptPassword(prompt, typed, &err);
+  } else if (CheckRouterPassword(selected.password, "") != PasswordVerdict::Accepted) {
+    PrintError("router " + MacText(selected.macAddress) +
+               " has a password: type it at a terminal, or give it on standard input with "
+               "--password-stdin");
+    return EXIT_USAGE;
+  }
+  if (read == PasswordRead::Interrupted || g_interrupted != 0) {
+    PrintError("interrupted");
+    return EXIT_INTERRUPTED;
+  }
+  if (read == PasswordRead::Failed) {
+    PrintError(err);
+    return EXIT_ERROR;
+  }
+  const PasswordVerdict verdict = CheckRouterPassword(selected.password, typed.Text());
+  typed.Clear();
+  if (verdict != PasswordVerdict::Accepted) {
+    PrintError("Password Error: the password for router " + MacText(selected.macAddress) +
+               " was refused; nothing was sent to the router");
+    return EXIT_PASSWORD_REFUSED;
+  }
+  return EXIT_OK;
+}
+
+// The firmware must be readable before the router is asked to take it: once it has
+// acknowledged, it waits for a transfer.
+int CheckFirmwareFile(const std::string& path, uint64_t* size) {
+  std::error_code ec;
+  const std::filesystem::path p(path);
+  if (std::filesystem::is_directory(p, ec)) {
+    PrintError("firmware file \"" + path + "\" is a folder");
+    return EXIT_USAGE;
+  }
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    PrintError("cannot open firmware file \"" + path + "\": " + std::strerror(errno));
+    return EXIT_USAGE;
+  }
+  std::fclose(f);
+  *size = std::filesystem::file_size(p, ec);
+  if (ec) *size = 0;
+  return EXIT_OK;
+}
+
+int Handshake(const UpgradeCommand& command, const RouterRecord& selected, Clock& clock) {
+  int32_t acknowledged = 0;
+  CUpgradeSocket socket(acknowledged);
+  if (!socket.Create()) {
+    PrintError(std::string("cannot create the upgrade socket: ") + std::strerror(errno));
+    return EXIT_ERROR;
+  }
+  std::printf("Asking the router to accept new firmware (a request every %u ms, for up to %s)...\n",
+              static_cast<unsigned>(UPGRADE_REQUEST_INTERVAL_MS),
+              Seconds(command.handshakeTimeoutSeconds).c_str());
+  std::fflush(stdout);
+  HandshakeOptions options;
+  options.timeoutMs = ToMs(command.handshakeTimeoutSeconds);
+  options.stop = [] { return g_interrupted != 0; };
+  const Endpoint to{selected.ipAddress, command.upgradePort};
+  const HandshakeResult result = RunUpgradeHandshake(socket, acknowledged, selected, to, clock, options);
+  socket.Close();
+  switch (result.end) {
+    case HandshakeEnd::Acknowledged:
+      std::printf("The router accepted after %d request%s.\n", result.requestsSent,
+                  result.requestsSent == 1 ? "" : "s");
+      std::fflush(stdout);
+      return EXIT_OK;
+    case HandshakeEnd::Stopped:
+      PrintError("interrupted");
+      return EXIT_INTERRUPTED;
+    case HandshakeEnd::Failed:
+      PrintError(result.error);
+      return EXIT_ERROR;
+    case HandshakeEnd::Timeout:
+      break;
+  }
+  PrintError("router " + MacText(selected.macAddress) + " at " + Ipv4ToText(selected.ipAddress) +
+             " did not acknowledge the upgrade request within " +
+             Seconds(command.handshakeTimeoutSeconds) + " (" + std::to_string(result.requestsSent) +
+             " requests sent); nothing was transferred");
+  return EXIT_HANDSHAKE_TIMEOUT;
+}
+
+int Transfer(const UpgradeCommand& command, const RouterRecord& selected, uint64_t size,
+             Clock& clock) {
+  const std::string routerText = Ipv4ToText(selected.ipAddress);
+  std::printf("Sending \"%s\" (%s) to %s as \"%s\"; afterwards the router writes it to its "
+              "flash for about %s.\n",
+              command.file.c_str(), FormatBytes(size).c_str(), routerText.c_str(),
+              RemoteFileName(command.file).c_str(),
+              FormatDuration((EstimateFlashMs(size) + 999) / 1000).c_str());
+  std::fflush(stdout);
+
+  ProgressDisplay display(stdout, ::isatty(STDOUT_FILENO) != 0, clock);
+  TftpControl control{display, g_abortRequested, [&display] { display.Pump(); },
+                      [&display](const TftpStats& stats) { display.OnBlockAcked(stats); }};
+  TftpEnv env{clock, {}, command.tftpPort, {}};
+  const TftpResult result = TftpSendFile(command.file, routerText, control, env);
+  display.Finish();
+  if (result.ok()) {
+    std::printf("Upgrade complete\n");
+    return EXIT_OK;
+  }
+  if (result.outcome == TftpOutcome::Aborted && g_interrupted != 0) {
+    PrintError("Upgrade failed: interrupted; the router was told the transfer is aborted");
+    return EXIT_INTERRUPTED;
+  }
+  PrintError("Upgrade failed: " + result.message);
+  return EXIT_TRANSFER_FAILED;
+}
+
+}  // namespace
+
+void PrintError(const std::string& message) {
+  std::string line = message;
+  for (char& c : line) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) c = ' ';
+  }
+  std::fflush(stdout);
+  std::fprintf(stderr, "corvalink-cli: %s\n", line.c_str());
+}
+
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a wait or a read returns at once so the job can stop. SA_RESETHAND: a second
+  // Ctrl-C ends the process the ordinary way.
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+int RunSearchCommand(const SearchCommand& command) {
+  MsClock clock;
+  Discovery found;
+  if (int code = Discover(command.search, clock, found); code != EXIT_OK) return code;
+  if (command.json) {
+    std::fputs(FormatRouterJson(found.table, true).c_str(), stdout);
+  } else {
+    std::fputs(FormatRouterTable(found.table).c_str(), stdout);
+  }
+  std::fflush(stdout);
+  if (found.table.routerCount == 0) {
+    PrintError("no router answered within " + Seconds(command.search.timeoutSeconds) +
+               " (searched " + found.where + ")");
+    return EXIT_NOT_FOUND;
+  }
+  return EXIT_OK;
+}
+
+int RunInstallCommand(const InstallCommand& command) {
+  MsClock clock;
+  RouterRecord selected;
+  if (int code = FindChosenRouter(command.search, command.router, clock, selected); code != EXIT_OK) {
+    return code;
+  }
+  const RegistryStore registry(RegistryStore::DefaultRoot());
+  std::string err;
+  if (!StoreServerAddress(registry, selected.ipAddress, &err)) {
+    PrintError(err);
+    return EXIT_STORE_FAILED;
+  }
+  std::printf("Stored \"%s\" = %s (REG_SZ, %zu bytes) under %s\\%s in %s\n", SERVER_IP_VALUE,
+              Ipv4ToText(selected.ipAddress).c_str(), SERVER_IP_DATA_SIZE,
+              HKEY_LOCAL_MACHINE_NAME, SERVER_KEY, registry.Root().c_str());
+  return EXIT_OK;
+}
+
+int RunUpgradeCommand(const UpgradeCommand& command) {
+  uint64_t size = 0;
+  if (int code = CheckFirmwareFile(command.file, &size); code != EXIT_OK) return code;
+  MsClock clock;
+  RouterRecord selected;
+  if (int code = FindChosenRouter(command.search, command.router, clock, selected); code != EXIT_OK) {
+    return code;
+  }
+  if (int code = CheckPassword(command, selected); code != EXIT_OK) return code;
+  if (int code = Handshake(command, selected, clock); code != EXIT_OK) return code;
+  return Transfer(command, selected, size, clock);
+}
+
+}  // namespace corvalink::cli

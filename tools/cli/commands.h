@@ -1,0 +1,75 @@
+#pragma once
+// The three commands of corvalink-cli. Each runs one job on the core from start to end, writes
+// its results to standard output and at most one error line to standard error, and returns the
+// process's exit code.
+
+#include <csignal>
+#include <cstdint>
+#include <string>
+
+#include "discovery/packet_header.h"
+#include "upgrade/tftp_client.h"
+
+namespace corvalink::cli {
+
+/// Exit codes; scripts rely on them, so they never change meaning.
+enum ExitCode : int {
+  EXIT_OK = 0,                 ///< routers found, address stored, upgrade complete
+  EXIT_ERROR = 1,              ///< the system refused something (no socket, no route, ...)
+  EXIT_USAGE = 2,              ///< bad command line, unknown interface, unreadable firmware file
+  EXIT_NOT_FOUND = 3,          ///< no router answered, or not exactly one matched
+  EXIT_STORE_FAILED = 4,       ///< the registry key is missing or the value could not be written
+  EXIT_PASSWORD_REFUSED = 5,   ///< wrong password; nothing was sent to the router
+  EXIT_HANDSHAKE_TIMEOUT = 6,  ///< the router did not acknowledge the upgrade request in time
+  EXIT_TRANSFER_FAILED = 7,    ///< the TFTP transfer failed or was aborted
+  EXIT_INTERRUPTED = 130,      ///< stopped by Ctrl-C or SIGTERM
+};
+
+/// Options every command that searches takes.
+struct SearchOptions {
+  double timeoutSeconds = 2.0;
+  /// Send a directed broadcast on this interface instead of the limited broadcast.
+  std::string interfaceName;
+  /// For tests: send the search here (a.b.c.d:port) instead of broadcasting.
+  std::string destination;
+};
+
+struct SearchCommand {
+  SearchOptions search;
+  bool json = false;
+};
+
+struct InstallCommand {
+  SearchOptions search;
+  std::string router;
+};
+
+struct UpgradeCommand {
+  SearchOptions search;
+  std::string router;
+  std::string file;
+  bool passwordStdin = false;
+  double handshakeTimeoutSeconds = 30.0;
+  /// For tests: the ports a simulator listens on instead of the routers' own.
+  uint16_t upgradePort = DISCOVERY_PORT;
+  uint16_t tftpPort = TFTP_PORT;
+};
+
+/// Set by the signal handler; the commands stop at their next check.
+extern volatile std::sig_atomic_t g_interrupted;
+/// The transfer's abort flag, also set by the signal handler: the transfer reads it before
+/// every attempt.
+extern int32_t g_abortRequested;
+
+/// Makes Ctrl-C and SIGTERM stop the current job cleanly (a second Ctrl-C ends the process).
+void InstallSignalHandlers();
+
+int RunSearchCommand(const SearchCommand& command);
+int RunInstallCommand(const InstallCommand& command);
+int RunUpgradeCommand(const UpgradeCommand& command);
+
+/// Writes "corvalink-cli: <message>" as one line on standard error; line ends and other
+/// control characters in the message become spaces.
+void PrintError(const std::string& message);
+
+}  // namespace corvalink::cli

@@ -1,0 +1,185 @@
+#include "progress_display.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
+namespace corvalink::cli {
+namespace {
+
+// A terminal line is redrawn at most this often; the transfer calls back far more often.
+constexpr uint32_t REDRAW_MS = 100;
+// Without a terminal, the countdown is repeated this often.
+constexpr uint32_t PLAIN_FLASH_EVERY_MS = 10000;
+// Each fill step waits until more than PROGRESS_FILL_STEP_MS have passed on a millisecond clock.
+constexpr uint32_t FILL_STEP_ESTIMATE_MS = PROGRESS_FILL_STEP_MS + 1;
+// Measured steps replace the estimate once there are enough of them to average.
+constexpr int FILL_STEPS_TO_MEASURE = 20;
+
+std::string Fixed1(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", value);
+  return text;
+}
+
+}  // namespace
+
+std::string FormatBytes(uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " B";
+  static constexpr const char* UNITS[] = {"KiB", "MiB", "GiB", "TiB"};
+  double value = static_cast<double>(bytes) / 1024.0;
+  std::size_t unit = 0;
+  while (value >= 1024.0 && unit + 1 < std::size(UNITS)) {
+    value /= 1024.0;
+    ++unit;
+  }
+  return Fixed1(value) + " " + UNITS[unit];
+}
+
+std::string FormatDuration(uint64_t seconds) {
+  const uint64_t h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
+  char text[40];
+  if (h > 0) {
+    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", static_cast<unsigned long long>(h),
+                  static_cast<unsigned long long>(m), static_cast<unsigned long long>(s));
+  } else {
+    std::snprintf(text, sizeof text, "%llu:%02llu", static_cast<unsigned long long>(m),
+                  static_cast<unsigned long long>(s));
+  }
+  return text;
+}
+
+std::string FormatTransferLine(const TransferView& v) {
+  const uint64_t size = v.fileSize;
+  const uint64_t done = std::min(v.bytesAcked, size);
+  const unsigned percent = size == 0 ? 0u : static_cast<unsigned>(done * 100 / size);
+  char head[8];
+  std::snprintf(head, sizeof head, "%3u%%", percent);
+  std::string line = head;
+  line += "  " + FormatBytes(done) + " of " + FormatBytes(size);
+  if (v.elapsedMs > 0 && v.bytesAcked > v.rateBaseBytes) {
+    const double rate = static_cast<double>(v.bytesAcked - v.rateBaseBytes) * 1000.0 / v.elapsedMs;
+    line += "  " + FormatBytes(static_cast<uint64_t>(rate)) + "/s";
+    const double left = static_cast<double>(size - done) / rate;
+    line += "  " + FormatDuration(static_cast<uint64_t>(left + 0.5)) + " left";
+  } else {
+    line += "  --/s  --:-- left";
+  }
+  line += "  " + std::to_string(v.retransmissions) +
+          (v.retransmissions == 1 ? " retransmission" : " retransmissions");
+  return line;
+}
+
+std::string FormatFlashLine(uint32_t msLeft) {
+  return "The router is writing the new firmware to its flash. Do not power it off or "
+         "unplug it: " + FormatDuration((msLeft + 999) / 1000) + " left";
+}
+
+uint32_t EstimateFlashMs(uint64_t fileSize) {
+  const uint64_t fullBlocks = fileSize / TFTP_BLOCK_SIZE;
+  // The bar's top is fullBlocks + 1; the data phase stepped it once per five full blocks.
+  const uint64_t steps = fullBlocks + 1 - fullBlocks / BLOCKS_PER_PROGRESS_STEP;
+  return static_cast<uint32_t>(std::min<uint64_t>(steps * FILL_STEP_ESTIMATE_MS, UINT32_MAX));
+}
+
+ProgressDisplay::ProgressDisplay(std::FILE* out, bool terminal, Clock& clock)
+    : m_out(out), m_terminal(terminal), m_clock(clock) {}
+
+void ProgressDisplay::OnBlockAcked(const TftpStats& stats) {
+  const uint32_t now = m_clock.NowMs();
+  if (!m_started) {
+    // The rate is measured from the first acknowledged block on.
+    m_started = true;
+    m_startMs = now;
+    m_startBytes = stats.bytesAcked;
+  }
+  m_stats = stats;
+  // Every block before the last one is full; the last one is short (possibly empty). After it
+  // the transfer fills the bar while the router writes its flash.
+  if (stats.bytesAcked < static_cast<uint64_t>(stats.blocksAcked) * TFTP_BLOCK_SIZE) {
+    Show(true);  // the last data line stays on screen above the countdown
+    Finish();
+    m_flashing = true;
+    m_flashStartMs = now;
+    m_flashStepsDone = 0;
+    Show(true);
+    return;
+  }
+  Show(false);
+}
+
+void ProgressDisplay::Pump() { Show(false); }
+
+void ProgressDisplay::OnChanged() {
+  if (m_flashing) {
+    ++m_flashStepsDone;
+    Show(false);
+  }
+}
+
+void ProgressDisplay::Finish() {
+  if (m_lineOpen) {
+    std::fputc('\n', m_out);
+    std::fflush(m_out);
+    m_lineOpen = false;
+  }
+}
+
+void ProgressDisplay::Emit(const std::string& line) {
+  if (m_terminal) {
+    // Back to the start of the line, then clear what a longer earlier line left there.
+    std::fprintf(m_out, "\r%s\x1b[K", line.c_str());
+    m_lineOpen = true;
+  } else {
+    std::fprintf(m_out, "%s\n", line.c_str());
+  }
+  std::fflush(m_out);
+}
+
+void ProgressDisplay::Show(bool force) {
+  if (!m_started) return;
+  const uint32_t now = m_clock.NowMs();
+  if (!m_terminal) {
+    ShowPlain();
+    return;
+  }
+  if (!force && ElapsedMs(m_lastDrawMs, now) < REDRAW_MS && m_lineOpen) return;
+  m_lastDrawMs = now;
+  if (!m_flashing) {
+    Emit(FormatTransferLine(View(now)));
+    return;
+  }
+  Emit(FormatFlashLine(FlashMsLeft(now)));
+}
+
+TransferView ProgressDisplay::View(uint32_t now) const {
+  return {m_stats.bytesAcked, m_stats.fileSize, m_stats.retransmissions,
+          ElapsedMs(m_startMs, now), m_startBytes};
+}
+
+uint32_t ProgressDisplay::FlashMsLeft(uint32_t now) const {
+  const int stepsLeft = std::max(0, GetRangeHigh() - GetPos());
+  uint32_t perStep = FILL_STEP_ESTIMATE_MS;
+  if (m_flashStepsDone >= FILL_STEPS_TO_MEASURE) {
+    perStep = std::max<uint32_t>(perStep, ElapsedMs(m_flashStartMs, now) / m_flashStepsDone);
+  }
+  return static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(stepsLeft) * perStep, UINT32_MAX));
+}
+
+void ProgressDisplay::ShowPlain() {
+  const uint32_t now = m_clock.NowMs();
+  if (!m_flashing) {
+    const uint64_t size = m_stats.fileSize;
+    const int tenth = size == 0 ? 10 : static_cast<int>(std::min(m_stats.bytesAcked, size) * 10 / size);
+    if (tenth == m_lastPlainTenth) return;
+    m_lastPlainTenth = tenth;
+    Emit(FormatTransferLine(View(now)));
+    return;
+  }
+  if (m_flashAnnounced && ElapsedMs(m_lastPlainFlashMs, now) < PLAIN_FLASH_EVERY_MS) return;
+  m_flashAnnounced = true;
+  m_lastPlainFlashMs = now;
+  Emit(FormatFlashLine(FlashMsLeft(now)));
+}
+
+}  // namespace corvalink::cli

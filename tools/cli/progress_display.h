@@ -1,0 +1,82 @@
+#pragma once
+// The upgrade's progress as a terminal shows it: one line redrawn in place on a terminal, plain
+// lines now and then when the output goes to a file or a pipe. It follows the transfer through
+// the same progress bar model and block callback the upgrade window uses, and turns the bar's
+// final fill, which holds the result back while the router writes its flash, into a countdown.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/ms_clock.h"
+#include "upgrade/progress_bar.h"
+#include "upgrade/tftp_client.h"
+
+namespace corvalink::cli {
+
+/// "0 B", "512 B", "1.5 KiB", "32.0 MiB".
+std::string FormatBytes(uint64_t bytes);
+/// "0:07", "12:34", "1:02:03".
+std::string FormatDuration(uint64_t seconds);
+
+/// What the data phase line shows at one moment.
+struct TransferView {
+  uint64_t bytesAcked = 0;
+  uint64_t fileSize = 0;
+  uint32_t retransmissions = 0;
+  /// Time over which the rate is measured, and the bytes already acknowledged at its start.
+  uint32_t elapsedMs = 0;
+  uint64_t rateBaseBytes = 0;
+};
+
+/// " 42%  1.2 MiB of 2.9 MiB  450.0 KiB/s  0:04 left  3 retransmissions"; the rate and the
+/// time left read "--" until there is something to measure.
+std::string FormatTransferLine(const TransferView& view);
+
+/// The countdown shown while the router writes its flash.
+std::string FormatFlashLine(uint32_t msLeft);
+
+/// How long the final fill takes for a file of `fileSize` bytes: one step of more than
+/// PROGRESS_FILL_STEP_MS for each step the data phase left to do.
+uint32_t EstimateFlashMs(uint64_t fileSize);
+
+/// Drives the display from the transfer's callbacks. Give it to TftpSendFile as the progress
+/// model, and call OnBlockAcked and Pump from TftpControl's callbacks.
+class ProgressDisplay : public ProgressModel {
+ public:
+  /// `out` receives the display; `terminal` chooses the redrawn line over plain lines.
+  ProgressDisplay(std::FILE* out, bool terminal, Clock& clock);
+
+  void OnBlockAcked(const TftpStats& stats);
+  void Pump();
+  /// Ends the redrawn line (after success or failure) so the next output starts clean.
+  void Finish();
+
+ protected:
+  void OnChanged() override;
+
+ private:
+  void Show(bool force);
+  void ShowPlain();
+  void Emit(const std::string& line);
+  TransferView View(uint32_t now) const;
+  uint32_t FlashMsLeft(uint32_t now) const;
+
+  std::FILE* m_out;
+  bool m_terminal;
+  Clock& m_clock;
+  TftpStats m_stats;
+  uint32_t m_startMs = 0;
+  uint64_t m_startBytes = 0;
+  bool m_started = false;
+  bool m_flashing = false;
+  uint32_t m_flashStartMs = 0;
+  int m_flashStepsDone = 0;
+  uint32_t m_lastDrawMs = 0;
+  bool m_lineOpen = false;
+  int m_lastPlainTenth = -1;
+  uint32_t m_lastPlainFlashMs = 0;
+  bool m_flashAnnounced = false;
+};
+
+}  // namespace corvalink::cli

@@ -1,0 +1,112 @@
+#include "router_output.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+#include "discovery/router_table.h"
+
+namespace corvalink::cli {
+namespace {
+
+// The routers in list order: the newest reply on top, as the window's list shows them.
+template <typename Fn>
+void ForEachListed(const RouterTable& table, Fn fn) {
+  const int count = std::clamp(table.routerCount, 0, MAX_ROUTERS);
+  for (int slot = count - 1; slot >= 0; --slot) fn(table.slots[static_cast<std::size_t>(slot)]);
+}
+
+void AppendUtf8(std::string& out, unsigned char byte) {
+  if (byte < 0x80) {
+    out += static_cast<char>(byte);
+  } else {
+    out += static_cast<char>(0xC0 | (byte >> 6));
+    out += static_cast<char>(0x80 | (byte & 0x3F));
+  }
+}
+
+// Columns are padded by characters on screen, not by bytes of UTF-8.
+std::size_t ScreenWidth(std::string_view utf8) {
+  return static_cast<std::size_t>(
+      std::count_if(utf8.begin(), utf8.end(),
+                    [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+void AppendPadded(std::string& out, std::string_view text, std::size_t width) {
+  out += text;
+  out.append(width - std::min(width, ScreenWidth(text)) + 2, ' ');
+}
+
+}  // namespace
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (char c : bytes) AppendUtf8(out, static_cast<unsigned char>(c));
+  return out;
+}
+
+std::string TerminalSafe(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (char c : bytes) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0)) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
+      out += escaped;
+    } else if (u == '\\') {
+      out += "\\\\";
+    } else {
+      AppendUtf8(out, u);
+    }
+  }
+  return out;
+}
+
+std::string FormatRouterTable(const RouterTable& table) {
+  struct Row {
+    std::string mac, ip, mask, location;
+  };
+  std::vector<Row> rows;
+  ForEachListed(table, [&](const RouterRecord& r) {
+    rows.push_back({MacText(r.macAddress), Ipv4ToText(r.ipAddress), Ipv4ToText(r.ipMask),
+                    TerminalSafe(LocationText(r))});
+  });
+  if (rows.empty()) return {};
+  Row heading{"MAC ADDRESS", "IP ADDRESS", "IP MASK", "Location"};
+  std::size_t wMac = heading.mac.size(), wIp = heading.ip.size(), wMask = heading.mask.size();
+  for (const Row& row : rows) {
+    wMac = std::max(wMac, row.mac.size());
+    wIp = std::max(wIp, row.ip.size());
+    wMask = std::max(wMask, row.mask.size());
+  }
+  std::string out;
+  auto line = [&](const Row& row) {
+    AppendPadded(out, row.mac, wMac);
+    AppendPadded(out, row.ip, wIp);
+    AppendPadded(out, row.mask, wMask);
+    out += row.location;
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    out += '\n';
+  };
+  line(heading);
+  for (const Row& row : rows) line(row);
+  return out;
+}
+
+std::string FormatRouterJson(const RouterTable& table, bool pretty) {
+  nlohmann::ordered_json routers = nlohmann::ordered_json::array();
+  ForEachListed(table, [&](const RouterRecord& r) {
+    nlohmann::ordered_json router;
+    router["mac"] = MacText(r.macAddress);
+    router["ip"] = Ipv4ToText(r.ipAddress);
+    router["mask"] = Ipv4ToText(r.ipMask);
+    router["location"] = Latin1ToUtf8(LocationText(r));
+    routers.push_back(std::move(router));
+  });
+  return routers.dump(pretty ? 2 : -1) + "\n";
+}
+
+}  // namespace corvalink::cli
