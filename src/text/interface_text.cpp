@@ -36,11 +36,11 @@ std::optional<std::filesystem::path> TextFileFromRegistry(const RegistryStore& r
   // A value bigger than the buffer is not read at all, as the system registry reports it.
   if (!value || value->data.size() > PATH_BUFFER_SIZE) return std::nullopt;
 
+  // Strings are often stored without their NUL, and a shorter one still ends inside the buffer.
+  // One that fills all 100 bytes without a NUL has no end, but it is also longer than the 91
+  // characters that leave room for the file name, so the length test refuses it as well.
   const std::vector<uint8_t>& data = value->data;
-  auto nul = std::find(data.begin(), data.end(), uint8_t{0});
-  // Strings are often stored without their NUL; one that fills the buffer has no end at all.
-  if (nul == data.end() && data.size() == PATH_BUFFER_SIZE) return std::nullopt;
-  std::string folder(data.begin(), nul);
+  std::string folder(data.begin(), std::find(data.begin(), data.end(), uint8_t{0}));
   if (folder.size() > MAX_PATH_VALUE_LENGTH) return std::nullopt;
 
   // Plain concatenation, as with the backslash on the original platform: "/opt/lpr/" gives
