@@ -1,0 +1,346 @@
+#include "upgrade/tftp_client.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "platform/byte_order.h"
+#include "upgrade/tftp_packets.h"
+
+namespace corvalink {
+namespace {
+
+// The routers answer with at most a 4-byte ACK or a short ERROR; anything longer is cut here.
+constexpr std::size_t RECEIVE_BUFFER_SIZE = 600;
+// With a pump, a wait is cut into slices this long so a window repaints between them.
+constexpr int PUMP_SLICE_MS = 50;
+// Firmware is read through a buffer of this size: one read call per 128 blocks.
+constexpr std::size_t FILE_BUFFER_SIZE = 64 * 1024;
+// A peer's error text is shown to people; longer texts are cut.
+constexpr std::size_t MAX_PEER_TEXT = 100;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// The router's error text goes into a message box or a terminal: control bytes become '?'.
+std::string Printable(std::string_view text) {
+  std::string out(text.substr(0, MAX_PEER_TEXT));
+  for (char& c : out) {
+    auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) c = '?';
+  }
+  return out;
+}
+
+std::string ErrnoText(int err) { return std::generic_category().message(err); }
+
+// One call of TftpSendFile. Holds the buffers for the whole transfer, so the per-block work
+// neither allocates nor seeks.
+class Transfer {
+ public:
+  Transfer(TftpControl& control, TftpEnv& env) : m_control(control), m_env(env) {}
+
+  TftpResult Run(std::string_view path, std::string_view routerAddress);
+
+ private:
+  enum class Phase { WriteRequest, Data };
+
+  bool AbortRequested() const { return m_control.abortRequested != 0; }
+  uint32_t Now() { return m_env.clock.NowMs(); }
+  void Rest();
+  void WaitMoreThan(uint32_t since, uint32_t ms);
+  bool IsPeer(const Endpoint& from, Phase phase) const;
+  void AnswerStray(int length, const Endpoint& from);
+  int WaitForPeer(Phase phase);
+  void NotePeerError(int length);
+  bool RequestWrite();
+  bool SendBlock(std::span<const uint8_t> packet, uint16_t block);
+  void FillProgress();
+  TftpResult Fail(TftpOutcome outcome, std::string message);
+  std::string PeerErrorSuffix() const;
+
+  TftpControl& m_control;
+  TftpEnv& m_env;
+  TftpResult m_result;
+  std::string m_remoteName;
+  Endpoint m_router;
+  Endpoint m_destination;  // where DATA and the abort ERROR go: the peer once it answered
+  Endpoint m_from;         // sender of the datagram WaitForPeer returned
+  FilePtr m_file;
+  std::vector<char> m_fileBuffer;
+  std::unique_ptr<DatagramSocket> m_socket;
+  std::array<uint8_t, RECEIVE_BUFFER_SIZE> m_receive{};
+  std::array<uint8_t, TFTP_HEADER_SIZE + TFTP_BLOCK_SIZE> m_data{};
+  std::vector<uint8_t> m_unknownTid;
+  std::optional<TftpErrorPacket> m_peerError;  // the peer's last ERROR for the current block
+  uint16_t m_block = 0;
+  bool m_aborted = false;  // set when SendBlock/RequestWrite stopped on the abort flag
+};
+
+void Transfer::Rest() {
+  if (m_env.sleepMs) {
+    m_env.sleepMs(1);
+  } else {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+// Polls the clock until more than `ms` have passed since `since`, keeping the window alive.
+void Transfer::WaitMoreThan(uint32_t since, uint32_t ms) {
+  while (ElapsedMs(since, Now()) <= ms) {
+    if (m_control.pump) m_control.pump();
+    Rest();
+  }
+}
+
+// Before the write request is acknowledged any port of the router may answer (the server
+// replies from a fresh port, RFC 1350 sec. 4); afterwards only the port that did.
+bool Transfer::IsPeer(const Endpoint& from, Phase phase) const {
+  if (phase == Phase::WriteRequest) return from.address == m_router.address;
+  return from == m_destination;
+}
+
+// RFC 1350 sec. 4: a datagram from a foreign transfer ID gets ERROR 5 and changes nothing. An
+// ERROR is never answered, so two clients cannot keep each other busy.
+void Transfer::AnswerStray(int length, const Endpoint& from) {
+  auto datagram = std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(length));
+  if (TftpOpcode(datagram) == TFTP_OP_ERROR) return;
+  m_socket->SendTo(m_unknownTid, from);
+}
+
+// Waits up to TFTP_REPLY_TIMEOUT_MS for one datagram from the peer and reads it into
+// m_receive. Strays do not end the wait. Returns its length, or -1 when the time ran out.
+int Transfer::WaitForPeer(Phase phase) {
+  const uint32_t start = Now();
+  for (;;) {
+    uint32_t elapsed = ElapsedMs(start, Now());
+    if (elapsed >= static_cast<uint32_t>(TFTP_REPLY_TIMEOUT_MS)) return -1;
+    int remaining = TFTP_REPLY_TIMEOUT_MS - static_cast<int>(elapsed);
+    int slice = m_control.pump ? std::min(remaining, PUMP_SLICE_MS) : remaining;
+    if (!m_socket->WaitReadable(slice)) {
+      if (m_control.pump) m_control.pump();
+      continue;
+    }
+    int n = m_socket->ReceiveFrom(m_receive, &m_from);
+    if (n < 0) {
+      Rest();  // readable yet nothing to read: do not spin on it
+      continue;
+    }
+    if (IsPeer(m_from, phase)) return n;
+    AnswerStray(n, m_from);
+  }
+}
+
+void Transfer::NotePeerError(int length) {
+  auto error = ParseError(std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(length)));
+  if (error) m_peerError = std::move(error);
+}
+
+// Sends the WRQ until the router acknowledges it with block 0. False when the attempts ran out
+// or the abort flag was set (m_aborted tells which).
+bool Transfer::RequestWrite() {
+  const std::vector<uint8_t> wrq = BuildWrq(m_remoteName);
+  for (int attempt = 1;; ++attempt) {
+    if (attempt > TFTP_WRQ_ATTEMPTS) return false;
+    if (AbortRequested()) {
+      m_aborted = true;
+      return false;
+    }
+    m_destination = m_router;
+    if (attempt > 1) ++m_result.stats.retransmissions;
+    m_socket->SendTo(wrq, m_destination);
+    int n = WaitForPeer(Phase::WriteRequest);
+    bool accepted = false;
+    if (n >= 0) {
+      auto reply = std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(n));
+      accepted = ParseAck(reply) == uint16_t{0};
+      if (!accepted) NotePeerError(n);
+    }
+    // The router needs this pause after every write request, answered or not.
+    WaitMoreThan(Now(), TFTP_WRQ_PAUSE_MS);
+    if (accepted) {
+      m_destination = m_from;
+      m_peerError.reset();
+      return true;
+    }
+  }
+}
+
+// Sends one DATA datagram until the peer acknowledges `block`. Anything else from the peer (a
+// duplicate ACK, an ERROR) uses up the attempt and the block goes again at once.
+bool Transfer::SendBlock(std::span<const uint8_t> packet, uint16_t block) {
+  for (int attempt = 1;; ++attempt) {
+    if (attempt > TFTP_DATA_ATTEMPTS) return false;
+    if (AbortRequested()) {
+      m_aborted = true;
+      return false;
+    }
+    if (attempt > 1) ++m_result.stats.retransmissions;
+    m_socket->SendTo(packet, m_destination);
+    int n = WaitForPeer(Phase::Data);
+    if (n < 0) continue;
+    auto reply = std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(n));
+    if (ParseAck(reply) == block) {
+      m_peerError.reset();
+      return true;
+    }
+    NotePeerError(n);
+  }
+}
+
+// Steps the bar to its top, one step per more than PROGRESS_FILL_STEP_MS. This holds the
+// result back while the router writes the image to its flash.
+void Transfer::FillProgress() {
+  ProgressModel& bar = m_control.progress;
+  const int high = bar.GetRangeHigh();
+  // With a step of 1 the top is reached within one pass over the range; the bound keeps a bar
+  // whose step was changed meanwhile from holding the thread for ever.
+  const int64_t maxSteps = static_cast<int64_t>(high) - bar.GetRangeLow() + 1;
+  uint32_t noted = Now();
+  for (int64_t i = 0; i < maxSteps; ++i) {
+    WaitMoreThan(noted, PROGRESS_FILL_STEP_MS);
+    noted = Now();
+    bar.StepIt();
+    if (bar.GetPos() == high) break;
+  }
+}
+
+std::string Transfer::PeerErrorSuffix() const {
+  if (!m_peerError) return {};
+  return "; the router reported error " + std::to_string(m_peerError->code) + " \"" +
+         Printable(m_peerError->text) + "\"";
+}
+
+// Ends a transfer that had begun talking to the router: the ERROR goes wherever the transfer
+// was sending, so the router can drop its half of it.
+TftpResult Transfer::Fail(TftpOutcome outcome, std::string message) {
+  if (m_socket) {
+    m_socket->SendTo(BuildError(TFTP_ERROR_ABORTED, TFTP_ABORT_TEXT), m_destination);
+    m_socket->Close();
+  }
+  m_file.reset();
+  m_result.outcome = outcome;
+  m_result.message = std::move(message) + PeerErrorSuffix();
+  return std::move(m_result);
+}
+
+TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) {
+  m_remoteName = RemoteFileName(path);
+  m_control.progress.SetPos(0);
+  m_control.progress.SetStep(1);
+
+  const std::string pathText(path);
+  const std::filesystem::path fsPath(pathText);
+  std::error_code ec;
+  if (std::filesystem::is_directory(fsPath, ec)) {
+    m_result.message = "Cannot send \"" + pathText + "\": it is a folder";
+    return std::move(m_result);
+  }
+  errno = 0;
+  m_file.reset(std::fopen(pathText.c_str(), "rb"));
+  if (!m_file) {
+    m_result.message = "Cannot open \"" + pathText + "\": " + ErrnoText(errno);
+    return std::move(m_result);
+  }
+
+  // A text that is not an address would otherwise turn into 255.255.255.255: a broadcast.
+  std::optional<Ipv4> router = ParseIpv4(routerAddress);
+  if (!router) {
+    m_result.outcome = TftpOutcome::NetworkError;
+    m_result.message = "\"" + Printable(routerAddress) + "\" is not an IPv4 address";
+    return std::move(m_result);
+  }
+  m_router = Endpoint{*router, m_env.serverPort};
+  m_destination = m_router;
+  const std::string routerText = Ipv4ToText(*router);
+
+  if (m_env.openSocket) {
+    m_socket = m_env.openSocket();
+  } else if (auto udp = UdpSocket::Open()) {
+    m_socket = std::make_unique<UdpSocket>(std::move(*udp));
+  }
+  if (!m_socket || !m_socket->IsOpen()) {
+    m_result.outcome = TftpOutcome::NetworkError;
+    m_result.message = "Cannot create a UDP socket";
+    return std::move(m_result);
+  }
+  m_unknownTid = BuildError(TFTP_ERROR_UNKNOWN_TID, TFTP_UNKNOWN_TID_TEXT);
+  m_fileBuffer.resize(FILE_BUFFER_SIZE);
+  std::setvbuf(m_file.get(), m_fileBuffer.data(), _IOFBF, m_fileBuffer.size());
+
+  if (!RequestWrite()) {
+    if (m_aborted) return Fail(TftpOutcome::Aborted, "Transfer aborted before the write request");
+    return Fail(TftpOutcome::Timeout, "No acknowledgement of the write request (block 0) from " +
+                                          routerText + " after " +
+                                          std::to_string(TFTP_WRQ_ATTEMPTS) + " attempts");
+  }
+
+  // The size only sets the bar's range; the blocks are read until a short one.
+  uint64_t size = std::filesystem::file_size(fsPath, ec);
+  if (ec) size = 0;
+  m_result.stats.fileSize = size;
+  const uint64_t top = size / TFTP_BLOCK_SIZE + 1;
+  m_control.progress.SetRange32(0, static_cast<int>(std::min<uint64_t>(top, INT_MAX)));
+
+  int fullBlocksSinceStep = 0;
+  for (;;) {
+    std::size_t k = std::fread(m_data.data() + TFTP_HEADER_SIZE, 1, TFTP_BLOCK_SIZE, m_file.get());
+    ++m_block;  // 16-bit: after 65535 comes 0
+    if (k < static_cast<std::size_t>(TFTP_BLOCK_SIZE) && std::ferror(m_file.get())) {
+      return Fail(TftpOutcome::FileError, "Cannot read \"" + pathText + "\" at block " +
+                                              std::to_string(m_block) + ": " + ErrnoText(errno));
+    }
+    PutU16Be(m_data, 0, TFTP_OP_DATA);
+    PutU16Be(m_data, 2, m_block);
+    if (!SendBlock(std::span<const uint8_t>(m_data).first(TFTP_HEADER_SIZE + k), m_block)) {
+      if (m_aborted) {
+        return Fail(TftpOutcome::Aborted,
+                    "Transfer aborted at block " + std::to_string(m_block));
+      }
+      return Fail(TftpOutcome::Timeout, "Block " + std::to_string(m_block) +
+                                            " was not acknowledged by " + routerText + " after " +
+                                            std::to_string(TFTP_DATA_ATTEMPTS) + " sends");
+    }
+    ++m_result.stats.blocksAcked;
+    m_result.stats.bytesAcked += k;
+    if (m_control.onBlockAcked) m_control.onBlockAcked(m_result.stats);
+    if (k < static_cast<std::size_t>(TFTP_BLOCK_SIZE)) break;
+    if (++fullBlocksSinceStep == BLOCKS_PER_PROGRESS_STEP) {
+      m_control.progress.StepIt();
+      fullBlocksSinceStep = 0;
+    }
+  }
+
+  m_file.reset();
+  m_socket->Close();
+  FillProgress();
+  m_result.outcome = TftpOutcome::Ok;
+  m_result.message = "Sent \"" + pathText + "\" to " + routerText + " as \"" + m_remoteName +
+                     "\"";
+  return std::move(m_result);
+}
+
+}  // namespace
+
+std::string RemoteFileName(std::string_view path) {
+  std::size_t cut = path.find_last_of("\\/");
+  return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+TftpResult TftpSendFile(std::string_view path, std::string_view routerAddress,
+                        TftpControl& control, TftpEnv& env) {
+  Transfer transfer(control, env);
+  return transfer.Run(path, routerAddress);
+}
+
+}  // namespace corvalink
