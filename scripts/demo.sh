@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The demo: installs what is missing, builds, makes the network lab, starts four simulated
+# routers in it and opens the utility's window on the lab's client side. Pick a router,
+# press "Install / Modify", and the stored "Server IP" is printed after the window closes.
+#
+#   scripts/demo.sh            the main window
+#   scripts/demo.sh upgrade    the upgrade dialog against the first simulated router
+#   scripts/demo.sh password   the password dialog (the simulated routers' password is "demo")
+set -uo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+MODE=${1:-main}
+
+if [ "${CORVALINK_DEMO_INNER:-}" != 1 ]; then
+  if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    cat >&2 <<'TXT'
+demo.sh: the demo opens a window and needs a graphical display, but neither DISPLAY nor
+WAYLAND_DISPLAY is set. Run it from a desktop session (or over ssh -X), or under a virtual
+display with:  xvfb-run -a scripts/demo.sh   (the window is then not visible to you).
+The command-line front end needs no display:  see "corvalink-cli" in the README.
+TXT
+    exit 1
+  fi
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "demo.sh: the demo network is a pair of network namespaces, which only root may make;" \
+         "run it as root (for example: sudo scripts/demo.sh)." >&2
+    exit 1
+  fi
+  bash scripts/install_deps.sh || exit 1
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
+  ninja -C build -j"${JOBS:-2}" corvalink router_sim corvalink-cli || exit 1
+  # An X display reached through its socket file works from inside a network namespace.
+  exec env CORVALINK_DEMO_INNER=1 bash scripts/lab.sh run -- bash "$0" "$MODE"
+fi
+
+# From here on: inside the lab's client namespace, with the lab's variables exported.
+work=$(mktemp -d /tmp/corvalink-demo.XXXXXX)
+sim_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+registry=$work/registry
+key="$registry/HKEY_LOCAL_MACHINE/SOFTWARE/DED Orezadu Devo"
+mkdir -p "$key"
+head -c 1500000 /dev/urandom >"$work/demo-firmware.all"
+
+$CORVALINK_LAB_ROUTER_EXEC "$ROOT/build/router_sim" --max-seconds 3600 \
+  --router "mac=0002C4A1B201,ip=198.18.0.10,mask=255.255.255.0,location=Front office,password=demo" \
+  --router "mac=0002C4A1B202,ip=198.18.0.11,mask=255.255.255.0,location=Print room 2F,password=demo" \
+  --router "mac=0002C4A1B203,ip=198.18.0.12,mask=255.255.255.0,location=Warehouse,password=demo" \
+  --router "mac=0002C4A1B204,ip=198.18.0.13,mask=255.255.0.0,location=Lab bench,password=demo" \
+  --upgrade at-once --tftp --tftp-dir "$work" >"$work/sim.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 1 50); do grep -q READY "$work/sim.out" && break; sleep 0.1; done
+grep -q READY "$work/sim.out" || { echo "demo.sh: the simulator did not start:"; cat "$work/sim.out"; exit 1; }
+echo "demo: four simulated routers answer in the lab ($CORVALINK_LAB_ROUTER_IP)."
+
+export CORVALINK_REGISTRY_ROOT=$registry
+case $MODE in
+  main)
+    echo "demo: press Search, pick a router, press Install / Modify."
+    "$ROOT/build/corvalink"
+    status=$?
+    value="$key/Server IP"
+    if [ -f "$value" ]; then
+      printf 'demo: "Server IP" = %s (%d bytes of data)\n' \
+        "$(tail -c +5 "$value" | tr -d '\0')" "$(($(stat -c %s "$value") - 4))"
+    else
+      echo "demo: nothing was stored (exit status $status)."
+    fi
+    ;;
+  upgrade)
+    "$ROOT/build/corvalink" --dev-dialog upgrade --router-ip 198.18.0.2 --mac 0002C4A1B201 \
+      --password demo --firmware "$work/demo-firmware.all"
+    ls -l "$work"/*.all
+    ;;
+  password)
+    "$ROOT/build/corvalink" --dev-dialog password --router-ip 198.18.0.2 --mac 0002C4A1B201 \
+      --password demo
+    echo "demo: the dialog ended with $?"
+    ;;
+  *) echo "usage: demo.sh [main|upgrade|password]" >&2; exit 2 ;;
+esac
