@@ -52,7 +52,8 @@ std::string FormatDuration(uint64_t seconds) {
 std::string FormatTransferLine(const TransferView& v) {
   const uint64_t size = v.fileSize;
   const uint64_t done = std::min(v.bytesAcked, size);
-  const unsigned percent = size == 0 ? 0u : static_cast<unsigned>(done * 100 / size);
+  // The line is shown once a block is acknowledged, so an empty image is then complete.
+  const unsigned percent = size == 0 ? 100u : static_cast<unsigned>(done * 100 / size);
   char head[8];
   std::snprintf(head, sizeof head, "%3u%%", percent);
   std::string line = head;

@@ -1,0 +1,128 @@
+#include "router_output.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace corvalink::cli {
+namespace {
+
+// Code points of a UTF-8 text; fails the test on a malformed sequence.
+std::vector<uint32_t> CodePoints(const std::string& utf8) {
+  std::vector<uint32_t> out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    if (b < 0x80) {
+      out.push_back(b);
+      i += 1;
+    } else if ((b & 0xE0) == 0xC0 && i + 1 < utf8.size() &&
+               (static_cast<unsigned char>(utf8[i + 1]) & 0xC0) == 0x80) {
+      out.push_back((b & 0x1Fu) << 6 | (static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu));
+      i += 2;
+    } else {
+      ADD_FAILURE() << "not UTF-8 at byte " << i;
+      return out;
+    }
+  }
+  return out;
+}
+
+RouterRecord Record(uint8_t n, std::string_view location) {
+  RouterRecord r;
+  r.macAddress = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, n};
+  r.ipAddress = {192, 168, 1, n};
+  r.ipMask = {255, 255, 255, 0};
+  std::copy_n(location.begin(), std::min(location.size(), LOCATION_SIZE), r.location.begin());
+  r.password.fill(0xA5);
+  return r;
+}
+
+TEST(Latin1ToUtf8, EveryByteBecomesTheCharacterOfItsValue) {
+  std::string all;
+  for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+  const std::vector<uint32_t> cps = CodePoints(Latin1ToUtf8(all));
+  ASSERT_EQ(cps.size(), 255u);
+  for (uint32_t i = 0; i < 255; ++i) EXPECT_EQ(cps[i], i + 1);
+}
+
+TEST(TerminalSafe, EscapesControlBytesAndItsOwnEscapeCharacter) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"Lab room 1", "Lab room 1"},
+      {"\x1B[31mred", "\\x1B[31mred"},
+      {"a\nb\rc\td", "a\\x0Ab\\x0Dc\\x09d"},
+      {"del\x7F", "del\\x7F"},
+      {"c1\x85\x9F", "c1\\x85\\x9F"},
+      {"caf\xE9 \xA0\xFF", "caf\xC3\xA9 \xC2\xA0\xC3\xBF"},
+      {"back\\x1B", "back\\\\x1B"},
+  };
+  for (const auto& [in, out] : rows) EXPECT_EQ(TerminalSafe(in), out) << out;
+}
+
+TEST(FormatRouterJson, StableKeysNewestFirstAndEveryLocationByteKept) {
+  RouterTable table;
+  std::string odd;  // 24 bytes without a NUL: control bytes, quote, backslash, high bytes
+  for (uint8_t b : {0x01, 0x1B, 0x22, 0x5C, 0x7F, 0x80, 0x9F, 0xA0, 0xE9, 0xFF}) odd += char(b);
+  odd.resize(LOCATION_SIZE, 'x');
+  table.slots[0] = Record(1, "first");
+  table.slots[1] = Record(2, odd);
+  table.slots[2] = Record(3, "stale");  // beyond routerCount
+  table.routerCount = 2;
+
+  const std::string text = FormatRouterJson(table, false);
+  const auto parsed = nlohmann::json::parse(text);  // throws, failing the test, on bad JSON
+  ASSERT_TRUE(parsed.is_array());
+  ASSERT_EQ(parsed.size(), 2u);
+  EXPECT_EQ(parsed[0]["mac"], "001A2B3C4D02");
+  EXPECT_EQ(parsed[0]["ip"], "192.168.1.2");
+  EXPECT_EQ(parsed[0]["mask"], "255.255.255.0");
+  EXPECT_EQ(parsed[1]["mac"], "001A2B3C4D01");
+  EXPECT_EQ(parsed[1]["location"], "first");
+  for (const auto& router : parsed) {
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : router.items()) keys.push_back(key);
+    EXPECT_EQ(keys.size(), 4u);
+  }
+  // Keys in the documented order, and nothing of the password.
+  EXPECT_LT(text.find("\"mac\""), text.find("\"ip\""));
+  EXPECT_LT(text.find("\"ip\""), text.find("\"mask\""));
+  EXPECT_LT(text.find("\"mask\""), text.find("\"location\""));
+  EXPECT_EQ(text.find("password"), std::string::npos);
+
+  const std::vector<uint32_t> cps = CodePoints(parsed[0]["location"].get<std::string>());
+  ASSERT_EQ(cps.size(), LOCATION_SIZE);
+  for (std::size_t i = 0; i < LOCATION_SIZE; ++i) {
+    EXPECT_EQ(cps[i], static_cast<unsigned char>(odd[i])) << i;
+  }
+  EXPECT_EQ(FormatRouterJson(RouterTable{}, false), "[]\n");
+}
+
+TEST(FormatRouterTable, ListOrderAlignedColumnsAndSafeLocations) {
+  RouterTable table;
+  table.slots[0] = Record(1, "Caf\xE9");
+  table.slots[1] = Record(2, "\x1B]0;pwned\x07");
+  table.slots[1].ipAddress = {10, 0, 0, 200};
+  table.routerCount = 2;
+  std::istringstream text(FormatRouterTable(table));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].rfind("MAC ADDRESS", 0), 0u);
+  EXPECT_EQ(lines[1].rfind("001A2B3C4D02", 0), 0u);
+  EXPECT_EQ(lines[2].rfind("001A2B3C4D01", 0), 0u);
+  const std::size_t ipColumn = lines[0].find("IP ADDRESS");
+  const std::size_t maskColumn = lines[0].find("IP MASK");
+  const std::size_t locationColumn = lines[0].find("Location");
+  EXPECT_EQ(lines[1].find("10.0.0.200"), ipColumn);
+  EXPECT_EQ(lines[2].find("192.168.1.1"), ipColumn);
+  EXPECT_EQ(lines[1].find("255.255.255.0"), maskColumn);
+  EXPECT_EQ(lines[1].substr(locationColumn), "\\x1B]0;pwned\\x07");
+  EXPECT_EQ(lines[2].substr(locationColumn), "Caf\xC3\xA9");
+  EXPECT_EQ(FormatRouterTable(RouterTable{}), "");
+}
+
+}  // namespace
+}  // namespace corvalink::cli

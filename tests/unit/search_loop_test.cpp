@@ -1,0 +1,170 @@
+#include "discovery/search_loop.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/time.h>
+
+#include <array>
+#include <thread>
+#include <vector>
+
+#include "platform/udp_socket.h"
+#include "sim_router.h"
+
+namespace corvalink {
+namespace {
+
+const Ipv4 LOOPBACK{127, 0, 0, 1};
+// Deadlines are checked loosely: the machine running the tests may be busy.
+constexpr uint32_t SLACK_MS = 1500;
+
+sim::SimRouter Router(uint8_t n) {
+  sim::SimRouter r;
+  r.mac = {0x02, 0xC0, 0x4C, 0x00, 0x00, n};
+  r.ip = {198, 18, 0, static_cast<uint8_t>(10 + n)};
+  return r;
+}
+
+// A router on loopback that waits for one search request and answers with `answers`, in order,
+// to the port the request came from.
+class Responder {
+ public:
+  explicit Responder(std::vector<std::vector<uint8_t>> answers) : m_answers(std::move(answers)) {
+    auto s = UdpSocket::Open({LOOPBACK, 0});
+    EXPECT_TRUE(s);
+    if (s) m_socket = std::move(*s);
+  }
+  ~Responder() {
+    if (m_thread.joinable()) m_thread.join();
+  }
+  Endpoint Where() const { return {LOOPBACK, m_socket.LocalPort()}; }
+  void Start() {
+    m_thread = std::thread([this] {
+      if (!m_socket.WaitReadable(5000)) return;
+      std::array<uint8_t, 100> request{};
+      Endpoint from;
+      m_requestSize = m_socket.ReceiveFrom(request, &from);
+      for (const auto& a : m_answers) m_socket.SendTo(a, from);
+    });
+  }
+  int RequestSize() {
+    if (m_thread.joinable()) m_thread.join();
+    return m_requestSize;
+  }
+
+ private:
+  UdpSocket m_socket;
+  std::vector<std::vector<uint8_t>> m_answers;
+  std::thread m_thread;
+  int m_requestSize = -1;
+};
+
+std::vector<uint8_t> ReplyOf(uint8_t n) {
+  const sim::ReplyBytes r = sim::BuildSimSearchReply(Router(n));
+  return {r.begin(), r.end()};
+}
+
+struct Search {
+  RouterTable table;
+  CSearchSocket socket{[this](const Packet& reply) { AddRouterFromReply(table, reply); }};
+  MsClock clock;
+};
+
+TEST(RunSearch, ReadsEveryDatagramOnceUntilTheDeadline) {
+  std::vector<std::vector<uint8_t>> answers = {ReplyOf(1)};
+  for (int i = 0; i < 40; ++i) answers.push_back({0xDD, 0x81, 0, 4});  // not a search reply
+  answers.push_back(ReplyOf(2));
+  answers.push_back(ReplyOf(1));  // duplicate
+  answers.push_back({});          // empty datagram
+  answers.push_back(ReplyOf(3));
+  Responder router(answers);
+  router.Start();
+
+  Search s;
+  ASSERT_TRUE(s.socket.Create());
+  s.table.routerCount = 7;  // left over from an earlier search
+  const uint32_t start = s.clock.NowMs();
+  const PollResult r = RunSearch(s.socket, s.table, s.clock, 400, router.Where());
+  const uint32_t took = ElapsedMs(start, s.clock.NowMs());
+
+  EXPECT_EQ(router.RequestSize(), 54);
+  EXPECT_EQ(r.end, PollEnd::Deadline);
+  EXPECT_EQ(r.datagrams, static_cast<int>(answers.size()));
+  ASSERT_EQ(s.table.routerCount, 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(s.table.slots[i].macAddress, Router(static_cast<uint8_t>(i + 1)).mac);
+  EXPECT_GE(took, 400u);
+  EXPECT_LT(took, 400u + SLACK_MS);
+}
+
+TEST(RunSearch, StopTestEndsTheSearchEarly) {
+  Responder router({ReplyOf(1), ReplyOf(2)});
+  router.Start();
+  Search s;
+  ASSERT_TRUE(s.socket.Create());
+  const uint32_t start = s.clock.NowMs();
+  const PollResult r = RunSearch(s.socket, s.table, s.clock, 10000, router.Where(),
+                                 [&] { return s.table.routerCount >= 1; });
+  EXPECT_EQ(r.end, PollEnd::Stopped);
+  EXPECT_EQ(s.table.routerCount, 1);
+  EXPECT_LT(ElapsedMs(start, s.clock.NowMs()), SLACK_MS);
+}
+
+TEST(RunSearch, UnsendableRequestFailsAtOnceNamingTheDestination) {
+  Search s;  // never created: nothing can be sent
+  const uint32_t start = s.clock.NowMs();
+  const PollResult r = RunSearch(s.socket, s.table, s.clock, 5000, {LOOPBACK, 4321});
+  EXPECT_EQ(r.end, PollEnd::Failed);
+  EXPECT_NE(r.error.find("127.0.0.1:4321"), std::string::npos) << r.error;
+  EXPECT_LT(ElapsedMs(start, s.clock.NowMs()), SLACK_MS);
+}
+
+extern "C" void IgnoreAlarm(int) {}
+
+TEST(RunSearch, SignalsDuringTheWaitNeitherFailNorShortenIt) {
+  struct sigaction action {}, old {};
+  action.sa_handler = IgnoreAlarm;  // no SA_RESTART: poll returns EINTR
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGALRM, &action, &old), 0);
+  itimerval every50ms{{0, 50000}, {0, 50000}};
+  itimerval off{};
+  setitimer(ITIMER_REAL, &every50ms, nullptr);
+
+  Responder router({});
+  router.Start();
+  Search s;
+  ASSERT_TRUE(s.socket.Create());
+  const uint32_t start = s.clock.NowMs();
+  const PollResult r = RunSearch(s.socket, s.table, s.clock, 300, router.Where());
+  const uint32_t took = ElapsedMs(start, s.clock.NowMs());
+  setitimer(ITIMER_REAL, &off, nullptr);
+  sigaction(SIGALRM, &old, nullptr);
+
+  EXPECT_EQ(r.end, PollEnd::Deadline) << r.error;
+  EXPECT_GE(took, 300u);
+}
+
+TEST(PollReadable, EndsWhenTheSocketClosesItself) {
+  auto a = UdpSocket::Open({LOOPBACK, 0});
+  auto b = UdpSocket::Open({LOOPBACK, 0});
+  ASSERT_TRUE(a && b);
+  const uint8_t byte = 1;
+  b->SendTo({&byte, 1}, {LOOPBACK, a->LocalPort()});
+  b->SendTo({&byte, 1}, {LOOPBACK, a->LocalPort()});
+  MsClock clock;
+  int reads = 0;
+  // Like the upgrade socket: the first datagram read closes it, so the second is never read.
+  const PollResult r = PollReadable([&] { return a->Descriptor(); },
+                                    [&] {
+                                      std::array<uint8_t, 8> buf{};
+                                      a->ReceiveFrom(buf, nullptr);
+                                      ++reads;
+                                      a->Close();
+                                    },
+                                    clock, 5000);
+  EXPECT_EQ(r.end, PollEnd::Closed);
+  EXPECT_EQ(r.datagrams, 1);
+  EXPECT_EQ(reads, 1);
+}
+
+}  // namespace
+}  // namespace corvalink

@@ -1,0 +1,121 @@
+#include "upgrade/upgrade_session.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+#include "platform/udp_socket.h"
+#include "upgrade/upgrade_formats.h"
+
+namespace corvalink {
+namespace {
+
+const Ipv4 LOOPBACK{127, 0, 0, 1};
+constexpr uint32_t SLACK_MS = 1500;
+
+struct Received {
+  std::vector<uint8_t> bytes;
+  uint32_t atMs;
+};
+
+// The test plays the router: a loopback socket that the handshake sends to.
+struct HandshakeRig {
+  HandshakeRig() {
+    auto s = UdpSocket::Open({LOOPBACK, 0});
+    EXPECT_TRUE(s);
+    if (s) router = std::move(*s);
+    EXPECT_TRUE(socket.Create());
+    record.ipAddress = {192, 168, 1, 1};
+    record.ipMask = {255, 255, 255, 0};
+    record.macAddress = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+    record.password.fill(0x5A);
+  }
+
+  HandshakeResult Run(HandshakeOptions options) {
+    // Reads (and answers, through onRequestSent) each request right after it was sent.
+    auto user = options.onRequestSent;
+    options.onRequestSent = [this, user](int n) {
+      std::array<uint8_t, 100> buf{};
+      Endpoint from;
+      if (router.WaitReadable(1000)) {
+        const int got = router.ReceiveFrom(buf, &from);
+        if (got >= 0) received.push_back({{buf.begin(), buf.begin() + got}, clock.NowMs()});
+        replyTo = from;
+      }
+      if (user) user(n);
+    };
+    return RunUpgradeHandshake(socket, acknowledged, record, {LOOPBACK, router.LocalPort()},
+                               clock, options);
+  }
+
+  void Answer(std::vector<uint8_t> bytes) { router.SendTo(bytes, replyTo); }
+
+  UdpSocket router;
+  int32_t acknowledged = 0;
+  CUpgradeSocket socket{acknowledged};
+  RouterRecord record;
+  MsClock clock;
+  std::vector<Received> received;
+  Endpoint replyTo;
+};
+
+TEST(RunUpgradeHandshake, RepeatsTheSameRequestAtTheIntervalUntilTheTimeRunsOut) {
+  HandshakeRig rig;
+  HandshakeOptions options;
+  options.intervalMs = 100;
+  options.timeoutMs = 350;
+  const uint32_t start = rig.clock.NowMs();
+  const HandshakeResult r = rig.Run(options);
+  const uint32_t took = ElapsedMs(start, rig.clock.NowMs());
+
+  EXPECT_EQ(r.end, HandshakeEnd::Timeout);
+  ASSERT_EQ(static_cast<int>(rig.received.size()), r.requestsSent);
+  // At 0, 100, 200 and 300 ms; a busy machine may squeeze out the last one.
+  EXPECT_GE(r.requestsSent, 3);
+  EXPECT_LE(r.requestsSent, 4);
+  const Packet expected = BuildUpgradeRequest(rig.record);
+  for (std::size_t i = 0; i < rig.received.size(); ++i) {
+    EXPECT_EQ(rig.received[i].bytes, std::vector<uint8_t>(expected.begin(), expected.end())) << i;
+    if (i > 0) EXPECT_GE(ElapsedMs(rig.received[i - 1].atMs, rig.received[i].atMs), 90u) << i;
+  }
+  EXPECT_GE(took, 350u);
+  EXPECT_LT(took, 350u + SLACK_MS);
+  EXPECT_EQ(rig.acknowledged, 0);
+}
+
+TEST(RunUpgradeHandshake, StopsSendingOnceTheRouterAcknowledges) {
+  HandshakeRig rig;
+  HandshakeOptions options;
+  options.intervalMs = 100;
+  options.timeoutMs = 5000;
+  options.onRequestSent = [&](int n) {
+    // A search reply is not an acknowledgement; the upgrade reply after the second request is.
+    if (n == 1) rig.Answer({0xDD, 0x80});
+    if (n == 2) rig.Answer({0xDD, 0x82});
+  };
+  const HandshakeResult r = rig.Run(options);
+  EXPECT_EQ(r.end, HandshakeEnd::Acknowledged);
+  EXPECT_EQ(r.requestsSent, 2);
+  EXPECT_EQ(rig.acknowledged, 1);
+  EXPECT_FALSE(rig.socket.IsOpen());
+  EXPECT_FALSE(rig.router.WaitReadable(300)) << "a request was sent after the acknowledgement";
+}
+
+TEST(RunUpgradeHandshake, StopTestEndsItWithoutAnotherRequest) {
+  HandshakeRig rig;
+  HandshakeOptions options;
+  options.intervalMs = 100;
+  options.timeoutMs = 5000;
+  bool stop = false;
+  options.stop = [&] { return stop; };
+  options.onRequestSent = [&](int) { stop = true; };
+  const uint32_t start = rig.clock.NowMs();
+  const HandshakeResult r = rig.Run(options);
+  EXPECT_EQ(r.end, HandshakeEnd::Stopped);
+  EXPECT_EQ(r.requestsSent, 1);
+  EXPECT_LT(ElapsedMs(start, rig.clock.NowMs()), SLACK_MS);
+}
+
+}  // namespace
+}  // namespace corvalink
