@@ -1,0 +1,245 @@
+#include "lab_util.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+extern char** environ;
+
+namespace corvalink::lab {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MsLeft(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+std::optional<Ipv4> EnvAddress(const char* name) {
+  const char* v = std::getenv(name);
+  return v == nullptr ? std::nullopt : ParseIpv4(v);
+}
+
+}  // namespace
+
+std::optional<LabEnv> GetLabEnv() {
+  const char* router = std::getenv("CORVALINK_LAB_ROUTER_NS");
+  const char* client = std::getenv("CORVALINK_LAB_CLIENT_NS");
+  auto clientIp = EnvAddress("CORVALINK_LAB_CLIENT_IP");
+  auto routerIp = EnvAddress("CORVALINK_LAB_ROUTER_IP");
+  if (router == nullptr || client == nullptr || !clientIp || !routerIp || *router == '\0') {
+    return std::nullopt;
+  }
+  return LabEnv{client, router, *clientIp, *routerIp};
+}
+
+TestTimeout::TestTimeout(int seconds) {
+  std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  m_thread = std::thread([this, seconds, name] {
+    std::unique_lock lock(m_mutex);
+    if (!m_cv.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_done; })) {
+      std::fprintf(stderr, "lab test %s exceeded its %d s timeout; ending the test program\n",
+                   name.c_str(), seconds);
+      std::fflush(stderr);
+      std::_Exit(124);
+    }
+  });
+}
+
+TestTimeout::~TestTimeout() {
+  {
+    std::lock_guard lock(m_mutex);
+    m_done = true;
+  }
+  m_cv.notify_all();
+  m_thread.join();
+}
+
+NamespaceProcess::~NamespaceProcess() { Stop(); }
+
+bool NamespaceProcess::Start(const std::string& ns, const std::vector<std::string>& argv,
+                             std::string* err) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    *err = "pipe failed";
+    return false;
+  }
+  std::vector<std::string> full = {"ip", "netns", "exec", ns};
+  full.insert(full.end(), argv.begin(), argv.end());
+  std::vector<char*> args;
+  for (std::string& a : full) args.push_back(a.data());
+  args.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  int rc = posix_spawnp(&m_pid, "ip", &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  if (rc != 0) {
+    ::close(fds[0]);
+    m_pid = -1;
+    *err = "cannot start ip netns exec " + ns;
+    return false;
+  }
+  m_out = fds[0];
+  return true;
+}
+
+void NamespaceProcess::ReadAvailable(int timeoutMs) {
+  if (m_out < 0) return;
+  pollfd p{m_out, POLLIN, 0};
+  if (::poll(&p, 1, timeoutMs) <= 0) return;
+  char buffer[4096];
+  ssize_t n = ::read(m_out, buffer, sizeof buffer);
+  if (n <= 0) {
+    ::close(m_out);
+    m_out = -1;
+    return;
+  }
+  m_pending.append(buffer, static_cast<std::size_t>(n));
+  std::size_t nl;
+  while ((nl = m_pending.find('\n')) != std::string::npos) {
+    m_lines.push_back(m_pending.substr(0, nl));
+    m_pending.erase(0, nl + 1);
+  }
+}
+
+std::optional<std::string> NamespaceProcess::WaitLine(const std::string& prefix, int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::size_t checked = 0;
+  for (;;) {
+    for (; checked < m_lines.size(); ++checked) {
+      if (m_lines[checked].starts_with(prefix)) return m_lines[checked];
+    }
+    if (MsLeft(deadline) == 0 || m_out < 0) return std::nullopt;
+    ReadAvailable(std::min(MsLeft(deadline), 100));
+  }
+}
+
+int NamespaceProcess::Stop() {
+  if (m_pid <= 0) return -1;
+  ::kill(m_pid, SIGTERM);
+  int status = 0;
+  auto deadline = Clock::now() + std::chrono::seconds(2);
+  pid_t done = 0;
+  while ((done = ::waitpid(m_pid, &status, WNOHANG)) == 0 && MsLeft(deadline) > 0) {
+    ReadAvailable(20);
+  }
+  if (done == 0) {
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, &status, 0);
+    status = -1;
+  } else {
+    status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  m_pid = -1;
+  if (m_out >= 0) {
+    ::close(m_out);
+    m_out = -1;
+  }
+  return status;
+}
+
+LabSimulator::~LabSimulator() {
+  m_process.Stop();
+  std::error_code ec;
+  if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ec);
+}
+
+bool LabSimulator::Start(const LabEnv& env, const std::vector<std::string>& args, int maxSeconds) {
+  m_dir = std::filesystem::temp_directory_path() /
+          ("corvalink-lab-" + std::to_string(::getpid()) + "-" +
+           std::to_string(std::random_device{}()));
+  std::filesystem::create_directories(m_dir);
+  std::vector<std::string> argv = {RouterSimPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  argv.insert(argv.end(), {"--record", (m_dir / "record.txt").string(), "--max-seconds",
+                           std::to_string(maxSeconds)});
+  std::string err;
+  if (!m_process.Start(env.routerNs, argv, &err)) {
+    ADD_FAILURE() << err;
+    return false;
+  }
+  auto ready = m_process.WaitLine("READY ", 10000);
+  if (!ready) {
+    ADD_FAILURE() << "router_sim did not report READY within 10 s";
+    return false;
+  }
+  m_searchPort = static_cast<uint16_t>(FieldOf(*ready, "search").value_or(0));
+  m_tftpPort = static_cast<uint16_t>(FieldOf(*ready, "tftp").value_or(0));
+  return true;
+}
+
+std::vector<sim::LoggedDatagram> LabSimulator::Recorded() const {
+  std::vector<sim::LoggedDatagram> out;
+  std::ifstream in(m_dir / "record.txt");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (auto d = sim::DatagramLog::ParseLine(line)) out.push_back(std::move(*d));
+  }
+  return out;
+}
+
+std::vector<sim::LoggedDatagram> LabSimulator::WaitRecorded(std::size_t count,
+                                                            int timeoutMs) const {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    auto records = Recorded();
+    if (records.size() >= count || MsLeft(deadline) == 0) return records;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "corvalink-lab-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
+}
+
+std::string RouterSimPath() {
+  if (const char* v = std::getenv("CORVALINK_ROUTER_SIM")) return v;
+  std::error_code ec;
+  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return (self.parent_path() / "router_sim").string();
+}
+
+bool ProcessListensUdp(pid_t pid, uint16_t port) {
+  // /proc/<pid>/net/udp lists the sockets of that process's network namespace.
+  std::ifstream in("/proc/" + std::to_string(pid) + "/net/udp");
+  std::string line;
+  char wanted[8];
+  std::snprintf(wanted, sizeof wanted, ":%04X", port);
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string slot, local;
+    fields >> slot >> local;
+    if (local.ends_with(wanted)) return true;
+  }
+  return false;
+}
+
+std::optional<long long> FieldOf(const std::string& line, const std::string& key) {
+  std::string needle = " " + key + "=";
+  std::size_t at = line.find(needle);
+  if (at == std::string::npos) return std::nullopt;
+  return std::strtoll(line.c_str() + at + needle.size(), nullptr, 10);
+}
+
+}  // namespace corvalink::lab

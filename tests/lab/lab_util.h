@@ -1,0 +1,131 @@
+#pragma once
+// What the lab tests share: the lab's names from scripts/lab.sh, programs started in the router
+// namespace (the simulator, a real TFTP server) and ended by their process ids, a per-test
+// watchdog, and the simulator's record file.
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "datagram_log.h"
+#include "platform/ipv4.h"
+
+namespace corvalink::lab {
+
+/// The lab that scripts/lab.sh made; these tests run in its client namespace.
+struct LabEnv {
+  std::string clientNs;
+  std::string routerNs;
+  Ipv4 clientIp{};
+  Ipv4 routerIp{};
+};
+
+/// The lab's names, or nothing when the tests do not run inside `lab.sh run`.
+std::optional<LabEnv> GetLabEnv();
+
+#define LAB_OR_SKIP(env)                                                                     \
+  auto env##_opt = ::corvalink::lab::GetLabEnv();                                            \
+  if (!env##_opt) GTEST_SKIP() << "not in the network lab: run through scripts/lab.sh run -- " \
+                                  "<this program> (CORVALINK_LAB_ROUTER_NS is unset)";        \
+  const ::corvalink::lab::LabEnv& env = *env##_opt
+
+/// Ends the whole test program when one test runs longer than `seconds`: a hung socket wait
+/// must not hold up the test command. lab.sh then removes the lab and what runs in it.
+class TestTimeout {
+ public:
+  explicit TestTimeout(int seconds);
+  ~TestTimeout();
+  TestTimeout(const TestTimeout&) = delete;
+  TestTimeout& operator=(const TestTimeout&) = delete;
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  bool m_done = false;
+  std::thread m_thread;
+};
+
+/// A program run in a network namespace, its standard output read line by line. The
+/// destructor ends it (TERM, then KILL after 2 s) by its process id.
+class NamespaceProcess {
+ public:
+  NamespaceProcess() = default;
+  ~NamespaceProcess();
+  NamespaceProcess(const NamespaceProcess&) = delete;
+  NamespaceProcess& operator=(const NamespaceProcess&) = delete;
+
+  /// Starts `ip netns exec <ns> <argv...>`. False with `err` when it cannot be started.
+  bool Start(const std::string& ns, const std::vector<std::string>& argv, std::string* err);
+  /// The first output line starting with `prefix` (read so far or within `timeoutMs`).
+  std::optional<std::string> WaitLine(const std::string& prefix, int timeoutMs);
+  /// Ends the program and returns its exit status (-1 when it had to be killed).
+  int Stop();
+  pid_t Pid() const { return m_pid; }
+
+ private:
+  void ReadAvailable(int timeoutMs);
+  pid_t m_pid = -1;
+  int m_out = -1;
+  std::string m_pending;
+  std::vector<std::string> m_lines;
+};
+
+/// The router simulator in the router namespace, with a record file in a fresh directory.
+class LabSimulator {
+ public:
+  LabSimulator() = default;
+  ~LabSimulator();
+  LabSimulator(const LabSimulator&) = delete;
+  LabSimulator& operator=(const LabSimulator&) = delete;
+
+  /// Starts router_sim with `args` plus --record and --max-seconds; waits for its READY line.
+  /// Fails the current test (and returns false) when it does not come up.
+  bool Start(const LabEnv& env, const std::vector<std::string>& args, int maxSeconds = 120);
+  uint16_t SearchPort() const { return m_searchPort; }
+  uint16_t TftpPort() const { return m_tftpPort; }
+  /// The datagrams recorded so far, as the simulator wrote them.
+  std::vector<sim::LoggedDatagram> Recorded() const;
+  /// Waits until at least `count` datagrams are recorded or `timeoutMs` passes.
+  std::vector<sim::LoggedDatagram> WaitRecorded(std::size_t count, int timeoutMs) const;
+  NamespaceProcess& Process() { return m_process; }
+  const std::filesystem::path& Dir() const { return m_dir; }
+
+ private:
+  NamespaceProcess m_process;
+  std::filesystem::path m_dir;
+  uint16_t m_searchPort = 0;
+  uint16_t m_tftpPort = 0;
+};
+
+/// A fresh directory under the system's temporary folder; removed by the destructor.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& Path() const { return m_path; }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+/// Where the build put router_sim: $CORVALINK_ROUTER_SIM, else beside this test program.
+std::string RouterSimPath();
+
+/// Whether the process `pid` (in whatever namespace) has a UDP socket bound to `port`.
+bool ProcessListensUdp(pid_t pid, uint16_t port);
+
+/// The integer after "key=" in a line such as "BURST search to=... replies=30 us=120".
+std::optional<long long> FieldOf(const std::string& line, const std::string& key);
+
+}  // namespace corvalink::lab
