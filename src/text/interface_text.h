@@ -23,7 +23,8 @@ std::optional<std::filesystem::path> TextFileFromRegistry(const RegistryStore& r
 
 /// Clears nothing: reads the found file (if any) into table.slots, sets table.loaded, and trims
 /// the slots the loader owns (all but 13, 14 and 15, which the upgrade dialog trims). Returns
-/// whether a file was found. `currentDir` stands for the process's current directory.
+/// whether a file was found. `currentDir` stands for the process's current directory; a relative
+/// "Path" is taken relative to it.
 bool LoadInterfaceTextFile(InterfaceTextTable& table, const RegistryStore& registry,
                            const std::filesystem::path& currentDir);
 
