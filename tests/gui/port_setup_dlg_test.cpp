@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
@@ -123,6 +124,10 @@ TEST_F(PortSetupDlgTest, StartsWithTemplateLayoutAndStates) {
     EXPECT_EQ(list->columnWidth(c), widths[c]);
   }
   EXPECT_EQ(world.state.interfaceText.loaded, 0);
+  // The first control in tab order that can take the focus.
+  dlg->activateWindow();
+  EXPECT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+  EXPECT_EQ(dlg->focusWidget(), Control<QWidget>(dlg.get(), "IDC_SEARCH"));
   EXPECT_NE(dlg->SearchPort(), 0);
   EXPECT_FALSE(world.broadcast.Receive(50)) << "nothing is sent before Search is pressed";
 }
@@ -217,6 +222,8 @@ TEST_F(PortSetupDlgTest, RepliesBecomeRowsNewestOnTopMarkedAndSelected) {
   // A row the user added to the selection keeps it when a new router arrives; only the row
   // that was on top loses its selection.
   ClickRow(list, 2, Qt::ControlModifier);
+  QTest::keyRelease(list, Qt::Key_Control);
+  ASSERT_EQ(QGuiApplication::keyboardModifiers(), Qt::NoModifier);
   ASSERT_TRUE(list->topLevelItem(2)->isSelected());
   ASSERT_TRUE(ReplyAndWait(port, ROUTER_D, list, 4));
   EXPECT_EQ(list->currentItem(), list->topLevelItem(0));
@@ -270,17 +277,24 @@ TEST_F(PortSetupDlgTest, ConfirmationShowsTheFilesTwentyFirstLine) {
   EXPECT_EQ(boxes.Seen()[0].title, ApplicationTitle());
 }
 
-TEST_F(PortSetupDlgTest, DoubleClickActsOnTheMarkedRow) {
-  // On a row: its first click marks the row, so that row is stored.
-  // Below the rows: the clicks mark nothing, so the row marked before is stored.
+TEST_F(PortSetupDlgTest, DoubleClickAndInstallActOnTheMarkedRow) {
+  // Rows after A, B, C: C (255.255.255.255, marked), B (10.0.0.2), A (192.168.1.1).
+  enum class Act { DoubleClick, InstallButton };
   const struct {
     const char* name;
-    int markRow;     // clicked first, -1 for none
-    int doubleRow;   // -1: the empty space below the rows
+    int markRow;    // clicked first, -1 for none
+    bool ctrl;      // that click adds the row to the selection
+    Act act;
+    int actRow;     // the row double-clicked, -1: the empty space below the rows
     std::string stored;
   } cases[] = {
-      {"on a row", -1, 1, "10.0.0.2"},
-      {"below the rows", 2, -1, "192.168.1.1"},
+      {"double-click on a row: its first click marks it", -1, false, Act::DoubleClick, 1, "10.0.0.2"},
+      {"double-click below the rows keeps the mark", 2, false, Act::DoubleClick, -1, "192.168.1.1"},
+      {"ctrl-click marks a row added to the selection", 2, true, Act::DoubleClick, -1, "192.168.1.1"},
+      {"the button takes the mark, not the first selected row", 2, true, Act::InstallButton, -1,
+       "192.168.1.1"},
+      {"the button takes the newest row when nothing was clicked", -1, false, Act::InstallButton, -1,
+       "255.255.255.255"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -293,14 +307,23 @@ TEST_F(PortSetupDlgTest, DoubleClickActsOnTheMarkedRow) {
     ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_A, list, 1));
     ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_B, list, 2));
     ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_C, list, 3));
-    if (c.markRow >= 0) ClickRow(list, c.markRow);
-    QPoint at = c.doubleRow >= 0
-                    ? list->visualItemRect(list->topLevelItem(c.doubleRow)).center()
-                    : QPoint(20, list->viewport()->height() - 5);
-    ASSERT_EQ(list->itemAt(at) == nullptr, c.doubleRow < 0);
-
+    if (c.markRow >= 0) {
+      ClickRow(list, c.markRow, c.ctrl ? Qt::ControlModifier : Qt::NoModifier);
+      QTest::keyRelease(list, Qt::Key_Control);
+    }
     MessageBoxWatcher boxes;
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    if (c.act == Act::InstallButton) {
+      QTest::mouseClick(Control<QPushButton>(&dlg, "IDC_INSTALL"), Qt::LeftButton);
+    } else {
+      QPoint at = c.actRow >= 0 ? list->visualItemRect(list->topLevelItem(c.actRow)).center()
+                                : QPoint(20, list->viewport()->height() - 5);
+      ASSERT_EQ(list->itemAt(at) == nullptr, c.actRow < 0);
+      // What the platform delivers for a double-click: press, release, double-click, release.
+      QTest::mousePress(list->viewport(), Qt::LeftButton, {}, at);
+      QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, at);
+      QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+      QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, at);
+    }
     QTest::qWaitFor([&] { return !dlg.isVisible(); }, 2000);
     std::optional<RegistryValue> value = local.ServerIp();
     ASSERT_TRUE(value);
