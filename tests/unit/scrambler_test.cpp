@@ -38,17 +38,6 @@ Bytes BigEndian(uint32_t v) {
           static_cast<uint8_t>(v)};
 }
 
-TEST(ScrambleBuffer, SubstitutionTablesAreInversePermutations) {
-  const auto forward = TableFromSingleBytes(1);
-  const auto inverse = TableFromSingleBytes(0);
-  std::array<bool, 256> seen{};
-  for (int b = 0; b < 256; ++b) {
-    EXPECT_FALSE(seen[forward[b]]) << "value " << int(forward[b]) << " appears twice";
-    seen[forward[b]] = true;
-    EXPECT_EQ(inverse[forward[b]], b);
-  }
-}
-
 TEST(ScrambleBuffer, InversePairOverRandomBuffersAtUnalignedAddresses) {
   std::mt19937 rng(20240);
   std::uniform_int_distribution<int> byte(0, 255);

@@ -44,13 +44,6 @@ TEST(UpgradeRequest, CarriesTheRecordAsHeld) {
   EXPECT_EQ(std::vector<uint8_t>(p.begin(), p.end()), expected);
 }
 
-TEST(UpgradeReply, OnlyMagicThenUpgradeTypePasses) {
-  EXPECT_TRUE(IsUpgradeReply(PadDatagram(std::vector<uint8_t>{0xDD, 0x82})));
-  EXPECT_FALSE(IsUpgradeReply(PadDatagram(std::vector<uint8_t>{0xDD, 0x80})));
-  EXPECT_FALSE(IsUpgradeReply(PadDatagram(std::vector<uint8_t>{0x82, 0xDD})));
-  EXPECT_FALSE(IsUpgradeReply(PadDatagram(std::vector<uint8_t>{0xDD})));
-}
-
 TEST(CUpgradeSocket, SendsFromItsOwnPortAndStopsAtTheReply) {
   int32_t acknowledged = 0;
   CUpgradeSocket socket(acknowledged);
