@@ -8,9 +8,7 @@ namespace corvalink {
 namespace {
 
 /// The stored slots, whatever a caller may have done to the count.
-int StoredCount(const RouterTable& table) {
-  return std::clamp(table.routerCount, 0, MAX_ROUTERS);
-}
+int StoredCount(const RouterTable& table) { return std::clamp(table.routerCount, 0, MAX_ROUTERS); }
 
 /// A character's value as a hexadecimal digit. Letters A-F in either case are 10-15; for any
 /// other character its code minus '0', which is the digit's value for 0-9. Only the low 8 bits

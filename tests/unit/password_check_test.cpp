@@ -41,8 +41,7 @@ TEST(CheckRouterPassword, AcceptsExactlyTheStoredTextAndRestoresTheField) {
       {"23 of 24 characters", full24, full24.substr(0, 23), PasswordVerdict::Refused},
       {"24 characters and one more", full24, full24 + "Y", PasswordVerdict::Refused},
       {"one character", "a", "a", PasswordVerdict::Accepted},
-      {"typed NUL is not an end", "secret", std::string("secret\0x", 8),
-       PasswordVerdict::Refused},
+      {"typed NUL is not an end", "secret", std::string("secret\0x", 8), PasswordVerdict::Refused},
   };
   for (const Case& c : cases) {
     Field held = Held(c.stored);

@@ -47,7 +47,8 @@ Router Numbered(int n) {
 TEST(AddRouterFromReply, StoresRoutersInArrivalOrderWithPasswordsScrambled) {
   RouterTable table;
   const Router a = Numbered(1), b = Numbered(2), c = Numbered(3);
-  for (const Router& r : {a, b, c}) EXPECT_EQ(AddRouterFromReply(table, Reply(r)), AddResult::Added);
+  for (const Router& r : {a, b, c})
+    EXPECT_EQ(AddRouterFromReply(table, Reply(r)), AddResult::Added);
   ASSERT_EQ(table.routerCount, 3);
   const Router order[] = {a, b, c};
   for (int i = 0; i < 3; ++i) {
@@ -93,8 +94,9 @@ TEST(AddRouterFromReply, ReusedSlotHoldsTheSamePasswordAsAFreshOne) {
   RouterTable reused;
   // A 12-character password fills the reply's half of the field, so its scrambled form
   // reaches into bytes 12..23 of the slot.
-  ASSERT_EQ(AddRouterFromReply(reused, Reply({{2, 0, 0, 0, 0, 1}, {10, 0, 0, 1}, "", "abcdefghijkl"})),
-            AddResult::Added);
+  ASSERT_EQ(
+      AddRouterFromReply(reused, Reply({{2, 0, 0, 0, 0, 1}, {10, 0, 0, 1}, "", "abcdefghijkl"})),
+      AddResult::Added);
   reused.routerCount = 0;
   const Router next{{2, 0, 0, 0, 0, 2}, {10, 0, 0, 2}, "", "pw"};
   ASSERT_EQ(AddRouterFromReply(reused, Reply(next)), AddResult::Added);

@@ -31,11 +31,13 @@ Bytes Chained(const Bytes& scrambled) {
   return c;
 }
 
-Bytes Word(const Bytes& b, std::size_t i) { return Bytes(b.begin() + 4 * i, b.begin() + 4 * i + 4); }
+Bytes Word(const Bytes& b, std::size_t i) {
+  return Bytes(b.begin() + 4 * i, b.begin() + 4 * i + 4);
+}
 
 Bytes BigEndian(uint32_t v) {
-  return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
-          static_cast<uint8_t>(v)};
+  return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
+          static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
 }
 
 TEST(ScrambleBuffer, InversePairOverRandomBuffersAtUnalignedAddresses) {
@@ -112,8 +114,8 @@ TEST(ScrambleBuffer, PasswordFieldChainsWithSeedOneAndTheOnesWordOnly) {
 TEST(ScrambleBuffer, LongerBuffersMeetSeedsTwoAndThreeWhereTheRegisterSaysSo) {
   const Bytes s1 = BigEndian(SCRAMBLE_SEED_1), s2 = BigEndian(SCRAMBLE_SEED_2),
               s3 = BigEndian(SCRAMBLE_SEED_3), z(4, 0), ones(4, 0xFF);
-  const std::vector<Bytes> expect = {s1, z,  z,  z, ones, s1, z, z, z, z, s2, z,
-                                     z,  z,  s3, s2, z,   z,  s1, s3};
+  const std::vector<Bytes> expect = {s1, z, z, z, ones, s1, z, z, z,  z,
+                                     s2, z, z, z, s3,   s2, z, z, s1, s3};
   const Bytes chained = Chained(Scrambled(Bytes(4 * expect.size(), 0)));
   for (std::size_t w = 0; w < expect.size(); ++w) EXPECT_EQ(Word(chained, w), expect[w]) << w;
 }

@@ -10,15 +10,17 @@ namespace corvalink {
 namespace {
 
 TEST(SearchRequest, IsTheSameFiftyFourBytesEveryTime) {
+  // clang-format off
   const Packet expected = {
-      0xDD,                                      // magic
-      0x80,                                      // type: search
-      0x00, 0x36,                                // length 54, big-endian
-      'V',  'E',  'L',  'M', 'O', 'R', 'A',      // tag
-      0x00,                                      // end of tag
-      0,    0,    0,    0,   0,   0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-      0,    0,    0,    0,   0,   0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 42 zero
+      0xDD,                               // magic
+      0x80,                               // type: search
+      0x00, 0x36,                         // length 54, big-endian
+      'V', 'E', 'L', 'M', 'O', 'R', 'A',  // tag
+      0x00,                               // end of tag
+      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 42 zero bytes
   };
+  // clang-format on
   EXPECT_EQ(BuildSearchRequest(), expected);
   EXPECT_EQ(BuildSearchRequest(), BuildSearchRequest());
 }
@@ -69,10 +71,10 @@ TEST(SearchReply, OnlyMagicThenSearchTypePasses) {
     std::vector<uint8_t> bytes;
     bool accepted;
   } cases[] = {
-      {{0xDD, 0x80}, true},        {{0xDD, 0x80, 0x00, 0x01}, true},  // length not examined
-      {{0xDD, 0x82}, false},       {{0xDC, 0x80}, false},
-      {{0x80, 0xDD}, false},       {{0xDD}, false},
-      {{}, false},                 {{0xDD, 0x81}, false},
+      {{0xDD, 0x80}, true},  {{0xDD, 0x80, 0x00, 0x01}, true},  // length not examined
+      {{0xDD, 0x82}, false}, {{0xDC, 0x80}, false},
+      {{0x80, 0xDD}, false}, {{0xDD}, false},
+      {{}, false},           {{0xDD, 0x81}, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(IsSearchReply(PadDatagram(c.bytes)), c.accepted) << c.bytes.size();
