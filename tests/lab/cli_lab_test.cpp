@@ -1,0 +1,529 @@
+// corvalink-cli as a user runs it: the real executable in the lab's client namespace, router_sim
+// (and a real tftpd-hpa) in the router namespace, checked by exit code, output and what reached
+// the routers. The usage checks at the end send nothing and run anywhere.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "discovery/router_table.h"
+#include "lab_util.h"
+#include "platform/byte_order.h"
+#include "platform/registry_store.h"
+#include "sim_router.h"
+
+extern char** environ;
+
+namespace corvalink::lab {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+std::string CliPath() {
+  if (const char* v = std::getenv("CORVALINK_CLI")) return v;
+  std::error_code ec;
+  return (std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "corvalink-cli")
+      .string();
+}
+
+struct CliRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+  long long ms = 0;
+  std::vector<std::string> ErrLines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(err);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+  }
+};
+
+// Runs corvalink-cli with `args`, `input` on its standard input (then end of input), and extra
+// environment variables; ends it by its pid after `timeoutS`.
+CliRun RunCli(const std::vector<std::string>& args, const std::string& input = "",
+              const std::vector<std::string>& extraEnv = {}, int timeoutS = 60) {
+  CliRun run;
+  int in[2], out[2], err[2];
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe";
+    return run;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  std::vector<std::string> argStore = {CliPath()};
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envStore(extraEnv);
+  for (char** e = environ; *e != nullptr; ++e) envStore.emplace_back(*e);
+  std::vector<char*> envp;
+  for (auto& e : envStore) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  const auto start = SteadyClock::now();
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(in[0]);
+  ::close(out[1]);
+  ::close(err[1]);
+  if (rc != 0) {
+    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(rc);
+    ::close(in[1]);
+    ::close(out[0]);
+    ::close(err[0]);
+    return run;
+  }
+  if (!input.empty()) EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+  ::close(in[1]);
+
+  const auto deadline = start + std::chrono::seconds(timeoutS);
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  int open = 2;
+  while (open > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+    if (left.count() <= 0) {
+      ADD_FAILURE() << "corvalink-cli did not end within " << timeoutS << " s; killing pid " << pid;
+      ::kill(pid, SIGKILL);
+      break;
+    }
+    if (::poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buf[4096];
+      const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<std::size_t>(n));
+      } else {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (auto& f : fds) {
+    if (f.fd >= 0) ::close(f.fd);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.ms = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count();
+  return run;
+}
+
+std::string Describe(const CliRun& r) {
+  return "exit " + std::to_string(r.exitCode) + "\n--- stdout\n" + r.out + "--- stderr\n" + r.err;
+}
+
+std::vector<uint8_t> RandomBytes(std::size_t n, uint32_t seed) {
+  std::mt19937 gen(seed);
+  std::vector<uint8_t> b(n);
+  for (auto& x : b) x = static_cast<uint8_t>(gen());
+  return b;
+}
+
+void WriteFile(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::size_t CountWithType(const std::vector<sim::LoggedDatagram>& records, uint8_t type) {
+  std::size_t n = 0;
+  for (const auto& d : records) {
+    if (d.socket == "search" && d.bytes.size() >= 2 && d.bytes[0] == 0xDD && d.bytes[1] == type) ++n;
+  }
+  return n;
+}
+
+std::size_t CountTftp(const std::vector<sim::LoggedDatagram>& records) {
+  std::size_t n = 0;
+  for (const auto& d : records) n += d.socket == "tftp" ? 1 : 0;
+  return n;
+}
+
+// The lab's router, at the router namespace's main address: the simulator's TFTP server answers
+// from that address, and the client takes the ACK of its write request only from the router.
+constexpr char ROUTER_MAC[] = "02C04C000001";
+constexpr char ROUTER_IP[] = "198.18.0.2";
+constexpr char ROUTER_SPEC[] = "mac=02C04C000001,ip=198.18.0.2,location=Lab bench,password=pw1";
+
+TEST(CliLab, SearchListsThirtyRoutersAsTableAndJsonInListOrder) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(60);
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--routers", "30"}));
+  const std::vector<sim::SimRouter> routers = sim::GenerateRouters(30);
+
+  const CliRun table = RunCli({"search", "--timeout", "1"});
+  ASSERT_EQ(table.exitCode, 0) << Describe(table);
+  std::istringstream lines(table.out);
+  std::vector<std::string> rows;
+  for (std::string l; std::getline(lines, l);) rows.push_back(l);
+  ASSERT_EQ(rows.size(), 31u) << table.out;
+  EXPECT_EQ(rows[0].rfind("MAC ADDRESS", 0), 0u);
+  for (int i = 0; i < 30; ++i) {
+    // The newest reply on top, as in the window's list.
+    const sim::SimRouter& r = routers[static_cast<std::size_t>(29 - i)];
+    EXPECT_EQ(rows[static_cast<std::size_t>(i + 1)].rfind(MacText(r.mac) + "  " + Ipv4ToText(r.ip), 0), 0u)
+        << rows[static_cast<std::size_t>(i + 1)];
+  }
+  EXPECT_TRUE(table.err.empty()) << table.err;
+
+  const CliRun json = RunCli({"search", "--timeout", "1", "--json"});
+  ASSERT_EQ(json.exitCode, 0) << Describe(json);
+  const auto parsed = nlohmann::json::parse(json.out);
+  ASSERT_EQ(parsed.size(), 30u);
+  for (std::size_t i = 0; i < 30; ++i) {
+    const sim::SimRouter& r = routers[29 - i];
+    EXPECT_EQ(parsed[i]["mac"], MacText(r.mac));
+    EXPECT_EQ(parsed[i]["ip"], Ipv4ToText(r.ip));
+    EXPECT_EQ(parsed[i]["mask"], "255.255.255.0");
+    EXPECT_EQ(parsed[i]["location"], "Router " + std::to_string(30 - i));
+  }
+  // Each run sent exactly one search request.
+  EXPECT_EQ(CountWithType(sim.WaitRecorded(2, 2000), 0x80), 2u);
+}
+
+TEST(CliLab, SearchWithNoRouterSaysSoAndExitsNotFound) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(30);
+  const CliRun table = RunCli({"search", "--timeout", "0.5"});
+  EXPECT_EQ(table.exitCode, 3) << Describe(table);
+  EXPECT_TRUE(table.out.empty());
+  ASSERT_EQ(table.ErrLines().size(), 1u) << table.err;
+  EXPECT_NE(table.err.find("no router answered within 0.5 s"), std::string::npos) << table.err;
+  EXPECT_GE(table.ms, 500);
+
+  const CliRun json = RunCli({"search", "--timeout", "0.5", "--json"});
+  EXPECT_EQ(json.exitCode, 3);
+  EXPECT_EQ(nlohmann::json::parse(json.out), nlohmann::json::array());
+}
+
+TEST(CliLab, LocationWithOddBytesIsEscapedInTheTableAndExactInJson) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(30);
+  // 24 bytes and no NUL: an escape sequence, a quote, a backslash, DEL, C1 and Latin-1 bytes.
+  const std::vector<uint8_t> location = {0x1B, '[', '2', 'J', '"', '\\', 0x7F, 0x85, 0xE9, 0xFF,
+                                         'L', 'a', 'b', 0x0A, 'x', 'x', 'x', 'x', 'x', 'x',
+                                         'x', 'x', 'x', 'Z'};
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--router", "mac=02C04C000001,ip=198.18.0.11,locationhex=" +
+                                              sim::ToHex(location)}));
+  const CliRun json = RunCli({"search", "--timeout", "0.5", "--json"});
+  ASSERT_EQ(json.exitCode, 0) << Describe(json);
+  const auto parsed = nlohmann::json::parse(json.out);
+  ASSERT_EQ(parsed.size(), 1u);
+  std::string expected;  // the 24 bytes as Latin-1 characters, in UTF-8
+  for (uint8_t b : location) {
+    if (b < 0x80) {
+      expected += static_cast<char>(b);
+    } else {
+      expected += static_cast<char>(0xC0 | b >> 6);
+      expected += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  EXPECT_EQ(parsed[0]["location"].get<std::string>(), expected);
+
+  const CliRun table = RunCli({"search", "--timeout", "0.5"});
+  ASSERT_EQ(table.exitCode, 0) << Describe(table);
+  EXPECT_NE(table.out.find("\\x1B[2J\"\\\\\\x7F\\x85\xC3\xA9\xC3\xBFLab\\x0AxxxxxxxxxZ\n"),
+            std::string::npos)
+      << table.out;
+  EXPECT_EQ(table.out.find('\x1B'), std::string::npos);
+}
+
+TEST(CliLab, InterfaceOptionSendsADirectedBroadcastOnThatInterface) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(30);
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--router", ROUTER_SPEC}));
+  const CliRun found = RunCli({"search", "--timeout", "0.5", "--interface", "lab0"});
+  ASSERT_EQ(found.exitCode, 0) << Describe(found);
+  EXPECT_NE(found.out.find(ROUTER_MAC), std::string::npos);
+
+  const CliRun unknown = RunCli({"search", "--interface", "nosuch0"});
+  EXPECT_EQ(unknown.exitCode, 2);
+  ASSERT_EQ(unknown.ErrLines().size(), 1u) << unknown.err;
+  EXPECT_NE(unknown.err.find("\"nosuch0\""), std::string::npos);
+  EXPECT_EQ(CountWithType(sim.WaitRecorded(1, 2000), 0x80), 1u) << "the failed run sent nothing";
+}
+
+// A registry store with the printer-port software's key, or without it.
+struct Registry {
+  explicit Registry(bool withKey) {
+    if (withKey) {
+      std::filesystem::create_directories(dir.Path() / "HKEY_LOCAL_MACHINE" / "SOFTWARE" /
+                                          "DED Orezadu Devo");
+    }
+  }
+  std::string EnvVar() const { return "CORVALINK_REGISTRY_ROOT=" + dir.Path().string(); }
+  std::optional<RegistryValue> ServerIp() const {
+    RegistryStore store(dir.Path());
+    RegistryKey key = store.OpenKey("HKEY_LOCAL_MACHINE", "Software\\DED Orezadu Devo", RegAccess::Read);
+    if (!key.IsOpen()) return std::nullopt;
+    return store.QueryValue(key, "Server IP");
+  }
+  TempDir dir;
+};
+
+TEST(CliLab, InstallStoresTheRoutersAddressByMacOrIp) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(60);
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--routers", "5"}));
+  // Router 3 of 5: 198.18.0.12, MAC 02C04C000003, named by MAC (any spelling) and by IP.
+  const sim::SimRouter third = sim::GenerateRouters(5)[2];
+  ASSERT_EQ(Ipv4ToText(third.ip), "198.18.0.12");
+  ASSERT_EQ(MacText(third.mac), "02C04C000003");
+  for (const char* name : {"02C04C000003", "02:c0:4c:00:00:03", "198.18.0.12"}) {
+    SCOPED_TRACE(name);
+    Registry registry(true);
+    const CliRun run = RunCli({"install", name, "--timeout", "1"}, "", {registry.EnvVar()});
+    ASSERT_EQ(run.exitCode, 0) << Describe(run);
+    EXPECT_NE(run.out.find("\"Server IP\" = 198.18.0.12"), std::string::npos) << run.out;
+    const auto value = registry.ServerIp();
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->type, REG_SZ);
+    std::vector<uint8_t> expected = {'1', '9', '8', '.', '1', '8', '.', '0', '.', '1', '2'};
+    expected.resize(60, 0);  // NUL and zeros up to 60 bytes
+    EXPECT_EQ(value->data, expected);
+  }
+}
+
+TEST(CliLab, InstallRefusesToCreateAMissingKeyAndNamesIt) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(30);
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--router", ROUTER_SPEC}));
+  Registry registry(false);
+  const CliRun run = RunCli({"install", ROUTER_MAC}, "", {registry.EnvVar()});
+  EXPECT_EQ(run.exitCode, 4) << Describe(run);
+  const auto lines = run.ErrLines();
+  ASSERT_EQ(lines.size(), 1u) << run.err;
+  EXPECT_NE(lines[0].find("Software\\DED Orezadu Devo"), std::string::npos) << lines[0];
+  EXPECT_TRUE(std::filesystem::is_empty(registry.dir.Path())) << "nothing was created";
+
+  const CliRun missing = RunCli({"install", "02C04C00FFFF", "--timeout", "0.5"}, "", {registry.EnvVar()});
+  EXPECT_EQ(missing.exitCode, 3) << Describe(missing);
+  EXPECT_NE(missing.err.find("02C04C00FFFF"), std::string::npos);
+}
+
+TEST(CliLab, TwoRoutersWithOneIpMustBeNamedByMac) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(30);
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--router", "mac=02C04C000001,ip=198.18.0.11", "--router",
+                              "mac=02C04C000002,ip=198.18.0.11"}));
+  Registry registry(true);
+  const CliRun run = RunCli({"install", "198.18.0.11", "--timeout", "0.5"}, "", {registry.EnvVar()});
+  EXPECT_EQ(run.exitCode, 3) << Describe(run);
+  EXPECT_NE(run.err.find("02C04C000001"), std::string::npos);
+  EXPECT_NE(run.err.find("02C04C000002"), std::string::npos);
+  EXPECT_FALSE(registry.ServerIp());
+}
+
+TEST(CliLab, UpgradeWithPasswordOnStdinSendsTheImageToTheSimulator) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(60);
+  TempDir store, client;
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--router", ROUTER_SPEC, "--upgrade", "after=2", "--tftp",
+                              "--tftp-dir", store.Path().string()}));
+  const auto image = RandomBytes(40 * 512 + 77, 9);
+  WriteFile(client.Path() / "fw.all", image);
+  const CliRun run = RunCli({"upgrade", ROUTER_MAC, (client.Path() / "fw.all").string(),
+                             "--password-stdin"},
+                            "pw1\n");
+  ASSERT_EQ(run.exitCode, 0) << Describe(run);
+  EXPECT_EQ(ReadFile(store.Path() / "fw.all"), image);
+  EXPECT_NE(run.out.find("accepted after 2 requests"), std::string::npos) << run.out;
+  // Plain lines (not a terminal), the last one at 100%, then the flash countdown and the end.
+  EXPECT_EQ(run.out.find('\r'), std::string::npos);
+  const std::size_t full = run.out.find("100%");
+  const std::size_t flash = run.out.find("Do not power it off");
+  const std::size_t done = run.out.find("Upgrade complete\n");
+  ASSERT_NE(full, std::string::npos) << run.out;
+  ASSERT_NE(flash, std::string::npos) << run.out;
+  ASSERT_NE(done, std::string::npos) << run.out;
+  EXPECT_LT(full, flash);
+  EXPECT_LT(flash, done);
+  EXPECT_TRUE(run.err.empty()) << run.err;
+  EXPECT_EQ(CountWithType(sim.Recorded(), 0x82), 2u);
+}
+
+TEST(CliLab, UpgradeToRealTftpdHpa) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(60);
+  const char* tftpd = "/usr/sbin/in.tftpd";
+  if (::access(tftpd, X_OK) != 0) GTEST_SKIP() << "tftpd-hpa is not installed (" << tftpd << ")";
+  TempDir serverDir, client;
+  std::filesystem::permissions(serverDir.Path(), std::filesystem::perms::all);
+  NamespaceProcess server;
+  std::string err;
+  ASSERT_TRUE(server.Start(env.routerNs,
+                           {tftpd, "-L", "-c", "-s", "-u", "root", "-U", "000", "-a",
+                            "0.0.0.0:69", serverDir.Path().string()},
+                           &err))
+      << err;
+  const auto deadline = SteadyClock::now() + std::chrono::seconds(5);
+  while (!ProcessListensUdp(server.Pid(), 69) && SteadyClock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(ProcessListensUdp(server.Pid(), 69));
+  // The simulator answers the search and the handshake; tftpd-hpa takes the file.
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--router", "mac=02C04C000001,ip=198.18.0.2", "--upgrade", "at-once"}));
+  const auto image = RandomBytes(256 * 1024, 3);
+  WriteFile(client.Path() / "image.rst", image);
+  // A router without a password, and no terminal: nothing to ask.
+  const CliRun run = RunCli({"upgrade", "198.18.0.2", (client.Path() / "image.rst").string()});
+  ASSERT_EQ(run.exitCode, 0) << Describe(run);
+  EXPECT_EQ(ReadFile(serverDir.Path() / "image.rst"), image);
+  std::printf("[ lab figure ] corvalink-cli upgrade of 256 KiB to tftpd-hpa: %lld ms in all\n", run.ms);
+}
+
+TEST(CliLab, WrongPasswordStopsBeforeAnythingIsSent) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(30);
+  TempDir client;
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--router", ROUTER_SPEC, "--upgrade", "at-once", "--tftp"}));
+  WriteFile(client.Path() / "fw.all", RandomBytes(1000, 1));
+  const std::string file = (client.Path() / "fw.all").string();
+  for (const std::string& typed : {"pw2\n", "pw1x\n", "\n", ""}) {
+    const CliRun run = RunCli({"upgrade", ROUTER_MAC, file, "--password-stdin"}, typed);
+    EXPECT_EQ(run.exitCode, 5) << Describe(run);
+    EXPECT_EQ(run.ErrLines().size(), 1u) << run.err;
+  }
+  // Without --password-stdin and without a terminal, a router with a password cannot be asked.
+  const CliRun noTty = RunCli({"upgrade", ROUTER_MAC, file});
+  EXPECT_EQ(noTty.exitCode, 2) << Describe(noTty);
+  EXPECT_NE(noTty.err.find("--password-stdin"), std::string::npos);
+  const auto records = sim.WaitRecorded(5, 2000);
+  EXPECT_EQ(CountWithType(records, 0x80), 5u);
+  EXPECT_EQ(CountWithType(records, 0x82), 0u) << "no upgrade request after a refusal";
+  EXPECT_EQ(CountTftp(records), 0u);
+}
+
+TEST(CliLab, RouterThatNeverAcknowledgesEndsTheHandshakeInTime) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(30);
+  TempDir client;
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--router", ROUTER_SPEC, "--upgrade", "never", "--tftp"}));
+  WriteFile(client.Path() / "fw.all", RandomBytes(1000, 2));
+  const CliRun run = RunCli({"upgrade", ROUTER_IP, (client.Path() / "fw.all").string(),
+                             "--password-stdin", "--handshake-timeout", "1.2"},
+                            "pw1\n");
+  EXPECT_EQ(run.exitCode, 6) << Describe(run);
+  ASSERT_EQ(run.ErrLines().size(), 1u) << run.err;
+  EXPECT_NE(run.err.find("did not acknowledge"), std::string::npos);
+  // At 0, 500 and 1000 ms, then the time is up; nothing reaches the TFTP server.
+  const auto records = sim.WaitRecorded(4, 2000);
+  EXPECT_EQ(CountWithType(records, 0x82), 3u);
+  EXPECT_EQ(CountTftp(records), 0u);
+}
+
+TEST(CliLab, FailedTransferExitsWithItsOwnCodeAndTheRoutersError) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(60);
+  TempDir store, client;
+  LabSimulator sim;
+  // The third datagram to the client is an ERROR and the server drops the transfer: the block
+  // is sent again into silence until its attempts are used up.
+  ASSERT_TRUE(sim.Start(env, {"--router", ROUTER_SPEC, "--upgrade", "at-once", "--tftp",
+                              "--tftp-dir", store.Path().string(), "--tftp-fault", "error=3"}));
+  WriteFile(client.Path() / "fw.all", RandomBytes(10 * 512, 4));
+  const CliRun run = RunCli({"upgrade", ROUTER_MAC, (client.Path() / "fw.all").string(),
+                             "--password-stdin"},
+                            "pw1\n");
+  EXPECT_EQ(run.exitCode, 7) << Describe(run);
+  const auto lines = run.ErrLines();
+  ASSERT_EQ(lines.size(), 1u) << run.err;
+  EXPECT_EQ(lines[0].rfind("corvalink-cli: Upgrade failed: ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find("Simulated failure"), std::string::npos) << lines[0];
+  EXPECT_EQ(run.out.find("Upgrade complete"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(store.Path() / "fw.all"));
+}
+
+// These send nothing: the command line is refused before any socket is made.
+TEST(CliUsage, BadCommandLinesExitTwoWithOneLine) {
+  TempDir dir;
+  WriteFile(dir.Path() / "fw.all", {1, 2, 3});
+  const std::string fw = (dir.Path() / "fw.all").string();
+  const std::vector<std::vector<std::string>> rows = {
+      {},
+      {"frobnicate"},
+      {"search", "--bogus"},
+      {"search", "--timeout", "0"},
+      {"search", "--timeout", "soon"},
+      {"search", "--interface", "nosuch0"},
+      {"search", "--interface", "lo", "--destination", "127.0.0.1:9"},
+      {"search", "--destination", "127.0.0.1"},
+      {"install"},
+      {"install", "not-a-router"},
+      {"upgrade", ROUTER_MAC},
+      {"upgrade", ROUTER_MAC, (dir.Path() / "missing.all").string()},
+      {"upgrade", ROUTER_MAC, dir.Path().string()},
+      {"upgrade", "1.2.3", fw},
+      {"upgrade", ROUTER_MAC, fw, "--password", "secret"},
+  };
+  for (const auto& args : rows) {
+    std::string shown;
+    for (const auto& a : args) shown += a + " ";
+    const CliRun run = RunCli(args, "", {}, 10);
+    EXPECT_EQ(run.exitCode, 2) << shown << "\n" << Describe(run);
+    ASSERT_EQ(run.ErrLines().size(), 1u) << shown << "\n" << run.err;
+    EXPECT_EQ(run.err.rfind("corvalink-cli: ", 0), 0u) << run.err;
+    EXPECT_TRUE(run.out.empty()) << shown;
+    EXPECT_LT(run.ms, 5000) << shown;
+  }
+}
+
+TEST(CliUsage, HelpForEveryCommandAndVersion) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, {"search", "--help"}, {"install", "--help"},
+        {"upgrade", "--help"}}) {
+    const CliRun run = RunCli(args, "", {}, 10);
+    EXPECT_EQ(run.exitCode, 0) << args[0];
+    EXPECT_NE(run.out.find("Usage:"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("--destination"), std::string::npos) << "test options stay hidden";
+  }
+  const CliRun upgradeHelp = RunCli({"upgrade", "--help"}, "", {}, 10);
+  EXPECT_NE(upgradeHelp.out.find("--password-stdin"), std::string::npos);
+  EXPECT_NE(upgradeHelp.out.find("--handshake-timeout"), std::string::npos);
+  const CliRun version = RunCli({"--version"}, "", {}, 10);
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_NE(version.out.find("1.0"), std::string::npos) << version.out;
+}
+
+}  // namespace
+}  // namespace corvalink::lab
