@@ -1,0 +1,26 @@
+#pragma once
+// A developer's way into the dialogs that nothing in the main window opens: the upgrade dialog
+// and the password dialog, run modally on a router described by command-line arguments, for
+// manual checks and demos (`corvalink --dev-dialog upgrade|password ...`, see docs/dev_dialogs.md).
+
+#include <QString>
+#include <QStringList>
+
+namespace corvalink {
+
+struct AppState;
+
+/// Exit code for arguments that could not be used; the reason goes to stderr.
+inline constexpr int DEV_DIALOG_USAGE_ERROR = 64;
+
+/// Fills state.selectedRouter (password scrambled as discovery would hold it) and
+/// state.firmwarePath from `args`, loads the interface text as the main window would, runs the
+/// dialog named by `which` ("upgrade" or "password") modally and returns its result (printed to
+/// stdout as well). Returns DEV_DIALOG_USAGE_ERROR for unknown names and bad arguments.
+/// Needs a QApplication.
+int RunDevDialog(AppState& state, const QString& which, const QStringList& args);
+
+/// The usage text, for --help.
+QString DevDialogUsage();
+
+}  // namespace corvalink
