@@ -1,0 +1,215 @@
+// The main window in the network lab (offscreen): "Search" sends the real limited broadcast from
+// the client namespace, router_sim answers from the router namespace, and the window lists,
+// survives a junk flood, and stores the chosen router's address.
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <cstdio>
+#include <vector>
+
+#include "../gui/gui_test_util.h"
+#include "../gui/main_window_test_util.h"
+#include "app/port_setup_dlg.h"
+#include "discovery/packet_header.h"
+#include "lab_util.h"
+
+namespace corvalink::lab {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+const std::vector<uint8_t> EXPECTED_REQUEST = [] {
+  std::vector<uint8_t> b = {
+      0xDD, 0x80,                               // magic, type
+      0x00, 0x36,                               // length 54
+      'V',  'E', 'L', 'M', 'O', 'R', 'A', 0x00  // tag and its NUL
+  };
+  b.resize(54, 0x00);  // 42 zero bytes
+  return b;
+}();
+
+/// Runs a real event loop, as the window's modal loop does, until `done` holds or `timeoutMs`
+/// pass. (QTest::qWaitFor sleeps 10 ms between rounds of events, which would make a window that
+/// takes one datagram per notification look slow and let a flood pile up in the socket.)
+bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
+  if (done()) return true;
+  QEventLoop loop;
+  QTimer check;
+  check.setInterval(1);
+  QObject::connect(&check, &QTimer::timeout, [&] {
+    if (done()) loop.quit();
+  });
+  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+  check.start();
+  loop.exec();
+  return done();
+}
+
+class GuiLab : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The product's own destination: the limited broadcast on the routers' port.
+    world.state.discoveryDestination = Endpoint{{255, 255, 255, 255}, DISCOVERY_PORT};
+  }
+  std::unique_ptr<CPortSetupDlg> Open() {
+    auto dlg = std::make_unique<CPortSetupDlg>(world.state);
+    EXPECT_TRUE(dlg->InitError().isEmpty()) << dlg->InitError().toStdString();
+    dlg->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    return dlg;
+  }
+  static QTreeWidget* List(QWidget* dlg) {
+    return dlg->findChild<QTreeWidget*>(QStringLiteral("IDC_ROUTER_LIST"));
+  }
+  static void Press(QWidget* dlg, const char* id) {
+    auto* button = dlg->findChild<QPushButton*>(QString::fromLatin1(id));
+    ASSERT_NE(button, nullptr) << id;
+    ASSERT_TRUE(button->isEnabled()) << id;
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+
+  testing::MainWindowWorld world;
+};
+
+TEST_F(GuiLab, SearchButtonBroadcastsTheExactRequestFromAnEphemeralPort) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(30);
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--router", "mac=001A2B3C4D5E,ip=198.18.0.10,location=Lab"}));
+  auto dlg = Open();
+  QTreeWidget* list = List(dlg.get());
+
+  Press(dlg.get(), "IDC_SEARCH");
+  ASSERT_TRUE(RunUntil([&] { return list->topLevelItemCount() == 1; }, 5000));
+  EXPECT_EQ(list->topLevelItem(0)->text(0), "001A2B3C4D5E");
+  EXPECT_EQ(list->topLevelItem(0)->text(1), "198.18.0.10");
+  EXPECT_EQ(list->topLevelItem(0)->text(3), "Lab");
+
+  auto recorded = sim.WaitRecorded(1, 2000);
+  ASSERT_EQ(recorded.size(), 1u);
+  EXPECT_EQ(recorded[0].bytes, EXPECTED_REQUEST);
+  EXPECT_EQ(recorded[0].from.address, env.clientIp);
+  EXPECT_EQ(recorded[0].from.port, dlg->SearchPort());
+  EXPECT_NE(recorded[0].from.port, DISCOVERY_PORT);
+  EXPECT_GE(recorded[0].from.port, 1024);
+}
+
+TEST_F(GuiLab, ThirtyRoutersAreListedNewestOnTopInArrivalOrder) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(30);
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--routers", "30"}));
+  auto dlg = Open();
+  QTreeWidget* list = List(dlg.get());
+  std::vector<SteadyClock::time_point> rowAt;
+  QObject::connect(list->model(), &QAbstractItemModel::rowsInserted,
+                   [&] { rowAt.push_back(SteadyClock::now()); });
+
+  Press(dlg.get(), "IDC_SEARCH");
+  ASSERT_TRUE(RunUntil([&] { return list->topLevelItemCount() == 30; }, 5000))
+      << list->topLevelItemCount() << " rows";
+  RunUntil([] { return false; }, 50);
+  ASSERT_EQ(list->topLevelItemCount(), 30) << "none lost, none doubled";
+  for (int row = 0; row < 30; ++row) {
+    // Row r holds the (30 - r)-th reply: router_sim's n-th router has MAC 02C04C0000nn.
+    char mac[13];
+    std::snprintf(mac, sizeof mac, "02C04C0000%02X", 30 - row);
+    EXPECT_EQ(list->topLevelItem(row)->text(0).toStdString(), mac) << "row " << row;
+  }
+  EXPECT_TRUE(list->topLevelItem(0)->isSelected());
+  EXPECT_EQ(list->currentItem(), list->topLevelItem(0));
+
+  auto burst = sim.Process().WaitLine("BURST search", 2000);
+  ASSERT_TRUE(burst.has_value());
+  ASSERT_EQ(rowAt.size(), 30u);
+  auto us = std::chrono::duration_cast<std::chrono::microseconds>(rowAt.back() - rowAt.front())
+                .count();
+  std::printf("[ lab figure ] window: 30 replies sent in %lld us; first row to 30th row: %lld us\n",
+              FieldOf(*burst, "us").value_or(-1), static_cast<long long>(us));
+}
+
+TEST_F(GuiLab, JunkFloodDoesNotFreezeTheWindowAndALaterReplyIsListed) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(90);
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--router", "mac=0A0B0C0D0E0F,ip=198.18.0.11,location=After",
+                              "--flood", "100000", "--flood-ms", "30000"}));
+  auto dlg = Open();
+  QTreeWidget* list = List(dlg.get());
+
+  // A timer on the window's thread: every gap between its ticks is time the window could not
+  // repaint or take a click.
+  QTimer ticker;
+  ticker.setInterval(5);
+  QElapsedTimer clock;
+  qint64 last = -1;
+  qint64 maxGap = 0;
+  int ticks = 0;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    qint64 now = clock.elapsed();
+    if (last >= 0) maxGap = std::max(maxGap, now - last);
+    last = now;
+    ++ticks;
+  });
+  clock.start();
+  ticker.start();
+  Press(dlg.get(), "IDC_SEARCH");
+  bool listed = RunUntil([&] { return list->topLevelItemCount() >= 1; }, 60000);
+  ticker.stop();
+
+  auto flood = sim.Process().WaitLine("FLOOD", 5000);
+  ASSERT_TRUE(flood.has_value());
+  EXPECT_EQ(FieldOf(*flood, "sent"), 100000) << *flood;
+  ASSERT_TRUE(listed) << "the reply after the flood was not listed";
+  EXPECT_EQ(list->topLevelItemCount(), 1) << "no junk datagram was listed";
+  EXPECT_EQ(list->topLevelItem(0)->text(0), "0A0B0C0D0E0F");
+  EXPECT_LE(maxGap, 100) << "the window stalled";
+  std::printf("[ lab figure ] window during a flood of %lld datagrams (%lld ms): %d timer ticks, "
+              "largest gap %lld ms; reply listed after %lld ms\n",
+              FieldOf(*flood, "sent").value_or(0), FieldOf(*flood, "ms").value_or(0), ticks,
+              static_cast<long long>(maxGap), static_cast<long long>(clock.elapsed()));
+}
+
+TEST_F(GuiLab, MainRoadStoresTheMarkedRoutersAddressAndCloses) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(30);
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--routers", "3"}));
+  world.CreateKey();
+  auto dlg = Open();
+  QTreeWidget* list = List(dlg.get());
+
+  Press(dlg.get(), "IDC_SEARCH");
+  ASSERT_TRUE(RunUntil([&] { return list->topLevelItemCount() == 3; }, 5000));
+  // Rows: router 3 (198.18.0.12, marked), router 2 (198.18.0.11), router 1 (198.18.0.10).
+  QTreeWidgetItem* middle = list->topLevelItem(1);
+  ASSERT_EQ(middle->text(1), "198.18.0.11");
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(middle).center());
+  ASSERT_EQ(list->currentItem(), middle);
+
+  testing::MessageBoxWatcher boxes;
+  Press(dlg.get(), "IDC_INSTALL");
+  ASSERT_EQ(boxes.Seen().size(), 1u) << "one confirmation";
+  EXPECT_EQ(dlg->result(), QDialog::Accepted);
+  EXPECT_FALSE(dlg->isVisible()) << "the window ends after the confirmation";
+
+  auto value = world.ServerIp();
+  ASSERT_TRUE(value.has_value()) << "\"Server IP\" was not stored";
+  EXPECT_EQ(value->type, REG_SZ);
+  std::vector<uint8_t> expected(60, 0);
+  const std::string address = "198.18.0.11";
+  std::copy(address.begin(), address.end(), expected.begin());
+  EXPECT_EQ(value->data, expected);
+}
+
+}  // namespace
+}  // namespace corvalink::lab
