@@ -368,7 +368,7 @@ TEST(CliLab, UpgradeWithPasswordOnStdinSendsTheImageToTheSimulator) {
   // Plain lines (not a terminal), the last one at 100%, then the flash countdown and the end.
   EXPECT_EQ(run.out.find('\r'), std::string::npos);
   const std::size_t full = run.out.find("100%");
-  const std::size_t flash = run.out.find("Do not power it off");
+  const std::size_t flash = run.out.find("do not power it off");
   const std::size_t done = run.out.find("Upgrade complete\n");
   ASSERT_NE(full, std::string::npos) << run.out;
   ASSERT_NE(flash, std::string::npos) << run.out;

@@ -100,7 +100,7 @@ TEST(ProgressDisplay, PlainLinesThenTheFlashCountdownOnlyAfterTheLastBlock) {
   std::size_t firstFlash = lines.size();
   for (std::size_t i = 0; i < lines.size(); ++i) {
     EXPECT_EQ(lines[i].find('\r'), std::string::npos);
-    if (lines[i].find("Do not power it off") != std::string::npos && firstFlash == lines.size()) {
+    if (lines[i].find("do not power it off") != std::string::npos && firstFlash == lines.size()) {
       firstFlash = i;
     }
   }
@@ -121,7 +121,7 @@ TEST(ProgressDisplay, FlashEstimateMatchesTheFillTheTransferMakes) {
         << size;
     // On a terminal the data line is redrawn in place and ends before the countdown starts.
     const std::string out = rig.Output();
-    const std::size_t flash = out.find("Do not power it off");
+    const std::size_t flash = out.find("do not power it off");
     ASSERT_NE(flash, std::string::npos) << size;
     EXPECT_NE(out.rfind("100%", flash), std::string::npos) << size;
     EXPECT_EQ(out.substr(out.rfind('\n', flash) + 1, 1), "\r") << size;

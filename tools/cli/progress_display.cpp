@@ -72,8 +72,9 @@ std::string FormatTransferLine(const TransferView& v) {
 }
 
 std::string FormatFlashLine(uint32_t msLeft) {
-  return "The router is writing the new firmware to its flash. Do not power it off or "
-         "unplug it: " + FormatDuration((msLeft + 999) / 1000) + " left";
+  // Short enough for an 80-column terminal: a wrapped line cannot be redrawn in place.
+  return "The router is writing its flash; do not power it off: " +
+         FormatDuration((msLeft + 999) / 1000) + " left";
 }
 
 uint32_t EstimateFlashMs(uint64_t fileSize) {
