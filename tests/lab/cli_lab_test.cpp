@@ -212,6 +212,24 @@ TEST(CliLab, SearchListsThirtyRoutersAsTableAndJsonInListOrder) {
   EXPECT_EQ(CountWithType(sim.WaitRecorded(2, 2000), 0x80), 2u);
 }
 
+TEST(CliLab, BeyondThirtyRoutersTheRestAreCountedNotListedAndDuplicatesDropped) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(30);
+  LabSimulator sim;
+  // 32 routers, every reply sent twice.
+  ASSERT_TRUE(sim.Start(env, {"--routers", "32", "--duplicate", "2"}));
+  const CliRun run = RunCli({"search", "--timeout", "1", "--json"});
+  ASSERT_EQ(run.exitCode, 0) << Describe(run);
+  const auto parsed = nlohmann::json::parse(run.out);
+  ASSERT_EQ(parsed.size(), 30u);
+  const std::vector<sim::SimRouter> routers = sim::GenerateRouters(32);
+  for (std::size_t i = 0; i < 30; ++i) EXPECT_EQ(parsed[i]["mac"], MacText(routers[29 - i].mac));
+  ASSERT_EQ(run.ErrLines().size(), 1u) << run.err;
+  EXPECT_NE(run.err.find("more than 30 routers answered; 2 more were not listed"),
+            std::string::npos)
+      << run.err;
+}
+
 TEST(CliLab, SearchWithNoRouterSaysSoAndExitsNotFound) {
   LAB_OR_SKIP(env);
   TestTimeout timeout(30);

@@ -96,8 +96,9 @@ bool ResolveDestination(const SearchOptions& options, Endpoint* out, std::string
 
 struct Discovery {
   RouterTable table;
-  /// Routers that answered after the table was full: neither stored nor shown.
-  int turnedAway = 0;
+  /// Routers that answered after the table was full: neither stored nor shown. Each counted
+  /// once, however often it answered.
+  std::vector<MacAddress> turnedAway;
   std::string where;
 };
 
@@ -110,7 +111,11 @@ int Discover(const SearchOptions& options, Clock& clock, Discovery& found,
   if (!ResolveDestination(options, &destination, &found.where, &code)) return code;
 
   CSearchSocket socket([&found](const Packet& reply) {
-    if (AddRouterFromReply(found.table, reply) == AddResult::TableFull) ++found.turnedAway;
+    if (AddRouterFromReply(found.table, reply) != AddResult::TableFull) return;
+    const MacAddress mac = DecodeReplyRecord(reply).macAddress;
+    if (std::find(found.turnedAway.begin(), found.turnedAway.end(), mac) == found.turnedAway.end()) {
+      found.turnedAway.push_back(mac);
+    }
   });
   if (!socket.Create()) {
     PrintError(std::string("cannot create the search socket: ") + std::strerror(errno));
@@ -128,11 +133,12 @@ int Discover(const SearchOptions& options, Clock& clock, Discovery& found,
     PrintError(polled.error);
     return EXIT_ERROR;
   }
-  if (found.turnedAway > 0) {
+  if (!found.turnedAway.empty()) {
+    std::fflush(stdout);
     std::fprintf(stderr,
-                 "corvalink-cli: warning: more than %d routers answered; %d more were not "
+                 "corvalink-cli: warning: more than %d routers answered; %zu more were not "
                  "listed\n",
-                 MAX_ROUTERS, found.turnedAway);
+                 MAX_ROUTERS, found.turnedAway.size());
   }
   return EXIT_OK;
 }
