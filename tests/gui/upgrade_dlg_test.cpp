@@ -22,7 +22,6 @@
 
 #include "app/app_state.h"
 #include "app/dev_dialogs.h"
-#include "app/dialog_units.h"
 #include "gui_test_util.h"
 #include "password/scrambler.h"
 #include "platform/ms_clock.h"
@@ -137,20 +136,6 @@ class UpgradeDlgTest : public ::testing::Test {
   QElapsedTimer m_shown;
   std::unique_ptr<CUpgradeDlg> m_dlg;
 };
-
-TEST(UpgradeRequestBytes, LaysOutTheSelectedRouter) {
-  const RouterRecord router = MakeRouter({192, 168, 1, 1});
-  std::vector<uint8_t> expected = {
-      0xDD, 0x82, 0x00, 0x36,              // magic, TYPE_UPGRADE, length 54
-      0xC0, 0xA8, 0x01, 0x01,              // ipAddress 192.168.1.1
-      0xFF, 0xFF, 0xFF, 0x00,              // ipMask 255.255.255.0
-      0x02, 0x11, 0x22, 0x33, 0x44, 0x55,  // macAddress
-  };
-  expected.insert(expected.end(), router.password.begin(), router.password.end());  // as held
-  expected.resize(PACKET_SIZE, 0x00);                                               // 12 zeros
-  const Packet request = BuildUpgradeRequest(router);
-  EXPECT_EQ(std::vector<uint8_t>(request.begin(), request.end()), expected);
-}
 
 TEST_F(UpgradeDlgTest, RequestsEveryTickIdenticalWhileTheBarCycles) {
   Show();
@@ -408,27 +393,6 @@ TEST_F(UpgradeTransferTest, ClosingMidTransferAbortsItAndClosesOnceItReturns) {
   ASSERT_TRUE(PumpUntil([&] { return Opcodes(TFTP_OP_ERROR) == 1; }, 1000));
   EXPECT_EQ(Opcodes(TFTP_OP_WRQ), 1);
   EXPECT_EQ(Opcodes(TFTP_OP_DATA), 0);
-}
-
-TEST_F(UpgradeDlgTest, LooksLikeTheTemplate) {
-  Show();
-  const DialogUnits du = DialogUnits::ForFont(m_dlg->font());
-  EXPECT_EQ(m_dlg->size(), du.Size(211, 108));
-  const struct {
-    const char* name;
-    QRect rect;
-  } controls[] = {{"IDC_SEND", du.Rect(95, 50, 93, 14)},
-                  {"IDC_ABORT", du.Rect(21, 66, 77, 16)},
-                  {"IDC_PROGRESS", du.Rect(7, 87, 197, 14)},
-                  {"IDC_ROUTER_IP_LABEL", du.Rect(15, 27, 77, 8)},
-                  {"IDC_ROUTER_IP", du.Rect(95, 24, 93, 14)}};
-  for (const auto& c : controls) {
-    QWidget* w = Child<QWidget>(c.name);
-    ASSERT_NE(w, nullptr) << c.name;
-    EXPECT_EQ(w->geometry(), c.rect) << c.name;
-  }
-  EXPECT_TRUE(Child<QPushButton>("IDC_SEND")->isDefault());
-  EXPECT_TRUE(Child<QLabel>("IDC_ROUTER_IP_LABEL")->alignment() & Qt::AlignRight);
 }
 
 TEST(DevDialog, OpensTheUpgradeDialogOnTheRouterGiven) {
