@@ -76,8 +76,8 @@ class Transfer {
   Endpoint m_router;
   Endpoint m_destination;  // where DATA and the abort ERROR go: the peer once it answered
   Endpoint m_from;         // sender of the datagram WaitForPeer returned
+  std::vector<char> m_fileBuffer;  // before m_file: the stream uses it until it is closed
   FilePtr m_file;
-  std::vector<char> m_fileBuffer;
   std::unique_ptr<DatagramSocket> m_socket;
   std::array<uint8_t, RECEIVE_BUFFER_SIZE> m_receive{};
   std::array<uint8_t, TFTP_HEADER_SIZE + TFTP_BLOCK_SIZE> m_data{};

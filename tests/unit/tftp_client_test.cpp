@@ -102,13 +102,15 @@ TEST(TftpSendFile, WriteRequestCarriesTheNameAfterTheLastSeparator) {
   const std::string longName(150, 'n');  // a path far beyond 99 characters still works
   const std::pair<std::string, std::string> rows[] = {
       {"C:\\fw\\image.all", "image.all"}, {"plain.rst", "plain.rst"}, {longName, longName}};
-  const auto oldCwd = std::filesystem::current_path();
-  std::filesystem::current_path(rig.dir.Path());
+  struct InFolder {  // the row without separators is a path relative to the temp folder
+    std::filesystem::path old = std::filesystem::current_path();
+    explicit InFolder(const std::filesystem::path& dir) { std::filesystem::current_path(dir); }
+    ~InFolder() { std::filesystem::current_path(old); }
+  } inFolder(rig.dir.Path());
   std::vector<std::vector<uint8_t>> wrqs;
   for (const auto& [fileName, remote] : rows) {
     rig.net.sent.clear();
     rig.MakeFile(fileName, 10);
-    // Relative for the row without separators, so the whole path is the name.
     std::string path = fileName == "plain.rst" ? fileName : rig.dir.Path().string() + "/" + fileName;
     EXPECT_TRUE(rig.Send(path).ok()) << path;
     ASSERT_FALSE(rig.net.sent.empty());
@@ -119,7 +121,6 @@ TEST(TftpSendFile, WriteRequestCarriesTheNameAfterTheLastSeparator) {
     EXPECT_EQ(rig.net.sent[0].to, ROUTER_WRQ);
     wrqs.push_back(rig.net.sent[0].bytes);
   }
-  std::filesystem::current_path(oldCwd);
   // Byte by byte: opcode 2, "image.all", NUL, "octet", NUL: 18 bytes.
   EXPECT_EQ(wrqs[0],
             (std::vector<uint8_t>{0, 2, 'i', 'm', 'a', 'g', 'e', '.', 'a', 'l', 'l', 0, 'o', 'c',
