@@ -511,17 +511,25 @@ TEST_F(PortSetupDlgTest, QtChooserPicksAnExistingFileAndKeepsTheCurrentDirectory
     driver.setInterval(20);
     QObject::connect(&driver, &QTimer::timeout, [&] {
       auto* dialog = FindWindow<QFileDialog>();
-      if (dialog == nullptr) return;
-      driver.stop();
+      if (dialog == nullptr || dialog->property("answered").toBool()) return;
+      dialog->setProperty("answered", true);
       shownDir = dialog->directory().absolutePath();
       if (!confirm) {
         dialog->reject();
         return;
       }
-      dialog->selectFile(QStringLiteral("image.all"));
-      static_cast<QDialog*>(dialog)->accept();  // the Open button
+      // Typed into the file name field, then Enter, as a user would.
+      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      ASSERT_NE(name, nullptr);
+      name->clear();
+      QTest::keyClicks(name, QStringLiteral("image.all"));
+      QTest::keyClick(name, Qt::Key_Return);
     });
     driver.start();
+    // Never hang the run: a chooser still open after a while is given up.
+    QTimer::singleShot(10000, &driver, [] {
+      if (auto* dialog = FindWindow<QFileDialog>()) dialog->reject();
+    });
     QtFileChooser chooser;
     std::optional<FileChoice> choice = chooser.ChooseFile(nullptr, request);
     EXPECT_EQ(shownDir.toStdString(), firmwareDir.string());
