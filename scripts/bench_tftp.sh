@@ -13,7 +13,8 @@
 # own callback), so the 1000 ms pause after the write request is left out. The other clients are
 # timed as whole commands, start-up included. MB/s are 10^6 bytes per second; each figure is the
 # median of REPS runs. "split" pins the server to CPU 1 and the client to CPU 0; "same" puts both
-# on CPU 0.
+# on CPU 0. "sink" is our client against an ACK-only server in tftp_bench (no file written):
+# beside the limit it shows the client's own cost per block, apart from tftpd-hpa's.
 set -euo pipefail
 
 BENCH=${1:-build/tftp_bench}
@@ -56,6 +57,16 @@ run_client() {
       cmp -s "$file" "$work/srv/$remote" || { echo 0; return; }
       sed -n 's/.*MBps=\([0-9.]*\).*/\1/p' <<<"$out"
       return ;;
+    sink)
+      local sink_port sink_pid
+      sink_port=$("$BENCH" freeport)
+      taskset -c "$server_cpu" "$BENCH" sink "$sink_port" &
+      sink_pid=$!
+      sleep 0.05
+      out=$(taskset -c "$cpu" timeout 120 "$BENCH" send "$file" 127.0.0.1 "$sink_port") || out=""
+      wait "$sink_pid" || out=""
+      sed -n 's/.*MBps=\([0-9.]*\).*/\1/p' <<<"${out:-MBps=0}"
+      return ;;
     tftp) cmd=(tftp -m binary 127.0.0.1 "$port" -c put "$file" "$remote") ;;
     atftp) cmd=(atftp -p -l "$file" -r "$remote" 127.0.0.1 "$port") ;;
     curl) cmd=(curl -s --tftp-no-options -T "$file" "tftp://127.0.0.1:$port/$remote") ;;
@@ -71,8 +82,8 @@ placements="split same"
 [[ $(nproc) -ge 2 ]] || placements="same"
 began=$(date +%s)
 echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-6s %5s %9s %9s %9s %9s %9s %12s %11s %7s\n' placement MiB ours tftp-hpa atftp curl limit \
-  ours/fastest ours/limit retrans
+printf '%-6s %4s %7s %8s %7s %7s %7s %12s %10s %7s %10s %7s\n' placement MiB ours tftp-hpa atftp curl \
+  limit ours/fastest ours/limit sink sink/limit retrans
 for placement in $placements; do
   if [[ $placement == split ]]; then server_cpu=1; client_cpu=0; else server_cpu=0; client_cpu=0; fi
   port=$("$BENCH" freeport)
@@ -95,18 +106,18 @@ for placement in $placements; do
     declare -A runs=()
     : >"$work/retrans"
     for ((r = 0; r < REPS; r++)); do
-      for c in ours tftp atftp curl; do
+      for c in ours tftp atftp curl sink; do
         runs[$c]+="$(run_client "$c" "$client_cpu" "$work/src/img$m.bin" "$port") "
       done
     done
     retrans=$(awk '{s += $1} END {print s + 0}' "$work/retrans")
     declare -A med=()
-    for c in ours tftp atftp curl; do med[$c]=$(tr ' ' '\n' <<<"${runs[$c]}" | grep . | median); done
+    for c in ours tftp atftp curl sink; do med[$c]=$(tr ' ' '\n' <<<"${runs[$c]}" | grep . | median); done
     awk -v p="$placement" -v m="$m" -v o="${med[ours]}" -v t="${med[tftp]}" -v a="${med[atftp]}" \
-      -v c="${med[curl]}" -v l="$limit" -v rt="$retrans" 'BEGIN {
+      -v c="${med[curl]}" -v l="$limit" -v k="${med[sink]}" -v rt="$retrans" 'BEGIN {
         f = t; if (a > f) f = a; if (c > f) f = c;
-        printf "%-6s %5d %9.2f %9.2f %9.2f %9.2f %9.2f %12.3f %11.3f %7d\n", p, m, o, t, a, c, l,
-               (f > 0 ? o / f : 0), (l > 0 ? o / l : 0), rt }'
+        printf "%-6s %4d %7.2f %8.2f %7.2f %7.2f %7.2f %12.3f %10.3f %7.2f %10.3f %7d\n", p, m, o, t,
+               a, c, l, (f > 0 ? o / f : 0), (l > 0 ? o / l : 0), k, (l > 0 ? k / l : 0), rt }'
     unset runs med
   done
   stop_server

@@ -2,6 +2,7 @@
 //   tftp_bench send FILE HOST PORT    one upload; prints the data phase's rate
 //   tftp_bench echo PORT COUNT        answers up to COUNT 516-byte datagrams with 4 bytes each
 //   tftp_bench ping PORT COUNT        lock-step 516/4 round trips; prints 512 bytes / mean RTT
+//   tftp_bench sink PORT              a TFTP server that only ACKs: one upload, then exits
 //   tftp_bench probe PORT             exits 0 once a TFTP server answers on 127.0.0.1:PORT
 //   tftp_bench freeport               prints a UDP port that was free a moment ago
 // Rates are in MB/s of 10^6 bytes.
@@ -160,6 +161,32 @@ int Ping(uint16_t port, long count) {
   return 0;
 }
 
+// The least a TFTP server can do: ACK the write request and every DATA at once, keeping
+// nothing. Our client against it, beside the ping-pong limit, shows the client's own cost.
+int Sink(uint16_t port) {
+  RawSocket s(port);
+  if (!s.ok()) return 1;
+  std::array<uint8_t, 600> buffer{};
+  std::array<uint8_t, 4> ack{0, 4, 0, 0};
+  for (;;) {
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    ssize_t n = ::recvfrom(s.fd(), buffer.data(), buffer.size(), 0,
+                           reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 4) return n < 0 ? 1 : 0;
+    uint16_t opcode = static_cast<uint16_t>(buffer[0] << 8 | buffer[1]);
+    if (opcode == TFTP_OP_WRQ) {
+      ack[2] = ack[3] = 0;
+    } else if (opcode == TFTP_OP_DATA) {
+      ack[2] = buffer[2], ack[3] = buffer[3];
+    } else {
+      continue;
+    }
+    ::sendto(s.fd(), ack.data(), ack.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+    if (opcode == TFTP_OP_DATA && n < 516) return 0;
+  }
+}
+
 int Probe(uint16_t port) {
   auto s = UdpSocket::Open({LOOPBACK, 0});
   if (!s) return 1;
@@ -189,10 +216,11 @@ int main(int argc, char** argv) {
   if (mode == "send" && argc == 5) return Send(argv[2], argv[3], PortArg(argv[4]));
   if (mode == "echo" && argc == 4) return Echo(PortArg(argv[2]), std::atol(argv[3]));
   if (mode == "ping" && argc == 4) return Ping(PortArg(argv[2]), std::atol(argv[3]));
+  if (mode == "sink" && argc == 3) return Sink(PortArg(argv[2]));
   if (mode == "probe" && argc == 3) return Probe(PortArg(argv[2]));
   if (mode == "freeport" && argc == 2) return FreePort();
   std::fprintf(stderr,
                "usage: tftp_bench send FILE HOST PORT | echo PORT COUNT | ping PORT COUNT |"
-               " probe PORT | freeport\n");
+               " sink PORT | probe PORT | freeport\n");
   return 2;
 }
