@@ -78,8 +78,7 @@ case $MODE in
     ls -l "$work"/*.all
     ;;
   password)
-    "$ROOT/build/corvalink" --dev-dialog password --router-ip 198.18.0.2 --mac 0002C4A1B201 \
-      --password demo
+    "$ROOT/build/corvalink" --dev-dialog password --password demo
     echo "demo: the dialog ended with $?"
     ;;
   *) echo "usage: demo.sh [main|upgrade|password]" >&2; exit 2 ;;
