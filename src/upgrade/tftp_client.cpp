@@ -22,6 +22,7 @@ namespace {
 constexpr std::size_t RECEIVE_BUFFER_SIZE = 600;
 // With a pump, a wait is cut into slices this long so a window repaints between them.
 constexpr int PUMP_SLICE_MS = 50;
+constexpr int MAX_DISCARDED_BEFORE_DATA = 64;
 // Firmware is read through a buffer of this size: one read call per 128 blocks.
 constexpr std::size_t FILE_BUFFER_SIZE = 64 * 1024;
 // A peer's error text is shown to people; longer texts are cut.
@@ -64,6 +65,7 @@ class Transfer {
   int WaitForPeer(Phase phase);
   void NotePeerError(int length);
   bool RequestWrite();
+  void DiscardQueuedReplies();
   bool SendBlock(std::span<const uint8_t> packet, uint16_t block);
   void FillProgress();
   TftpResult Fail(TftpOutcome outcome, std::string message);
@@ -171,8 +173,24 @@ bool Transfer::RequestWrite() {
     if (accepted) {
       m_destination = m_from;
       m_peerError.reset();
+      DiscardQueuedReplies();
       return true;
     }
+  }
+}
+
+// A server whose retransmission timer is about as long as the pause above repeats its ACK of
+// block 0 while we sit the pause out. Read after DATA 1 went out, that copy would pass for a
+// duplicate ACK, DATA 1 would go twice, every later ACK would come twice, and so on for the
+// whole file (the "Sorcerer's Apprentice" of RFC 1123 sec. 4.2.3.1). Nothing that arrived before
+// DATA 1 is sent can answer it, so what is queued now is dropped; strays still get their ERROR.
+// Bounded, so a flood cannot hold the transfer here.
+void Transfer::DiscardQueuedReplies() {
+  for (int i = 0; i < MAX_DISCARDED_BEFORE_DATA && m_socket->WaitReadable(0); ++i) {
+    Endpoint from;
+    int n = m_socket->ReceiveFrom(m_receive, &from);
+    if (n < 0) return;
+    if (!(from == m_destination)) AnswerStray(n, from);
   }
 }
 

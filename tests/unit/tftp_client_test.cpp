@@ -204,6 +204,26 @@ TEST(TftpSendFile, FirstDataGoesToTheAckSenderAfterThePause) {
   EXPECT_LE(rig.net.sent[1].atMs - rig.net.sent[0].atMs, TFTP_WRQ_PAUSE_MS + 2);
 }
 
+// The server repeats its ACK of block 0 during the pause after the WRQ (tftpd-hpa does after
+// 1 s): the copy must not pass for a duplicate ACK of DATA 1, or every block would go twice.
+TEST(TftpSendFile, AckRepeatedDuringThePauseDoesNotDoubleTheBlocks) {
+  Rig rig;
+  rig.net.onSend = [&](const SentDatagram& d) {
+    if (Opcode(d) == TFTP_OP_WRQ) {
+      rig.net.Deliver(Ack(0), PEER);
+      rig.net.Deliver(Ack(0), PEER, TFTP_WRQ_PAUSE_MS - 5);
+      rig.net.Deliver(Ack(0), Endpoint{{127, 0, 0, 9}, 4000}, TFTP_WRQ_PAUSE_MS - 5);
+    }
+    if (Opcode(d) == TFTP_OP_DATA) rig.net.Deliver(Ack(Block(d)), PEER);
+  };
+  TftpResult r = rig.Send(rig.MakeFile("fw.all", 5 * 512 + 10));
+  ASSERT_TRUE(r.ok()) << r.message;
+  EXPECT_EQ(rig.SentWith(TFTP_OP_DATA).size(), 6u);
+  EXPECT_EQ(r.stats.retransmissions, 0u);
+  ASSERT_EQ(rig.SentWith(TFTP_OP_ERROR).size(), 1u);  // the stray still hears of its mistake
+  EXPECT_EQ(GetU16Be(rig.SentWith(TFTP_OP_ERROR)[0].bytes, 2), 5);
+}
+
 // Each row: how many duplicate ACKs of block 1 answer the sends of block 2.
 TEST(TftpSendFile, DuplicateAckUsesUpOneAttemptAndResendsAtOnce) {
   for (int duplicates : {1, 3, 4}) {
@@ -390,7 +410,8 @@ TEST(TftpSendFile, PumpRunsWhileWaitingButAReadyReplyTakesOneWait) {
   int pumps = 0;
   rig.control.pump = [&] { ++pumps; };
   ASSERT_TRUE(rig.Send(rig.MakeFile("fw.all", 3000)).ok());
-  EXPECT_EQ(rig.net.waitCalls, static_cast<int>(rig.net.sent.size()));
+  // One wait per send, and one look at the queue before DATA 1.
+  EXPECT_EQ(rig.net.waitCalls, static_cast<int>(rig.net.sent.size()) + 1);
   EXPECT_GE(pumps, 1000);  // the 1000 ms pause polls the clock about once a millisecond
 
   Rig silent;
