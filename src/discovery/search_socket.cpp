@@ -6,49 +6,18 @@ namespace corvalink {
 
 CSearchSocket::CSearchSocket(ReplyHandler onReply) : m_onReply(std::move(onReply)) {}
 
-bool CSearchSocket::Create() {
-  Close();
-  // Any local address, a port the system picks: routers answer to whatever port the request
-  // came from, and the routers' own port must stay free for them.
-  std::optional<UdpSocket> s = UdpSocket::Open(Endpoint{});
-  if (!s) return false;
-  m_socket = std::make_unique<UdpSocket>(std::move(*s));
-  return true;
-}
-
-void CSearchSocket::Adopt(std::unique_ptr<DatagramSocket> socket) {
-  Close();
-  m_socket = std::move(socket);
-}
-
-void CSearchSocket::Close() {
-  if (m_socket) m_socket->Close();
-}
-
-bool CSearchSocket::IsOpen() const { return m_socket && m_socket->IsOpen(); }
-
-int CSearchSocket::Descriptor() const {
-  const auto* udp = dynamic_cast<const UdpSocket*>(m_socket.get());
-  return udp != nullptr ? udp->Descriptor() : -1;
-}
-
-uint16_t CSearchSocket::LocalPort() const {
-  const auto* udp = dynamic_cast<const UdpSocket*>(m_socket.get());
-  return udp != nullptr ? udp->LocalPort() : 0;
-}
-
 int CSearchSocket::SendSearch(const Endpoint& destination) {
   if (!IsOpen()) return -1;
   // Set before every send, not once at creation: the search goes to the limited broadcast
   // address, which the system refuses without it. A failure shows as a failed send.
-  m_socket->SetBroadcast(true);
+  Socket()->SetBroadcast(true);
   const Packet request = BuildSearchRequest();
-  return m_socket->SendTo(request, destination);
+  return Socket()->SendTo(request, destination);
 }
 
 int CSearchSocket::Receive(uint8_t* buffer, int length, int /*flags*/) {
-  if (!m_socket || buffer == nullptr || length <= 0) return -1;
-  return m_socket->ReceiveFrom(std::span<uint8_t>(buffer, static_cast<std::size_t>(length)),
+  if (Socket() == nullptr || buffer == nullptr || length <= 0) return -1;
+  return Socket()->ReceiveFrom(std::span<uint8_t>(buffer, static_cast<std::size_t>(length)),
                                nullptr);
 }
 
