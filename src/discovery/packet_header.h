@@ -8,6 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+
+#include "platform/byte_order.h"
 
 namespace corvalink {
 
@@ -19,5 +22,17 @@ inline constexpr uint16_t DISCOVERY_PORT = 56415;
 inline constexpr std::size_t PACKET_HEADER_SIZE = 4;
 /// Every request is this long, and no more than this is read of a reply.
 inline constexpr std::size_t PACKET_SIZE = 54;
+
+/// Writes the header of a `type` datagram that fills all of `packet` (at least 4 bytes).
+inline void WritePacketHeader(std::span<uint8_t> packet, uint8_t type) {
+  packet[0] = PACKET_MAGIC;
+  packet[1] = type;
+  PutU16Be(packet, 2, static_cast<uint16_t>(packet.size()));
+}
+
+/// True when `datagram` starts with the magic and `type`; the length field is not examined.
+inline bool HasPacketHeader(std::span<const uint8_t> datagram, uint8_t type) {
+  return datagram.size() >= 2 && datagram[0] == PACKET_MAGIC && datagram[1] == type;
+}
 
 }  // namespace corvalink

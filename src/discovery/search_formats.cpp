@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/byte_order.h"
-
 namespace corvalink {
 namespace {
 
@@ -23,9 +21,7 @@ static_assert(REPLY_PASSWORD_OFFSET + REPLY_PASSWORD_BYTES - REPLY_IP_OFFSET == 
 
 Packet BuildSearchRequest() {
   Packet p{};
-  p[0] = PACKET_MAGIC;
-  p[1] = TYPE_SEARCH;
-  PutU16Be(p, 2, static_cast<uint16_t>(PACKET_SIZE));
+  WritePacketHeader(p, TYPE_SEARCH);
   // Seven letters, then the zero already in place at offset 11.
   std::memcpy(p.data() + TAG_OFFSET, SEARCH_TAG, sizeof SEARCH_TAG - 1);
   return p;
@@ -39,7 +35,7 @@ Packet PadDatagram(std::span<const uint8_t> datagram) {
 }
 
 bool IsSearchReply(const Packet& datagram) {
-  return datagram[0] == PACKET_MAGIC && datagram[1] == TYPE_SEARCH;
+  return HasPacketHeader(datagram, TYPE_SEARCH);
 }
 
 RouterRecord DecodeReplyRecord(const Packet& reply) {

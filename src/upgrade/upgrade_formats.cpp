@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/byte_order.h"
-
 namespace corvalink {
 namespace {
 
@@ -18,9 +16,7 @@ static_assert(PASSWORD_OFFSET + PASSWORD_SIZE <= PACKET_SIZE);
 
 Packet BuildUpgradeRequest(const RouterRecord& router) {
   Packet p{};
-  p[0] = PACKET_MAGIC;
-  p[1] = TYPE_UPGRADE;
-  PutU16Be(p, 2, static_cast<uint16_t>(PACKET_SIZE));
+  WritePacketHeader(p, TYPE_UPGRADE);
   std::copy(router.ipAddress.begin(), router.ipAddress.end(), p.begin() + IP_OFFSET);
   std::copy(router.ipMask.begin(), router.ipMask.end(), p.begin() + MASK_OFFSET);
   std::copy(router.macAddress.begin(), router.macAddress.end(), p.begin() + MAC_OFFSET);
@@ -31,7 +27,7 @@ Packet BuildUpgradeRequest(const RouterRecord& router) {
 }
 
 bool IsUpgradeReply(const Packet& datagram) {
-  return datagram[0] == PACKET_MAGIC && datagram[1] == TYPE_UPGRADE;
+  return HasPacketHeader(datagram, TYPE_UPGRADE);
 }
 
 }  // namespace corvalink
