@@ -20,6 +20,7 @@
 #include "app/about_dlg.h"
 #include "app/app_icon.h"
 #include "app/app_message.h"
+#include "app/dialog_builder.h"
 #include "app/dialog_units.h"
 #include "app/resource_ids.h"
 #include "discovery/router_table.h"
@@ -63,11 +64,6 @@ const QStringList& FirmwareFilters() {
   static const QStringList filters = {QStringLiteral("*.all"), QStringLiteral("*.rst"),
                                       QStringLiteral("*.*")};
   return filters;
-}
-
-QString SlotText(const InterfaceTextTable& table, std::size_t slot) {
-  const std::string_view text = table.Text(slot);
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QString Latin1(const std::string& bytes) {
@@ -129,51 +125,38 @@ void CPortSetupDlg::SetFileChooser(std::unique_ptr<FileChooser> chooser) {
 }
 
 void CPortSetupDlg::BuildControls() {
-  setObjectName(QStringLiteral("IDD_PORT_SETUP"));
-  setWindowTitle(QString::fromLatin1(DIALOG_CAPTION));
   // Caption, window menu and close box; no minimise or maximise box; a task-bar entry of its
   // own, being a window without owner.
-  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowCloseButtonHint);
-
   const DialogUnits du = DialogUnits::ForFont(font());
-  setFixedSize(du.Size(DIALOG_WIDTH_DU, DIALOG_HEIGHT_DU));
+  SetUpDialogFrame(*this, "IDD_PORT_SETUP", QString::fromLatin1(DIALOG_CAPTION),
+                   du.Size(DIALOG_WIDTH_DU, DIALOG_HEIGHT_DU));
 
   // Created in template order, which is also the tab order.
-  m_btnSelect = new QPushButton(QStringLiteral("&Select"), this);
-  m_btnSelect->setObjectName(QStringLiteral("IDC_SELECT_FILE"));
-  m_btnSelect->setGeometry(du.Rect(272, 98, 60, 14));
+  m_btnSelect = PlaceControl<QPushButton>(this, "IDC_SELECT_FILE", du.Rect(272, 98, 60, 14),
+                                          QStringLiteral("&Select"));
   m_btnSelect->setDefault(true);
   m_btnSelect->setEnabled(false);
   m_btnSelect->hide();
 
-  m_btnInstall = new QPushButton(QStringLiteral("Install / Modify"), this);
-  m_btnInstall->setObjectName(QStringLiteral("IDC_INSTALL"));
-  m_btnInstall->setGeometry(du.Rect(265, 6, 67, 14));
+  m_btnInstall = PlaceControl<QPushButton>(this, "IDC_INSTALL", du.Rect(265, 6, 67, 14),
+                                           QStringLiteral("Install / Modify"));
 
-  m_staticFirmwareLabel = new QLabel(QStringLiteral("Choose Firmware File : "), this);
-  m_staticFirmwareLabel->setObjectName(QStringLiteral("IDC_FIRMWARE_LABEL"));
-  m_staticFirmwareLabel->setGeometry(du.Rect(7, 101, 325, 8));
+  m_staticFirmwareLabel = PlaceControl<QLabel>(this, "IDC_FIRMWARE_LABEL", du.Rect(7, 101, 325, 8),
+                                               QStringLiteral("Choose Firmware File : "));
   m_staticFirmwareLabel->hide();
 
-  m_editFirmwarePath = new QLineEdit(this);
-  m_editFirmwarePath->setObjectName(QStringLiteral("IDC_FIRMWARE_PATH"));
-  m_editFirmwarePath->setGeometry(du.Rect(7, 100, 222, 12));
+  m_editFirmwarePath = PlaceControl<QLineEdit>(this, "IDC_FIRMWARE_PATH", du.Rect(7, 100, 222, 12));
   m_editFirmwarePath->hide();
 
-  auto* line = new QFrame(this);
+  auto* line = PlaceControl<QFrame>(this, nullptr, du.Rect(40, 115, 292, 1));
   line->setFrameShape(QFrame::HLine);
   line->setFrameShadow(QFrame::Sunken);
-  line->setGeometry(du.Rect(40, 115, 292, 1));
   line->hide();
 
-  m_staticRouterLabel = new QLabel(QStringLiteral("Select K4410 Router :"), this);
-  m_staticRouterLabel->setObjectName(QStringLiteral("IDC_ROUTER_LABEL"));
-  m_staticRouterLabel->setGeometry(du.Rect(7, 9, 148, 8));
+  m_staticRouterLabel = PlaceControl<QLabel>(this, "IDC_ROUTER_LABEL", du.Rect(7, 9, 148, 8),
+                                             QStringLiteral("Select K4410 Router :"));
 
-  auto* list = new RouterListView(this);
-  list->setObjectName(QStringLiteral("IDC_ROUTER_LIST"));
-  list->setGeometry(du.Rect(7, 24, 325, 91));
+  auto* list = PlaceControl<RouterListView>(this, "IDC_ROUTER_LIST", du.Rect(7, 24, 325, 91));
   list->setRootIsDecorated(false);
   list->setItemsExpandable(false);
   list->setUniformRowHeights(true);
@@ -184,9 +167,8 @@ void CPortSetupDlg::BuildControls() {
   list->setEnabled(false);
   list->onDoubleClick = [this] { OnDblclkRouterList(); };
 
-  m_btnSearch = new QPushButton(QStringLiteral("Search"), this);
-  m_btnSearch->setObjectName(QStringLiteral("IDC_SEARCH"));
-  m_btnSearch->setGeometry(du.Rect(192, 6, 60, 14));
+  m_btnSearch = PlaceControl<QPushButton>(this, "IDC_SEARCH", du.Rect(192, 6, 60, 14),
+                                          QStringLiteral("Search"));
 
   connect(m_btnInstall, &QPushButton::clicked, this, &CPortSetupDlg::OnInstall);
   connect(m_btnSelect, &QPushButton::clicked, this, &CPortSetupDlg::OnSelectFile);

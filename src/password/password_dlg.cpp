@@ -13,6 +13,7 @@
 
 #include "app/app_icon.h"
 #include "app/app_state.h"
+#include "app/dialog_builder.h"
 #include "app/dialog_units.h"
 #include "password/password_check.h"
 
@@ -29,35 +30,21 @@ constexpr std::size_t SLOT_CANCEL = 12;
 constexpr std::size_t SLOT_ERROR_CAPTION = 16;
 constexpr std::size_t SLOT_ERROR_TEXT = 17;
 
-QString SlotText(const InterfaceTextTable& table, std::size_t slot) {
-  std::string_view text = table.Text(slot);
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 }  // namespace
 
 CPasswordDlg::CPasswordDlg(AppState& state, QWidget* parent)
     : QDialog(parent), m_state(state), m_hIcon(AppIcon()) {
-  setObjectName(QStringLiteral("IDD_PASSWORD"));
-  setWindowTitle(QString::fromLatin1(CAPTION));
-  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowCloseButtonHint);
   const DialogUnits du = DialogUnits::ForFont(font());
-  setFixedSize(du.Size(151, 50));
+  SetUpDialogFrame(*this, "IDD_PASSWORD", QString::fromLatin1(CAPTION), du.Size(151, 50));
 
   // Created in the template's tab order: OK, Cancel, the password field.
-  m_btnOk = new QPushButton(QStringLiteral("&OK"), this);
-  m_btnOk->setObjectName(QStringLiteral("IDOK"));
-  m_btnOk->setGeometry(du.Rect(7, 28, 60, 14));
+  m_btnOk = PlaceControl<QPushButton>(this, "IDOK", du.Rect(7, 28, 60, 14), QStringLiteral("&OK"));
   m_btnOk->setDefault(true);
 
-  m_btnCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-  m_btnCancel->setObjectName(QStringLiteral("IDCANCEL"));
-  m_btnCancel->setGeometry(du.Rect(84, 28, 60, 14));
+  m_btnCancel = PlaceControl<QPushButton>(this, "IDCANCEL", du.Rect(84, 28, 60, 14),
+                                          QStringLiteral("&Cancel"));
 
-  m_editPassword = new QLineEdit(this);
-  m_editPassword->setObjectName(QStringLiteral("IDC_PASSWORD"));
-  m_editPassword->setGeometry(du.Rect(7, 7, 137, 14));
+  m_editPassword = PlaceControl<QLineEdit>(this, "IDC_PASSWORD", du.Rect(7, 7, 137, 14));
   m_editPassword->setEchoMode(QLineEdit::Password);
   m_editPassword->setAlignment(Qt::AlignCenter);
 

@@ -15,6 +15,7 @@
 
 #include "app/app_icon.h"
 #include "app/app_state.h"
+#include "app/dialog_builder.h"
 #include "app/dialog_units.h"
 #include "platform/ipv4.h"
 #include "platform/ms_clock.h"
@@ -38,11 +39,6 @@ constexpr std::size_t SLOT_FAILED = 19;
 
 constexpr std::size_t REQUEST_BODY_OFFSET = PACKET_HEADER_SIZE;
 
-QString SlotText(const InterfaceTextTable& table, std::size_t slot) {
-  std::string_view text = table.Text(slot);
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 }  // namespace
 
 CUpgradeDlg::CUpgradeDlg(AppState& state, QWidget* parent, Clock* transferClock,
@@ -55,7 +51,6 @@ CUpgradeDlg::CUpgradeDlg(AppState& state, QWidget* parent, Clock* transferClock,
       m_ownClock(transferClock == nullptr ? std::make_unique<MsClock>() : nullptr),
       m_transferClock(transferClock == nullptr ? *m_ownClock : *transferClock),
       m_transferSleep(std::move(transferSleep)) {
-  setObjectName(QStringLiteral("IDD_UPGRADE"));
   BuildControls();
   m_pollTimer.setInterval(UPGRADE_POLL_INTERVAL);
   connect(&m_pollTimer, &QTimer::timeout, this, [this] { OnTimer(UPGRADE_POLL_TIMER); });
@@ -69,34 +64,25 @@ CUpgradeDlg::~CUpgradeDlg() {
 }
 
 void CUpgradeDlg::BuildControls() {
-  setWindowTitle(QString::fromLatin1(CAPTION));
-  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowCloseButtonHint);
   const DialogUnits du = DialogUnits::ForFont(font());
-  setFixedSize(du.Size(211, 108));
+  SetUpDialogFrame(*this, "IDD_UPGRADE", QString::fromLatin1(CAPTION), du.Size(211, 108));
 
   // The group box comes last in the template and so lies beneath the other controls.
-  auto* group = new QGroupBox(this);
-  group->setGeometry(du.Rect(7, 7, 197, 73));
+  PlaceControl<QGroupBox>(this, nullptr, du.Rect(7, 7, 197, 73));
 
-  m_staticRouterIp = new QLabel(QStringLiteral("RouterIP :"), this);
-  m_staticRouterIp->setObjectName(QStringLiteral("IDC_ROUTER_IP_LABEL"));
+  m_staticRouterIp = PlaceControl<QLabel>(this, "IDC_ROUTER_IP_LABEL", du.Rect(15, 27, 77, 8),
+                                          QStringLiteral("RouterIP :"));
   m_staticRouterIp->setAlignment(Qt::AlignRight | Qt::AlignTop);
-  m_staticRouterIp->setGeometry(du.Rect(15, 27, 77, 8));
 
-  m_editRouterIp = new QLineEdit(this);
-  m_editRouterIp->setObjectName(QStringLiteral("IDC_ROUTER_IP"));
-  m_editRouterIp->setGeometry(du.Rect(95, 24, 93, 14));
+  m_editRouterIp = PlaceControl<QLineEdit>(this, "IDC_ROUTER_IP", du.Rect(95, 24, 93, 14));
   m_editRouterIp->setEnabled(false);
 
-  m_btnSend = new QPushButton(QStringLiteral("&Send"), this);
-  m_btnSend->setObjectName(QStringLiteral("IDC_SEND"));
-  m_btnSend->setGeometry(du.Rect(95, 50, 93, 14));
+  m_btnSend =
+      PlaceControl<QPushButton>(this, "IDC_SEND", du.Rect(95, 50, 93, 14), QStringLiteral("&Send"));
   m_btnSend->setDefault(true);
 
-  m_btnAbort = new QPushButton(QStringLiteral("&Abort"), this);
-  m_btnAbort->setObjectName(QStringLiteral("IDC_ABORT"));
-  m_btnAbort->setGeometry(du.Rect(21, 66, 77, 16));
+  m_btnAbort = PlaceControl<QPushButton>(this, "IDC_ABORT", du.Rect(21, 66, 77, 16),
+                                         QStringLiteral("&Abort"));
   m_btnAbort->setVisible(false);
 
   QProgressBar* bar = m_progress.Bar();

@@ -1,0 +1,34 @@
+#pragma once
+// Building a dialog from its template in code: the window frame every dialog here shares,
+// controls placed at dialog-unit rectangles and named by their resource identifiers, and the
+// interface text that replaces a control's built-in text when the text file was found.
+
+#include <QDialog>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <cstddef>
+#include <utility>
+
+#include "text/interface_text.h"
+
+namespace corvalink {
+
+/// Names `dialog` by its template identifier and gives it `caption`, a window menu and a close
+/// box (no minimise or maximise box) and the fixed `size`.
+void SetUpDialogFrame(QDialog& dialog, const char* templateId, const QString& caption, QSize size);
+
+/// Creates a `Control` from `args` followed by `parent`, names it `controlId` (none when null)
+/// and places it at `rect`. The parent owns the control.
+template <typename Control, typename... Args>
+Control* PlaceControl(QWidget* parent, const char* controlId, const QRect& rect, Args&&... args) {
+  auto* control = new Control(std::forward<Args>(args)..., parent);
+  if (controlId != nullptr) control->setObjectName(QString::fromLatin1(controlId));
+  control->setGeometry(rect);
+  return control;
+}
+
+/// The text of interface text slot `slot`, its bytes read as Latin-1.
+QString SlotText(const InterfaceTextTable& table, std::size_t slot);
+
+}  // namespace corvalink
