@@ -22,7 +22,6 @@ namespace {
 constexpr std::size_t RECEIVE_BUFFER_SIZE = 600;
 // With a pump, a wait is cut into slices this long so a window repaints between them.
 constexpr int PUMP_SLICE_MS = 50;
-constexpr int MAX_DISCARDED_BEFORE_DATA = 64;
 // Firmware is read through a buffer of this size: one read call per 128 blocks.
 constexpr std::size_t FILE_BUFFER_SIZE = 64 * 1024;
 // A peer's error text is shown to people; longer texts are cut.
@@ -54,7 +53,9 @@ class Transfer {
   TftpResult Run(std::string_view path, std::string_view routerAddress);
 
  private:
-  enum class Phase { WriteRequest, Data };
+  // FirstData is the wait for the ACK of the first DATA block, where a repeated ACK of block 0
+  // is an echo of the write request's answer, not news about the block.
+  enum class Phase { WriteRequest, FirstData, Data };
 
   bool AbortRequested() const { return m_control.abortRequested != 0; }
   uint32_t Now() { return m_env.clock.NowMs(); }
@@ -65,8 +66,7 @@ class Transfer {
   int WaitForPeer(Phase phase);
   void NotePeerError(int length);
   bool RequestWrite();
-  void DiscardQueuedReplies();
-  bool SendBlock(std::span<const uint8_t> packet, uint16_t block);
+  bool SendBlock(std::span<const uint8_t> packet, uint16_t block, Phase phase);
   void FillProgress();
   TftpResult Fail(TftpOutcome outcome, std::string message);
   std::string PeerErrorSuffix() const;
@@ -138,8 +138,22 @@ int Transfer::WaitForPeer(Phase phase) {
       Rest();  // readable yet nothing to read: do not spin on it
       continue;
     }
-    if (IsPeer(m_from, phase)) return n;
-    AnswerStray(n, m_from);
+    if (!IsPeer(m_from, phase)) {
+      AnswerStray(n, m_from);
+      continue;
+    }
+    // The router's server repeats its ACK of block 0 when DATA 1 is slow to come, and the pause
+    // after the write request makes it slow: with the usual 1 s retransmission timer the copy
+    // lands about when DATA 1 leaves. Taken as a duplicate ACK it would send DATA 1 twice, every
+    // later ACK would come twice, and so on to the end of the file (the "Sorcerer's Apprentice"
+    // of RFC 1123 sec. 4.2.3.1). So it is dropped and the wait goes on; a DATA 1 that was really
+    // lost is still sent again when the wait runs out.
+    if (phase == Phase::FirstData &&
+        ParseAck(std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(n))) ==
+            uint16_t{0}) {
+      continue;
+    }
+    return n;
   }
 }
 
@@ -173,30 +187,14 @@ bool Transfer::RequestWrite() {
     if (accepted) {
       m_destination = m_from;
       m_peerError.reset();
-      DiscardQueuedReplies();
       return true;
     }
   }
 }
 
-// A server whose retransmission timer is about as long as the pause above repeats its ACK of
-// block 0 while we sit the pause out. Read after DATA 1 went out, that copy would pass for a
-// duplicate ACK, DATA 1 would go twice, every later ACK would come twice, and so on for the
-// whole file (the "Sorcerer's Apprentice" of RFC 1123 sec. 4.2.3.1). Nothing that arrived before
-// DATA 1 is sent can answer it, so what is queued now is dropped; strays still get their ERROR.
-// Bounded, so a flood cannot hold the transfer here.
-void Transfer::DiscardQueuedReplies() {
-  for (int i = 0; i < MAX_DISCARDED_BEFORE_DATA && m_socket->WaitReadable(0); ++i) {
-    Endpoint from;
-    int n = m_socket->ReceiveFrom(m_receive, &from);
-    if (n < 0) return;
-    if (!(from == m_destination)) AnswerStray(n, from);
-  }
-}
-
 // Sends one DATA datagram until the peer acknowledges `block`. Anything else from the peer (a
 // duplicate ACK, an ERROR) uses up the attempt and the block goes again at once.
-bool Transfer::SendBlock(std::span<const uint8_t> packet, uint16_t block) {
+bool Transfer::SendBlock(std::span<const uint8_t> packet, uint16_t block, Phase phase) {
   for (int attempt = 1;; ++attempt) {
     if (attempt > TFTP_DATA_ATTEMPTS) return false;
     if (AbortRequested()) {
@@ -205,7 +203,7 @@ bool Transfer::SendBlock(std::span<const uint8_t> packet, uint16_t block) {
     }
     if (attempt > 1) ++m_result.stats.retransmissions;
     m_socket->SendTo(packet, m_destination);
-    int n = WaitForPeer(Phase::Data);
+    int n = WaitForPeer(phase);
     if (n < 0) continue;
     auto reply = std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(n));
     if (ParseAck(reply) == block) {
@@ -320,7 +318,8 @@ TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) 
     }
     PutU16Be(m_data, 0, TFTP_OP_DATA);
     PutU16Be(m_data, 2, m_block);
-    if (!SendBlock(std::span<const uint8_t>(m_data).first(TFTP_HEADER_SIZE + k), m_block)) {
+    const Phase phase = m_result.stats.blocksAcked == 0 ? Phase::FirstData : Phase::Data;
+    if (!SendBlock(std::span<const uint8_t>(m_data).first(TFTP_HEADER_SIZE + k), m_block, phase)) {
       if (m_aborted) {
         return Fail(TftpOutcome::Aborted,
                     "Transfer aborted at block " + std::to_string(m_block));
