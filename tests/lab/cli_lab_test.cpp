@@ -15,9 +15,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -136,23 +133,6 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& input = "
 
 std::string Describe(const CliRun& r) {
   return "exit " + std::to_string(r.exitCode) + "\n--- stdout\n" + r.out + "--- stderr\n" + r.err;
-}
-
-std::vector<uint8_t> RandomBytes(std::size_t n, uint32_t seed) {
-  std::mt19937 gen(seed);
-  std::vector<uint8_t> b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(gen());
-  return b;
-}
-
-void WriteFile(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
-  std::ofstream(p, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::size_t CountWithType(const std::vector<sim::LoggedDatagram>& records, uint8_t type) {

@@ -27,16 +27,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-const std::vector<uint8_t> EXPECTED_REQUEST = [] {
-  std::vector<uint8_t> b = {
-      0xDD, 0x80,                               // magic, type
-      0x00, 0x36,                               // length 54
-      'V',  'E', 'L', 'M', 'O', 'R', 'A', 0x00  // tag and its NUL
-  };
-  b.resize(54, 0x00);  // 42 zero bytes
-  return b;
-}();
-
 /// Runs a real event loop, as the window's modal loop does, until `done` holds or `timeoutMs`
 /// pass. (QTest::qWaitFor sleeps 10 ms between rounds of events, which would make a window that
 /// takes one datagram per notification look slow and let a flood pile up in the socket.)

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 
@@ -233,6 +234,33 @@ bool ProcessListensUdp(pid_t pid, uint16_t port) {
     if (local.ends_with(wanted)) return true;
   }
   return false;
+}
+
+const std::vector<uint8_t> EXPECTED_REQUEST = [] {
+  std::vector<uint8_t> b = {
+      0xDD, 0x80,                               // magic, type
+      0x00, 0x36,                               // length 54
+      'V',  'E', 'L', 'M', 'O', 'R', 'A', 0x00  // tag and its NUL
+  };
+  b.resize(54, 0x00);  // 42 zero bytes
+  return b;
+}();
+
+std::vector<uint8_t> RandomBytes(std::size_t n, uint32_t seed) {
+  std::mt19937 gen(seed);
+  std::vector<uint8_t> b(n);
+  for (auto& x : b) x = static_cast<uint8_t>(gen());
+  return b;
+}
+
+void WriteFile(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(p, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::optional<long long> FieldOf(const std::string& line, const std::string& key) {

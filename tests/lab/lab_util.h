@@ -125,6 +125,16 @@ std::string RouterSimPath();
 /// Whether the process `pid` (in whatever namespace) has a UDP socket bound to `port`.
 bool ProcessListensUdp(pid_t pid, uint16_t port);
 
+/// The search request, written out byte by byte rather than taken from the code under test.
+extern const std::vector<uint8_t> EXPECTED_REQUEST;
+
+/// `n` bytes from a generator seeded with `seed`: the same image on every run.
+std::vector<uint8_t> RandomBytes(std::size_t n, uint32_t seed);
+/// Writes `bytes` as the whole of the file `p`.
+void WriteFile(const std::filesystem::path& p, const std::vector<uint8_t>& bytes);
+/// The whole of the file `p`; empty when it cannot be read.
+std::vector<uint8_t> ReadFile(const std::filesystem::path& p);
+
 /// The integer after "key=" in a line such as "BURST search to=... replies=30 us=120".
 std::optional<long long> FieldOf(const std::string& line, const std::string& key);
 

@@ -23,17 +23,6 @@ using SteadyClock = std::chrono::steady_clock;
 
 const Endpoint LIMITED_BROADCAST{{255, 255, 255, 255}, DISCOVERY_PORT};
 
-// The search request, written out byte by byte rather than taken from the code under test.
-const std::vector<uint8_t> EXPECTED_REQUEST = [] {
-  std::vector<uint8_t> b = {
-      0xDD, 0x80,                               // magic, type
-      0x00, 0x36,                               // length 54
-      'V',  'E', 'L', 'M', 'O', 'R', 'A', 0x00  // tag and its NUL
-  };
-  b.resize(54, 0x00);  // 42 zero bytes
-  return b;
-}();
-
 /// A search socket whose replies go into a table, with the arrival time of every stored router.
 struct SearchClient {
   RouterTable table;

@@ -7,9 +7,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,23 +25,6 @@ namespace corvalink::lab {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-std::vector<uint8_t> RandomBytes(std::size_t n, uint32_t seed) {
-  std::mt19937 gen(seed);
-  std::vector<uint8_t> b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(gen());
-  return b;
-}
-
-void WriteFile(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(p, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 struct SendOutcome {
   TftpResult result;
