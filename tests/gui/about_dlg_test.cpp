@@ -28,9 +28,8 @@ AboutSeen RunAnsweringAboutBoxes(const std::function<void()>& action, const char
   QTimer poll;
   poll.setInterval(10);
   QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto* about = FindWindow<CAboutDlg>();
-    if (about == nullptr || about->property("answered").toBool()) return;
-    about->setProperty("answered", true);
+    auto* about = FindUnansweredWindow<CAboutDlg>();
+    if (about == nullptr) return;
     ++seen.opened;
     seen.title = about->windowTitle();
     for (QLabel* label : about->findChildren<QLabel*>()) {

@@ -126,4 +126,14 @@ T* FindWindow() {
   return nullptr;
 }
 
+/// The first visible window of type T that no earlier call returned, now marked as answered;
+/// null when there is none. For a poll that answers each modal window once.
+template <typename T>
+T* FindUnansweredWindow() {
+  T* window = FindWindow<T>();
+  if (window == nullptr || window->property("answered").toBool()) return nullptr;
+  window->setProperty("answered", true);
+  return window;
+}
+
 }  // namespace corvalink::testing

@@ -510,9 +510,8 @@ TEST_F(PortSetupDlgTest, QtChooserPicksAnExistingFileAndKeepsTheCurrentDirectory
     QTimer driver;
     driver.setInterval(20);
     QObject::connect(&driver, &QTimer::timeout, [&] {
-      auto* dialog = FindWindow<QFileDialog>();
-      if (dialog == nullptr || dialog->property("answered").toBool()) return;
-      dialog->setProperty("answered", true);
+      auto* dialog = FindUnansweredWindow<QFileDialog>();
+      if (dialog == nullptr) return;
       shownDir = dialog->directory().absolutePath();
       if (!confirm) {
         dialog->reject();
