@@ -2,7 +2,8 @@
 // Fake time and fake datagram sockets, so protocol code with 2-second waits and retries runs in
 // microseconds. FakeClock moves only when told to (or when a FakeSocket waits for nothing);
 // FakeNet records every datagram sent, with its destination and the fake time, and hands out
-// FakeSockets that read the datagrams a test queued, in order.
+// FakeSockets that read the datagrams a test queued, in order, cut to the reader's buffer as a
+// real datagram socket cuts them.
 //
 // Typical use:
 //   FakeClock clock;
@@ -51,6 +52,11 @@ class FakeNet {
   void Deliver(std::vector<uint8_t> bytes, const Endpoint& from, uint32_t delayMs = 0) {
     m_queue.push_back({std::move(bytes), from, m_clock.NowMs() + delayMs, m_nextSeq++});
   }
+  /// Queues a read that fails (an ICMP error reported on the socket, say): the socket shows as
+  /// readable and that one read returns -1.
+  void DeliverReadError(uint32_t delayMs = 0) {
+    m_queue.push_back({{}, Endpoint{}, m_clock.NowMs() + delayMs, m_nextSeq++, true});
+  }
   /// Datagrams queued and not yet read.
   std::size_t Pending() const { return m_queue.size(); }
   void ClearQueue() { m_queue.clear(); }
@@ -82,6 +88,7 @@ class FakeNet {
     Endpoint from;
     uint32_t readyAtMs;
     uint64_t seq;
+    bool readFails = false;
   };
 
   // Readiness is compared as a signed distance, so a queue that spans a wrap of the clock works.
@@ -131,6 +138,10 @@ class FakeSocket : public DatagramSocket {
     if (!m_open || m_net.m_queue.empty()) return -1;
     auto it = m_net.Earliest();
     if (!FakeNet::ReadyBy(it->readyAtMs, m_net.m_clock.NowMs())) return -1;
+    if (it->readFails) {
+      m_net.m_queue.erase(it);
+      return -1;
+    }
     std::size_t n = std::min(buffer.size(), it->bytes.size());
     std::copy_n(it->bytes.begin(), n, buffer.begin());
     if (from != nullptr) *from = it->from;

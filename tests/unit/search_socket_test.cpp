@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "fake_datagram_socket.h"
+#include "fake_net.h"
 
 namespace corvalink {
 namespace {
@@ -103,19 +103,20 @@ TEST_F(SearchSocketTest, LateReplyToAnEarlierSearchJoinsTheCurrentList) {
 }
 
 TEST(SearchSocket, EveryLengthOfAReplyIsReadAsItsFirst54BytesThenZeros) {
+  FakeClock clock;
+  FakeNet net(clock);
+  const Endpoint router{LOOPBACK, DISCOVERY_PORT};
   std::vector<Packet> replies;
   CSearchSocket search([&](const Packet& p) { replies.push_back(p); });
-  auto fake = std::make_unique<FakeDatagramSocket>();
-  FakeDatagramSocket* socket = fake.get();
-  search.Adopt(std::move(fake));
+  search.Adopt(net.OpenSocket());
   std::vector<uint8_t> full(70);
   for (std::size_t i = 0; i < full.size(); ++i) full[i] = static_cast<uint8_t>(0xA0 + i);
   full[0] = 0xDD;
   full[1] = 0x80;
   for (std::size_t n = 0; n <= full.size(); ++n) {
     // A full reply first, so stale bytes from it would show in the shorter one.
-    socket->Queue(full);
-    socket->Queue(std::vector<uint8_t>(full.begin(), full.begin() + n));
+    net.Deliver(full, router);
+    net.Deliver(std::vector<uint8_t>(full.begin(), full.begin() + n), router);
     search.OnReceive(0);
     search.OnReceive(0);
     ASSERT_EQ(replies.size(), n >= 2 ? 2u : 1u) << n;
@@ -125,8 +126,8 @@ TEST(SearchSocket, EveryLengthOfAReplyIsReadAsItsFirst54BytesThenZeros) {
     replies.clear();
   }
   // A failed read hands nothing on, whatever the buffer held before.
-  socket->Queue(full);
-  socket->Queue(std::nullopt);
+  net.Deliver(full, router);
+  net.DeliverReadError();
   search.OnReceive(0);
   search.OnReceive(0);
   EXPECT_EQ(replies.size(), 1u);

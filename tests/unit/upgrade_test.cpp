@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <optional>
 #include <vector>
 
-#include "fake_datagram_socket.h"
+#include "fake_net.h"
 #include "password/scrambler.h"
 #include "upgrade/progress_bar.h"
 #include "upgrade/upgrade_formats.h"
@@ -95,10 +96,17 @@ TEST(CUpgradeSocket, EachDatagramIsJudgedOnItsOwnBytes) {
   };
   for (const auto& c : cases) {
     int32_t acknowledged = 0;
+    FakeClock clock;
+    FakeNet net(clock);
     CUpgradeSocket socket(acknowledged);
-    auto fake = std::make_unique<FakeDatagramSocket>();
-    for (const auto& d : c.datagrams) fake->Queue(d);
-    socket.Adopt(std::move(fake));
+    for (const auto& d : c.datagrams) {
+      if (d) {
+        net.Deliver(*d, {LOOPBACK, DISCOVERY_PORT});
+      } else {
+        net.DeliverReadError();
+      }
+    }
+    socket.Adopt(net.OpenSocket());
     for (std::size_t i = 0; i < c.datagrams.size(); ++i) socket.OnReceive(0);
     EXPECT_EQ(acknowledged, c.acknowledged) << c.datagrams.size();
     EXPECT_EQ(socket.IsOpen(), c.acknowledged == 0);
@@ -107,13 +115,12 @@ TEST(CUpgradeSocket, EachDatagramIsJudgedOnItsOwnBytes) {
 
 TEST(CUpgradeSocket, CreatingAgainClosesTheEarlierSocket) {
   int32_t acknowledged = 0;
-  int closes = 0;
+  FakeClock clock;
+  FakeNet net(clock);
   CUpgradeSocket socket(acknowledged);
-  auto fake = std::make_unique<FakeDatagramSocket>();
-  fake->outsideCloseCount = &closes;
-  socket.Adopt(std::move(fake));
+  socket.Adopt(net.OpenSocket());
   ASSERT_TRUE(socket.Create());
-  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(net.socketsClosed, 1);
   EXPECT_GT(socket.LocalPort(), 0);
 }
 
