@@ -380,22 +380,12 @@ TEST(CliLab, UpgradeWithPasswordOnStdinSendsTheImageToTheSimulator) {
 TEST(CliLab, UpgradeToRealTftpdHpa) {
   LAB_OR_SKIP(env);
   TestTimeout timeout(60);
-  const char* tftpd = "/usr/sbin/in.tftpd";
-  if (::access(tftpd, X_OK) != 0) GTEST_SKIP() << "tftpd-hpa is not installed (" << tftpd << ")";
+  if (::access(TFTPD_HPA, X_OK) != 0)
+    GTEST_SKIP() << "tftpd-hpa is not installed (" << TFTPD_HPA << ")";
   TempDir serverDir, client;
-  std::filesystem::permissions(serverDir.Path(), std::filesystem::perms::all);
   NamespaceProcess server;
   std::string err;
-  ASSERT_TRUE(server.Start(env.routerNs,
-                           {tftpd, "-L", "-c", "-s", "-u", "root", "-U", "000", "-a",
-                            "0.0.0.0:69", serverDir.Path().string()},
-                           &err))
-      << err;
-  const auto deadline = SteadyClock::now() + std::chrono::seconds(5);
-  while (!ProcessListensUdp(server.Pid(), 69) && SteadyClock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(ProcessListensUdp(server.Pid(), 69));
+  ASSERT_TRUE(StartTftpdHpa(env, serverDir.Path(), server, &err)) << err;
   // The simulator answers the search and the handshake; tftpd-hpa takes the file.
   LabSimulator sim;
   ASSERT_TRUE(sim.Start(env, {"--router", "mac=02C04C000001,ip=198.18.0.2", "--upgrade", "at-once"}));

@@ -255,12 +255,33 @@ std::vector<uint8_t> RandomBytes(std::size_t n, uint32_t seed) {
 
 void WriteFile(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
   std::ofstream out(p, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool StartTftpdHpa(const LabEnv& env, const std::filesystem::path& dir, NamespaceProcess& server,
+                   std::string* err) {
+  std::filesystem::permissions(dir, std::filesystem::perms::all);
+  // -L foreground, -c allow new files, -s serve (and confine) the directory, -U 000 umask.
+  if (!server.Start(env.routerNs,
+                    {TFTPD_HPA, "-L", "-c", "-s", "-u", "root", "-U", "000", "-a", "0.0.0.0:69",
+                     dir.string()},
+                    err)) {
+    return false;
+  }
+  constexpr uint16_t TFTP_SERVER_PORT = 69;
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (!ProcessListensUdp(server.Pid(), TFTP_SERVER_PORT) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (ProcessListensUdp(server.Pid(), TFTP_SERVER_PORT)) return true;
+  if (err != nullptr) *err = "in.tftpd did not bind port 69";
+  return false;
 }
 
 std::optional<long long> FieldOf(const std::string& line, const std::string& key) {

@@ -125,6 +125,15 @@ std::string RouterSimPath();
 /// Whether the process `pid` (in whatever namespace) has a UDP socket bound to `port`.
 bool ProcessListensUdp(pid_t pid, uint16_t port);
 
+/// Where Debian's tftpd-hpa puts its server.
+inline constexpr char TFTPD_HPA[] = "/usr/sbin/in.tftpd";
+
+/// Starts tftpd-hpa as `server` in the router namespace on port 69, writing new files into `dir`
+/// (opened to everyone, as the server runs with umask 000), and waits up to 5 s until it has
+/// bound the port. False with `err` when it cannot be started or does not bind.
+bool StartTftpdHpa(const LabEnv& env, const std::filesystem::path& dir, NamespaceProcess& server,
+                   std::string* err);
+
 /// The search request, written out byte by byte rather than taken from the code under test.
 extern const std::vector<uint8_t> EXPECTED_REQUEST;
 

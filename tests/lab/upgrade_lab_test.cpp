@@ -91,25 +91,14 @@ TEST(LabUpgrade, HandshakeIsAnsweredAtTheThirdIdenticalRequest) {
 TEST(LabUpgrade, RealTftpdHpaOnPort69ReceivesTheFileByteForByte) {
   LAB_OR_SKIP(env);
   TestTimeout timeout(60);
-  const char* tftpd = "/usr/sbin/in.tftpd";
-  if (::access(tftpd, X_OK) != 0) GTEST_SKIP() << "tftpd-hpa is not installed (" << tftpd << ")";
+  if (::access(TFTPD_HPA, X_OK) != 0)
+    GTEST_SKIP() << "tftpd-hpa is not installed (" << TFTPD_HPA << ")";
   TempDir serverDir;
   TempDir clientDir;
-  std::filesystem::permissions(serverDir.Path(), std::filesystem::perms::all);
 
   NamespaceProcess server;
   std::string err;
-  // -L foreground, -c allow new files, -s serve (and confine) the directory, -U 000 umask.
-  ASSERT_TRUE(server.Start(env.routerNs,
-                           {tftpd, "-L", "-c", "-s", "-u", "root", "-U", "000", "-a",
-                            "0.0.0.0:69", serverDir.Path().string()},
-                           &err))
-      << err;
-  auto deadline = SteadyClock::now() + std::chrono::seconds(5);
-  while (!ProcessListensUdp(server.Pid(), TFTP_PORT) && SteadyClock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(ProcessListensUdp(server.Pid(), TFTP_PORT)) << "in.tftpd did not bind port 69";
+  ASSERT_TRUE(StartTftpdHpa(env, serverDir.Path(), server, &err)) << err;
 
   // An empty image, one that ends on a block boundary (empty last DATA), and one that does not.
   const struct {
