@@ -44,7 +44,7 @@ trap cleanup EXIT
 
 registry=$work/registry
 key="$registry/HKEY_LOCAL_MACHINE/SOFTWARE/DED Orezadu Devo"
-mkdir -p "$key"
+mkdir -p "$key" "$work/received"
 head -c 1500000 /dev/urandom >"$work/demo-firmware.all"
 
 $CORVALINK_LAB_ROUTER_EXEC "$ROOT/build/router_sim" --max-seconds 3600 \
@@ -52,7 +52,7 @@ $CORVALINK_LAB_ROUTER_EXEC "$ROOT/build/router_sim" --max-seconds 3600 \
   --router "mac=0002C4A1B202,ip=198.18.0.11,mask=255.255.255.0,location=Print room 2F,password=demo" \
   --router "mac=0002C4A1B203,ip=198.18.0.12,mask=255.255.255.0,location=Warehouse,password=demo" \
   --router "mac=0002C4A1B204,ip=198.18.0.13,mask=255.255.0.0,location=Lab bench,password=demo" \
-  --upgrade at-once --tftp --tftp-dir "$work" >"$work/sim.out" 2>&1 &
+  --upgrade at-once --tftp --tftp-dir "$work/received" >"$work/sim.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 1 50); do grep -q READY "$work/sim.out" && break; sleep 0.1; done
 grep -q READY "$work/sim.out" || { echo "demo.sh: the simulator did not start:"; cat "$work/sim.out"; exit 1; }
@@ -75,7 +75,11 @@ case $MODE in
   upgrade)
     "$ROOT/build/corvalink" --dev-dialog upgrade --router-ip 198.18.0.2 --mac 0002C4A1B201 \
       --password demo --firmware "$work/demo-firmware.all"
-    ls -l "$work"/*.all
+    if cmp -s "$work/demo-firmware.all" "$work/received/demo-firmware.all"; then
+      echo "demo: the simulated router received the image byte for byte."
+    else
+      echo "demo: the simulated router did not receive the whole image."
+    fi
     ;;
   password)
     "$ROOT/build/corvalink" --dev-dialog password --password demo
