@@ -27,8 +27,9 @@ count() {  # $1 = ctest or gtest log; adds its totals
 }
 
 echo "== build (Release, with windows and benchmarks)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >build-configure.log 2>&1 \
-  || { cat build-configure.log; exit 1; }
+mkdir -p build build-asan
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >build/configure.log 2>&1 \
+  || { cat build/configure.log; exit 1; }
 ninja -C build -j"$JOBS" || exit 1
 
 echo "== unit and window tests"
@@ -38,8 +39,8 @@ count build/ctest.log
 
 echo "== core tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVALINK_SANITIZE=ON \
-  -DCORVALINK_GUI=OFF -DCORVALINK_BENCH=OFF >build-asan-configure.log 2>&1 \
-  || { cat build-asan-configure.log; exit 1; }
+  -DCORVALINK_GUI=OFF -DCORVALINK_BENCH=OFF >build-asan/configure.log 2>&1 \
+  || { cat build-asan/configure.log; exit 1; }
 ninja -C build-asan -j"$JOBS" unit_tests || exit 1
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ./build-asan/unit_tests --gtest_brief=1 2>&1 | tee build-asan/unit.log
