@@ -2,10 +2,38 @@
 # The one test command: installs what is missing, builds, and runs every test —
 # unit and window tests (ctest), the core again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and the integration tests inside the network lab.
+#
+# Usage: scripts/test.sh [--only PART[,PART...]] [--list]
+# Parts run in the order listed by --list; --only runs the named ones alone (their build
+# included), for quick iteration. The last line is "tests: N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 JOBS=${JOBS:-2}
+# ccache, where installed, makes rebuilds of unchanged files free.
+LAUNCHER=()
+command -v ccache >/dev/null 2>&1 && LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+PARTS=(unit asan lab)
+
+only=""
+while [ $# -gt 0 ]; do
+  case $1 in
+    --only) only=${2:-}; shift 2 || { echo "test.sh: --only needs a part" >&2; exit 2; } ;;
+    --only=*) only=${1#--only=}; shift ;;
+    --list) printf '%s\n' "${PARTS[@]}"; exit 0 ;;
+    -h|--help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "test.sh: unknown argument '$1' (try --help)" >&2; exit 2 ;;
+  esac
+done
+if [ -n "$only" ]; then
+  IFS=, read -r -a wanted <<<"$only"
+  for w in "${wanted[@]}"; do
+    printf '%s\n' "${PARTS[@]}" | grep -qx "$w" || { echo "test.sh: no part '$w' (parts: ${PARTS[*]})" >&2; exit 2; }
+  done
+else
+  wanted=("${PARTS[@]}")
+fi
 
 bash scripts/install_deps.sh || exit 1
 
@@ -26,40 +54,67 @@ count() {  # $1 = ctest or gtest log; adds its totals
   fi
 }
 
-echo "== build (Release, with windows and benchmarks)"
-mkdir -p build build-asan
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >build/configure.log 2>&1 \
-  || { cat build/configure.log; exit 1; }
-ninja -C build -j"$JOBS" || exit 1
+# The main Linux build (windows, tools and benchmarks), made once for every part that needs it.
+built_main=0
+build_main() {
+  [ "$built_main" -eq 1 ] && return 0
+  echo "== build (RelWithDebInfo, with windows and benchmarks)"
+  mkdir -p build
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${LAUNCHER[@]}" \
+    >build/configure.log 2>&1 || { cat build/configure.log; return 1; }
+  ninja -C build -j"$JOBS" || return 1
+  built_main=1
+}
 
-echo "== unit and window tests"
-QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j"$JOBS" 2>&1 | tee build/ctest.log
-[ "${PIPESTATUS[0]}" -eq 0 ] || failed=1
-count build/ctest.log
+part_unit() {
+  build_main || return 1
+  echo "== unit and window tests"
+  QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j"$JOBS" 2>&1 | tee build/ctest.log
+  local rc=${PIPESTATUS[0]}
+  count build/ctest.log
+  return "$rc"
+}
 
-echo "== core tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVALINK_SANITIZE=ON \
-  -DCORVALINK_GUI=OFF -DCORVALINK_BENCH=OFF >build-asan/configure.log 2>&1 \
-  || { cat build-asan/configure.log; exit 1; }
-ninja -C build-asan -j"$JOBS" unit_tests || exit 1
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ./build-asan/unit_tests --gtest_brief=1 2>&1 | tee build-asan/unit.log
-[ "${PIPESTATUS[0]}" -eq 0 ] || failed=1
-count build-asan/unit.log
+part_asan() {
+  echo "== core tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+  mkdir -p build-asan
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVALINK_SANITIZE=ON \
+    -DCORVALINK_GUI=OFF -DCORVALINK_BENCH=OFF "${LAUNCHER[@]}" >build-asan/configure.log 2>&1 \
+    || { cat build-asan/configure.log; return 1; }
+  ninja -C build-asan -j"$JOBS" unit_tests || return 1
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ./build-asan/unit_tests --gtest_brief=1 2>&1 | tee build-asan/unit.log
+  local rc=${PIPESTATUS[0]}
+  count build-asan/unit.log
+  return "$rc"
+}
 
-echo "== integration tests in the network lab"
-if [ -x build/lab_tests ]; then
+part_lab() {
+  build_main || return 1
+  echo "== integration tests in the network lab"
+  [ -x build/lab_tests ] || return 0
   bash scripts/lab.sh run -- env QT_QPA_PLATFORM=offscreen build/lab_tests --gtest_brief=1 2>&1 \
     | tee build/lab.log
-  rc=${PIPESTATUS[0]}
+  local rc=${PIPESTATUS[0]}
+  count build/lab.log
   if [ "$rc" -eq 77 ]; then
     echo "lab: SKIPPED (network namespaces cannot be made here: needs root and iproute2)"
-  elif [ "$rc" -ne 0 ]; then
-    failed=1
+    return 0
   fi
-  count build/lab.log
-fi
+  return "$rc"
+}
+
+started=$SECONDS
+for part in "${wanted[@]}"; do
+  t0=$SECONDS
+  if ! "part_$part"; then
+    failed=1
+    echo "== part '$part' FAILED"
+  fi
+  echo "== part '$part' took $((SECONDS - t0)) s"
+done
 
 echo
+echo "all parts took $((SECONDS - started)) s"
 echo "tests: $passed_total passed, $failed_total failed"
 exit $failed
