@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,12 +33,15 @@ Endpoint FromSockaddr(const sockaddr_in& sa) {
 
 UdpSocket::~UdpSocket() { Close(); }
 
-UdpSocket::UdpSocket(UdpSocket&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+UdpSocket::UdpSocket(UdpSocket&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)),
+      m_receiveTimeoutMs(std::exchange(other.m_receiveTimeoutMs, 0)) {}
 
 UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
   if (this != &other) {
     Close();
     m_fd = std::exchange(other.m_fd, -1);
+    m_receiveTimeoutMs = std::exchange(other.m_receiveTimeoutMs, 0);
   }
   return *this;
 }
@@ -84,6 +88,30 @@ bool UdpSocket::WaitReadable(int timeoutMs) {
     r = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
   } while (r < 0 && errno == EINTR);
   return r > 0 && (p.revents & POLLIN) != 0;
+}
+
+int UdpSocket::ReceiveWithin(std::span<uint8_t> buffer, Endpoint* from, int timeoutMs) {
+  if (m_fd < 0) return -1;
+  int flags = 0;
+  if (timeoutMs <= 0) {
+    flags = MSG_DONTWAIT;
+  } else if (timeoutMs != m_receiveTimeoutMs) {
+    timeval tv{};
+    tv.tv_sec = timeoutMs / 1000;
+    tv.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
+    if (::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
+      return DatagramSocket::ReceiveWithin(buffer, from, timeoutMs);
+    }
+    m_receiveTimeoutMs = timeoutMs;
+  }
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  // Not restarted after a signal: the caller looks at its stop flags and waits again.
+  ssize_t n = ::recvfrom(m_fd, buffer.data(), buffer.size(), flags,
+                         reinterpret_cast<sockaddr*>(&sa), &len);
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? RECEIVE_TIMED_OUT : -1;
+  if (from != nullptr) *from = FromSockaddr(sa);
+  return static_cast<int>(n);
 }
 
 bool UdpSocket::SetBroadcast(bool on) {

@@ -10,6 +10,9 @@
 
 namespace corvalink {
 
+/// What ReceiveWithin returns when no datagram came within its time.
+inline constexpr int RECEIVE_TIMED_OUT = -2;
+
 /// The few datagram operations the protocols need. Every call on a closed socket fails
 /// quietly (-1 or false), as a closed socket shows as replies that never come.
 class DatagramSocket {
@@ -23,6 +26,14 @@ class DatagramSocket {
   virtual int ReceiveFrom(std::span<uint8_t> buffer, Endpoint* from) = 0;
   /// Waits up to `timeoutMs` for a datagram to read. True when one is waiting.
   virtual bool WaitReadable(int timeoutMs) = 0;
+  /// Waits up to `timeoutMs` (0: not at all) for one datagram and reads it as ReceiveFrom does.
+  /// Returns its length, RECEIVE_TIMED_OUT when none came in time, or -1 when the read failed
+  /// or was interrupted by a signal. This form waits and reads in two calls; a real socket
+  /// does both in one.
+  virtual int ReceiveWithin(std::span<uint8_t> buffer, Endpoint* from, int timeoutMs) {
+    if (!WaitReadable(timeoutMs)) return RECEIVE_TIMED_OUT;
+    return ReceiveFrom(buffer, from);
+  }
   /// Allows or forbids sending to broadcast addresses.
   virtual bool SetBroadcast(bool on) = 0;
   /// Closes the socket; closing a closed socket does nothing.
@@ -47,6 +58,10 @@ class UdpSocket : public DatagramSocket {
   int SendTo(std::span<const uint8_t> data, const Endpoint& to) override;
   int ReceiveFrom(std::span<uint8_t> buffer, Endpoint* from) override;
   bool WaitReadable(int timeoutMs) override;
+  /// One system call: a blocking read bounded by the socket's receive timeout, which is set
+  /// only when `timeoutMs` differs from the last one, so a loop that always waits as long costs
+  /// one call per datagram.
+  int ReceiveWithin(std::span<uint8_t> buffer, Endpoint* from, int timeoutMs) override;
   bool SetBroadcast(bool on) override;
   void Close() override;
 
@@ -58,6 +73,7 @@ class UdpSocket : public DatagramSocket {
  private:
   explicit UdpSocket(int fd) : m_fd(fd) {}
   int m_fd = -1;
+  int m_receiveTimeoutMs = 0;  ///< the receive timeout set on the descriptor; 0: none
 };
 
 }  // namespace corvalink

@@ -20,8 +20,6 @@ namespace {
 
 // The routers answer with at most a 4-byte ACK or a short ERROR; anything longer is cut here.
 constexpr std::size_t RECEIVE_BUFFER_SIZE = 600;
-// With a pump, a wait is cut into slices this long so a window repaints between them.
-constexpr int PUMP_SLICE_MS = 50;
 // Firmware is read through a buffer of this size: one read call per 128 blocks.
 constexpr std::size_t FILE_BUFFER_SIZE = 64 * 1024;
 // A peer's error text is shown to people; longer texts are cut.
@@ -45,7 +43,8 @@ std::string Printable(std::string_view text) {
 std::string ErrnoText(int err) { return std::generic_category().message(err); }
 
 // One call of TftpSendFile. Holds the buffers for the whole transfer, so the per-block work
-// neither allocates nor seeks.
+// neither allocates nor seeks. On the fast path a block costs one send, one receive and one
+// reading of the clock.
 class Transfer {
  public:
   Transfer(TftpControl& control, TftpEnv& env) : m_control(control), m_env(env) {}
@@ -53,23 +52,26 @@ class Transfer {
   TftpResult Run(std::string_view path, std::string_view routerAddress);
 
  private:
-  // FirstData is the wait for the ACK of the first DATA block, where a repeated ACK of block 0
-  // is an echo of the write request's answer, not news about the block.
-  enum class Phase { WriteRequest, FirstData, Data };
+  enum class Phase { WriteRequest, Data };
 
   bool AbortRequested() const { return m_control.abortRequested != 0; }
   uint32_t Now() { return m_env.clock.NowMs(); }
+  uint32_t PumpIfDue(uint32_t now);
+  int PumpDueIn(uint32_t now) const;
   void Rest();
   void WaitMoreThan(uint32_t since, uint32_t ms);
   bool IsPeer(const Endpoint& from, Phase phase) const;
   void AnswerStray(int length, const Endpoint& from);
-  int WaitForPeer(Phase phase);
+  bool IsCopyOfPreviousAck(int length, uint16_t block, uint32_t sentAt);
+  int WaitForPeer(Phase phase, uint32_t sentAt, uint16_t block);
   void NotePeerError(int length);
+  void Send(std::span<const uint8_t> datagram, const Endpoint& to);
   bool RequestWrite();
-  bool SendBlock(std::span<const uint8_t> packet, uint16_t block, Phase phase);
+  bool SendBlock(std::span<const uint8_t> packet, uint16_t block);
   void FillProgress();
   TftpResult Fail(TftpOutcome outcome, std::string message);
   std::string PeerErrorSuffix() const;
+  std::string ForeignAnswerSuffix(const std::string& routerText) const;
 
   TftpControl& m_control;
   TftpEnv& m_env;
@@ -85,9 +87,25 @@ class Transfer {
   std::array<uint8_t, TFTP_HEADER_SIZE + TFTP_BLOCK_SIZE> m_data{};
   std::vector<uint8_t> m_unknownTid;
   std::optional<TftpErrorPacket> m_peerError;  // the peer's last ERROR for the current block
+  std::optional<Ipv4> m_foreignAnswer;  // another address that acknowledged the write request
+  uint32_t m_lastPumpMs = 0;
   uint16_t m_block = 0;
   bool m_aborted = false;  // set when SendBlock/RequestWrite stopped on the abort flag
 };
+
+// Runs the pump when PUMP_INTERVAL_MS have passed since it last ran; returns the time after.
+uint32_t Transfer::PumpIfDue(uint32_t now) {
+  if (!m_control.pump || ElapsedMs(m_lastPumpMs, now) < PUMP_INTERVAL_MS) return now;
+  m_control.pump();
+  m_lastPumpMs = Now();
+  return m_lastPumpMs;
+}
+
+// How long a wait may last before the pump is due again; at least 1 ms.
+int Transfer::PumpDueIn(uint32_t now) const {
+  const uint32_t since = ElapsedMs(m_lastPumpMs, now);
+  return since >= PUMP_INTERVAL_MS ? 1 : static_cast<int>(PUMP_INTERVAL_MS - since);
+}
 
 void Transfer::Rest() {
   if (m_env.sleepMs) {
@@ -117,40 +135,55 @@ bool Transfer::IsPeer(const Endpoint& from, Phase phase) const {
 void Transfer::AnswerStray(int length, const Endpoint& from) {
   auto datagram = std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(length));
   if (TftpOpcode(datagram) == TFTP_OP_ERROR) return;
-  m_socket->SendTo(m_unknownTid, from);
+  Send(m_unknownTid, from);
 }
 
-// Waits up to TFTP_REPLY_TIMEOUT_MS for one datagram from the peer and reads it into
-// m_receive. Strays do not end the wait. Returns its length, or -1 when the time ran out.
-int Transfer::WaitForPeer(Phase phase) {
-  const uint32_t start = Now();
+// A repeated ACK of the block before `block`, read soon after `block` was sent, tells nothing
+// new: the network doubled the ACK, or the router answered a copy of the previous block. Taken
+// as a reason to resend, each copy would send a block twice, draw two ACKs, and so on to the end
+// of the file (the "Sorcerer's Apprentice" of RFC 1123 sec. 4.2.3.1). This covers block 1 too:
+// the router repeats its ACK of block 0 when DATA 1 is slow to come, and the pause after the
+// write request makes it slow.
+bool Transfer::IsCopyOfPreviousAck(int length, uint16_t block, uint32_t sentAt) {
+  auto reply = std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(length));
+  if (ParseAck(reply) != static_cast<uint16_t>(block - 1)) return false;
+  if (ElapsedMs(sentAt, Now()) >= DUPLICATE_ACK_HOLDOFF_MS) return false;
+  ++m_result.stats.duplicateAcksIgnored;
+  return true;
+}
+
+// Waits until TFTP_REPLY_TIMEOUT_MS after `sentAt` for one datagram from the peer and reads it
+// into m_receive. Strays and copies of the previous ACK do not end the wait. Returns its length,
+// or -1 when the time ran out or the transfer is to stop.
+int Transfer::WaitForPeer(Phase phase, uint32_t sentAt, uint16_t block) {
+  constexpr auto TIMEOUT = static_cast<uint32_t>(TFTP_REPLY_TIMEOUT_MS);
+  uint32_t now = sentAt;
   for (;;) {
-    uint32_t elapsed = ElapsedMs(start, Now());
-    if (elapsed >= static_cast<uint32_t>(TFTP_REPLY_TIMEOUT_MS)) return -1;
-    int remaining = TFTP_REPLY_TIMEOUT_MS - static_cast<int>(elapsed);
-    int slice = m_control.pump ? std::min(remaining, PUMP_SLICE_MS) : remaining;
-    if (!m_socket->WaitReadable(slice)) {
-      if (m_control.pump) m_control.pump();
-      continue;
-    }
-    int n = m_socket->ReceiveFrom(m_receive, &m_from);
+    const uint32_t elapsed = ElapsedMs(sentAt, now);
+    // Once the time is up the socket is still read without waiting: after the process was
+    // stopped or starved, a reply that came meanwhile is taken, not answered by a resend.
+    const int remaining = elapsed >= TIMEOUT ? 0 : static_cast<int>(TIMEOUT - elapsed);
+    const int wait = m_control.pump ? std::min(remaining, PumpDueIn(now)) : remaining;
+    const int n = m_socket->ReceiveWithin(m_receive, &m_from, wait);
     if (n < 0) {
-      Rest();  // readable yet nothing to read: do not spin on it
+      if (remaining == 0 || AbortRequested()) return -1;
+      if (n != RECEIVE_TIMED_OUT) Rest();  // a failed read: do not spin on it
+      now = PumpIfDue(Now());
+      if (AbortRequested()) return -1;
       continue;
     }
     if (!IsPeer(m_from, phase)) {
+      if (phase == Phase::WriteRequest &&
+          ParseAck(std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(n))) ==
+              uint16_t{0}) {
+        m_foreignAnswer = m_from.address;
+      }
       AnswerStray(n, m_from);
+      now = Now();
       continue;
     }
-    // The router's server repeats its ACK of block 0 when DATA 1 is slow to come, and the pause
-    // after the write request makes it slow: with the usual 1 s retransmission timer the copy
-    // lands about when DATA 1 leaves. Taken as a duplicate ACK it would send DATA 1 twice, every
-    // later ACK would come twice, and so on to the end of the file (the "Sorcerer's Apprentice"
-    // of RFC 1123 sec. 4.2.3.1). So it is dropped and the wait goes on; a DATA 1 that was really
-    // lost is still sent again when the wait runs out.
-    if (phase == Phase::FirstData &&
-        ParseAck(std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(n))) ==
-            uint16_t{0}) {
+    if (phase == Phase::Data && IsCopyOfPreviousAck(n, block, sentAt)) {
+      now = Now();
       continue;
     }
     return n;
@@ -160,6 +193,11 @@ int Transfer::WaitForPeer(Phase phase) {
 void Transfer::NotePeerError(int length) {
   auto error = ParseError(std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(length)));
   if (error) m_peerError = std::move(error);
+}
+
+void Transfer::Send(std::span<const uint8_t> datagram, const Endpoint& to) {
+  m_socket->SendTo(datagram, to);
+  ++m_result.stats.datagramsSent;
 }
 
 // Sends the WRQ until the router acknowledges it with block 0. False when the attempts ran out
@@ -174,37 +212,46 @@ bool Transfer::RequestWrite() {
     }
     m_destination = m_router;
     if (attempt > 1) ++m_result.stats.retransmissions;
-    m_socket->SendTo(wrq, m_destination);
-    int n = WaitForPeer(Phase::WriteRequest);
+    const uint32_t sentAt = PumpIfDue(Now());
+    Send(wrq, m_destination);
+    int n = WaitForPeer(Phase::WriteRequest, sentAt, 0);
     bool accepted = false;
     if (n >= 0) {
       auto reply = std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(n));
       accepted = ParseAck(reply) == uint16_t{0};
       if (!accepted) NotePeerError(n);
     }
+    if (accepted) m_destination = m_from;
     // The router needs this pause after every write request, answered or not.
     WaitMoreThan(Now(), TFTP_WRQ_PAUSE_MS);
     if (accepted) {
-      m_destination = m_from;
       m_peerError.reset();
       return true;
     }
   }
 }
 
-// Sends one DATA datagram until the peer acknowledges `block`. Anything else from the peer (a
-// duplicate ACK, an ERROR) uses up the attempt and the block goes again at once.
-bool Transfer::SendBlock(std::span<const uint8_t> packet, uint16_t block, Phase phase) {
+// Sends one DATA datagram until the peer acknowledges `block`. A copy of the previous ACK is
+// ignored (see IsCopyOfPreviousAck); anything else from the peer (the router's own repeat of the
+// previous ACK, an ERROR) uses up the attempt and the block goes again at once.
+bool Transfer::SendBlock(std::span<const uint8_t> packet, uint16_t block) {
   for (int attempt = 1;; ++attempt) {
     if (attempt > TFTP_DATA_ATTEMPTS) return false;
+    const uint32_t sentAt = PumpIfDue(Now());
     if (AbortRequested()) {
       m_aborted = true;
       return false;
     }
     if (attempt > 1) ++m_result.stats.retransmissions;
-    m_socket->SendTo(packet, m_destination);
-    int n = WaitForPeer(phase);
-    if (n < 0) continue;
+    Send(packet, m_destination);
+    int n = WaitForPeer(Phase::Data, sentAt, block);
+    if (n < 0) {
+      if (AbortRequested()) {
+        m_aborted = true;
+        return false;
+      }
+      continue;
+    }
     auto reply = std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(n));
     if (ParseAck(reply) == block) {
       m_peerError.reset();
@@ -231,6 +278,14 @@ void Transfer::FillProgress() {
   }
 }
 
+// Why a write request was never acknowledged when the answer came from elsewhere: the usual
+// cause is a server on a host with several addresses that replies from its primary one.
+std::string Transfer::ForeignAnswerSuffix(const std::string& routerText) const {
+  if (!m_foreignAnswer) return {};
+  return "; it was answered from " + Ipv4ToText(*m_foreignAnswer) +
+         ", which is not the router's address " + routerText;
+}
+
 std::string Transfer::PeerErrorSuffix() const {
   if (!m_peerError) return {};
   return "; the router reported error " + std::to_string(m_peerError->code) + " \"" +
@@ -241,7 +296,7 @@ std::string Transfer::PeerErrorSuffix() const {
 // was sending, so the router can drop its half of it.
 TftpResult Transfer::Fail(TftpOutcome outcome, std::string message) {
   if (m_socket) {
-    m_socket->SendTo(BuildError(TFTP_ERROR_ABORTED, TFTP_ABORT_TEXT), m_destination);
+    Send(BuildError(TFTP_ERROR_ABORTED, TFTP_ABORT_TEXT), m_destination);
     m_socket->Close();
   }
   m_file.reset();
@@ -291,6 +346,7 @@ TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) 
     return std::move(m_result);
   }
   m_unknownTid = BuildError(TFTP_ERROR_UNKNOWN_TID, TFTP_UNKNOWN_TID_TEXT);
+  m_lastPumpMs = Now();
   m_fileBuffer.resize(FILE_BUFFER_SIZE);
   std::setvbuf(m_file.get(), m_fileBuffer.data(), _IOFBF, m_fileBuffer.size());
 
@@ -298,7 +354,8 @@ TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) 
     if (m_aborted) return Fail(TftpOutcome::Aborted, "Transfer aborted before the write request");
     return Fail(TftpOutcome::Timeout, "No acknowledgement of the write request (block 0) from " +
                                           routerText + " after " +
-                                          std::to_string(TFTP_WRQ_ATTEMPTS) + " attempts");
+                                          std::to_string(TFTP_WRQ_ATTEMPTS) + " attempts" +
+                                          ForeignAnswerSuffix(routerText));
   }
 
   // The size only sets the bar's range; the blocks are read until a short one.
@@ -318,8 +375,7 @@ TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) 
     }
     PutU16Be(m_data, 0, TFTP_OP_DATA);
     PutU16Be(m_data, 2, m_block);
-    const Phase phase = m_result.stats.blocksAcked == 0 ? Phase::FirstData : Phase::Data;
-    if (!SendBlock(std::span<const uint8_t>(m_data).first(TFTP_HEADER_SIZE + k), m_block, phase)) {
+    if (!SendBlock(std::span<const uint8_t>(m_data).first(TFTP_HEADER_SIZE + k), m_block)) {
       if (m_aborted) {
         return Fail(TftpOutcome::Aborted,
                     "Transfer aborted at block " + std::to_string(m_block));

@@ -24,6 +24,17 @@ inline constexpr uint32_t TFTP_WRQ_PAUSE_MS = 1000;
 inline constexpr int BLOCKS_PER_PROGRESS_STEP = 5;
 inline constexpr uint32_t PROGRESS_FILL_STEP_MS = 10;
 
+/// An ACK of the block before the one outstanding that arrives within this time of the block's
+/// send is a copy (the network duplicated it, or the router answered a block that went twice)
+/// and is ignored; a later one is the router's own retransmission, a sign that the block was
+/// lost, and the block goes again at once. 20 ms is far above a LAN round trip (well under
+/// 1 ms wired, a few ms over Wi-Fi) and far below the retransmission timers of TFTP servers
+/// (1 s for tftpd-hpa, the smallest timeout RFC 2349 allows, 5 s for atftpd). A copy read later
+/// than this (the window was busy) costs one extra DATA, never a run of them.
+inline constexpr uint32_t DUPLICATE_ACK_HOLDOFF_MS = 20;
+/// With a pump, the transfer calls it at least this often while it waits or sends.
+inline constexpr uint32_t PUMP_INTERVAL_MS = 50;
+
 enum class TftpOutcome {
   Ok,         ///< the last block was acknowledged and the bar filled
   FileError,  ///< the file could not be opened (nothing was sent) or read (ERROR sent)
@@ -37,6 +48,10 @@ struct TftpStats {
   uint64_t fileSize = 0;
   uint32_t blocksAcked = 0;
   uint32_t retransmissions = 0;
+  /// Every datagram the transfer sent: write requests, DATA, ERROR.
+  uint32_t datagramsSent = 0;
+  /// Copies of the previous block's ACK that were ignored.
+  uint32_t duplicateAcksIgnored = 0;
 };
 
 struct TftpResult {
@@ -51,7 +66,8 @@ struct TftpControl {
   ProgressModel& progress;
   /// Read before every attempt; once non-zero the transfer ends with ERROR.
   const int32_t& abortRequested;
-  /// Called while waiting, so a window can repaint and take clicks. May be empty.
+  /// Called at least every PUMP_INTERVAL_MS while the transfer runs, so a window can repaint
+  /// and take clicks. May be empty: then the data phase reads no clock beyond its own needs.
   std::function<void()> pump;
   /// Called after each acknowledged block. May be empty.
   std::function<void(const TftpStats&)> onBlockAcked;

@@ -74,6 +74,30 @@ TEST(UdpSocket, WaitReadableTimesOut) {
   EXPECT_LT(waited, std::chrono::milliseconds(2000));
 }
 
+// The one-call read with a timeout: a queued datagram comes at once whatever the timeout, an
+// empty socket times out after about the time asked (also when the timeout changes between
+// calls), and 0 does not wait at all.
+TEST(UdpSocket, ReceiveWithinReadsQueuedDatagramsAndTimesOutAsAsked) {
+  Pair p = OpenPair();
+  std::vector<uint8_t> got(8);
+  Endpoint from;
+  for (int timeoutMs : {0, 30, 2000}) {
+    ASSERT_EQ(p.a.SendTo(Pattern(5), p.AtB()), 5);
+    ASSERT_TRUE(p.b.WaitReadable(2000));
+    EXPECT_EQ(p.b.ReceiveWithin(got, &from, timeoutMs), 5) << timeoutMs;
+    EXPECT_EQ(from, (Endpoint{LOOPBACK, p.a.LocalPort()}));
+  }
+  for (int timeoutMs : {0, 40, 80, 40}) {
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(p.b.ReceiveWithin(got, nullptr, timeoutMs), RECEIVE_TIMED_OUT) << timeoutMs;
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(timeoutMs * 9 / 10)) << timeoutMs;
+    EXPECT_LT(waited, std::chrono::milliseconds(timeoutMs + 500)) << timeoutMs;
+  }
+  p.b.Close();
+  EXPECT_EQ(p.b.ReceiveWithin(got, nullptr, 10), -1);
+}
+
 TEST(UdpSocket, BindingAPortInUseFails) {
   Pair p = OpenPair();
   EXPECT_FALSE(UdpSocket::Open({LOOPBACK, p.b.LocalPort()}).has_value());
