@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/byte_order.h"
+#include "upgrade/firmware_file.h"
 #include "upgrade/tftp_packets.h"
 
 namespace corvalink {
@@ -311,12 +312,9 @@ TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) 
   m_control.progress.SetStep(1);
 
   const std::string pathText(path);
-  const std::filesystem::path fsPath(pathText);
-  std::error_code ec;
-  if (std::filesystem::is_directory(fsPath, ec)) {
-    m_result.message = "Cannot send \"" + pathText + "\": it is a folder";
-    return std::move(m_result);
-  }
+  // Measured before anything is sent: the blocks read must add up to this size.
+  uint64_t size = 0;
+  if (!CheckFirmwareFile(pathText, &size, &m_result.message)) return std::move(m_result);
   errno = 0;
   m_file.reset(std::fopen(pathText.c_str(), "rb"));
   if (!m_file) {
@@ -358,9 +356,6 @@ TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) 
                                           ForeignAnswerSuffix(routerText));
   }
 
-  // The size only sets the bar's range; the blocks are read until a short one.
-  uint64_t size = std::filesystem::file_size(fsPath, ec);
-  if (ec) size = 0;
   m_result.stats.fileSize = size;
   const uint64_t top = size / TFTP_BLOCK_SIZE + 1;
   m_control.progress.SetRange32(0, static_cast<int>(std::min<uint64_t>(top, INT_MAX)));
@@ -372,6 +367,20 @@ TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) 
     if (k < static_cast<std::size_t>(TFTP_BLOCK_SIZE) && std::ferror(m_file.get())) {
       return Fail(TftpOutcome::FileError, "Cannot read \"" + pathText + "\" at block " +
                                               std::to_string(m_block) + ": " + ErrnoText(errno));
+    }
+    // A short block tells the router the image is whole, so a file that shrank must fail before
+    // it goes; one that grew would send bytes nobody measured.
+    const uint64_t left = size - m_result.stats.bytesAcked;
+    const std::size_t expected =
+        left < static_cast<uint64_t>(TFTP_BLOCK_SIZE) ? static_cast<std::size_t>(left) : TFTP_BLOCK_SIZE;
+    if (k != expected) {
+      const uint64_t readSoFar = m_result.stats.bytesAcked + k;
+      return Fail(TftpOutcome::FileError,
+                  "\"" + pathText + "\" changed while it was sent: it had " +
+                      std::to_string(size) + " bytes at the start, " +
+                      (k < expected ? "but ends after " + std::to_string(readSoFar)
+                                    : "but holds more") +
+                      " (block " + std::to_string(m_block) + ")");
     }
     PutU16Be(m_data, 0, TFTP_OP_DATA);
     PutU16Be(m_data, 2, m_block);

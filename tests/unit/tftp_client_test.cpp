@@ -1,6 +1,7 @@
 #include "upgrade/tftp_client.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -379,23 +380,63 @@ TEST(TftpSendFile, NothingIsSentWhenTheFileOrAddressIsUnusable) {
   Rig rig;
   rig.AnswerEverything();
   std::string good = rig.MakeFile("fw.all", 100);
-  const std::tuple<std::string, std::string, TftpOutcome> rows[] = {
-      {(rig.dir.Path() / "missing.all").string(), "127.0.0.2", TftpOutcome::FileError},
-      {"", "127.0.0.2", TftpOutcome::FileError},
-      {rig.dir.Path().string(), "127.0.0.2", TftpOutcome::FileError},
-      {good, "127.0.0", TftpOutcome::NetworkError},
-      {good, "router", TftpOutcome::NetworkError},
+  const std::string fifo = (rig.dir.Path() / "pipe.all").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // /dev/zero would send for ever, a pipe would block the open or end anywhere.
+  const std::tuple<std::string, std::string, TftpOutcome, const char*> rows[] = {
+      {(rig.dir.Path() / "missing.all").string(), "127.0.0.2", TftpOutcome::FileError,
+       "No such file"},
+      {"", "127.0.0.2", TftpOutcome::FileError, "no file"},
+      {rig.dir.Path().string(), "127.0.0.2", TftpOutcome::FileError, "a folder"},
+      {"/dev/zero", "127.0.0.2", TftpOutcome::FileError, "a character device"},
+      {fifo, "127.0.0.2", TftpOutcome::FileError, "a pipe"},
+      {good, "127.0.0", TftpOutcome::NetworkError, "not an IPv4"},
+      {good, "router", TftpOutcome::NetworkError, "not an IPv4"},
   };
-  for (const auto& [path, address, outcome] : rows) {
+  for (const auto& [path, address, outcome, reason] : rows) {
     TftpResult r = rig.Send(path, address);
     EXPECT_EQ(r.outcome, outcome) << path << " " << address;
-    EXPECT_FALSE(r.message.empty());
+    EXPECT_NE(r.message.find(reason), std::string::npos) << r.message;
   }
   EXPECT_EQ(rig.net.socketsOpened, 0);
   EXPECT_EQ(rig.net.sentCount, 0u);
   rig.net.failOpen = true;
   EXPECT_EQ(rig.Send(good).outcome, TftpOutcome::NetworkError);
   EXPECT_EQ(rig.net.sentCount, 0u);
+}
+
+// The image is read through a 64 KiB buffer, so the change shows at the next refill. A short
+// block would tell the router the image is whole: it must never go out for a file that shrank.
+TEST(TftpSendFile, FileThatShrinksOrGrowsMidTransferFailsWithError) {
+  const struct {
+    const char* name;
+    uint64_t size;
+    uint64_t changeTo;
+  } rows[] = {
+      {"shrinks within a block", 200 * 512 + 300, 70037},
+      {"shrinks to a block boundary", 200 * 512 + 300, 150 * 512},
+      {"grows past a size that ends on a block boundary", 200 * 512, 200 * 512 + 1},
+      {"grows within its last block", 200 * 512 + 300, 200 * 512 + 301},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Rig rig;
+    rig.AnswerEverything();
+    const std::string path = rig.MakeFile("fw.all", row.size);
+    rig.control.onBlockAcked = [&](const TftpStats& s) {
+      if (s.blocksAcked == 3) std::filesystem::resize_file(path, row.changeTo);
+    };
+    TftpResult r = rig.Send(path);
+    EXPECT_EQ(r.outcome, TftpOutcome::FileError);
+    EXPECT_NE(r.message.find("changed while it was sent"), std::string::npos) << r.message;
+    EXPECT_NE(r.message.find(row.changeTo < row.size ? "ends after" : "holds more"),
+              std::string::npos)
+        << r.message;
+    EXPECT_EQ(rig.net.sent.back().bytes, ABORT_ERROR);
+    EXPECT_EQ(rig.net.sent.back().to, PEER);
+    for (const auto& d : rig.SentWith(TFTP_OP_DATA)) ASSERT_EQ(d.bytes.size(), 516u);
+    EXPECT_LE(rig.received.size(), row.size);
+  }
 }
 
 TEST(TftpSendFile, StrayDatagramsNeitherRedirectNorUseUpAttempts) {

@@ -26,6 +26,7 @@
 #include "portsetup/server_address.h"
 #include "progress_display.h"
 #include "router_output.h"
+#include "upgrade/firmware_file.h"
 #include "upgrade/upgrade_session.h"
 #include "upgrade/upgrade_socket.h"
 
@@ -217,23 +218,14 @@ int CheckPassword(const UpgradeCommand& command, RouterRecord& selected) {
   return EXIT_OK;
 }
 
-// The firmware must be readable before the router is asked to take it: once it has
-// acknowledged, it waits for a transfer.
-int CheckFirmwareFile(const std::string& path, uint64_t* size) {
-  std::error_code ec;
-  const std::filesystem::path p(path);
-  if (std::filesystem::is_directory(p, ec)) {
-    PrintError("firmware file \"" + path + "\" is a folder");
+// The firmware must be a readable regular file before the router is asked to take it: once it
+// has acknowledged, it waits for a transfer.
+int CheckFirmware(const std::string& path, uint64_t* size) {
+  std::string err;
+  if (!CheckFirmwareFile(path, size, &err)) {
+    PrintError(err);
     return EXIT_USAGE;
   }
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    PrintError("cannot open firmware file \"" + path + "\": " + std::strerror(errno));
-    return EXIT_USAGE;
-  }
-  std::fclose(f);
-  *size = std::filesystem::file_size(p, ec);
-  if (ec) *size = 0;
   return EXIT_OK;
 }
 
@@ -365,7 +357,7 @@ int RunInstallCommand(const InstallCommand& command) {
 
 int RunUpgradeCommand(const UpgradeCommand& command) {
   uint64_t size = 0;
-  if (int code = CheckFirmwareFile(command.file, &size); code != EXIT_OK) return code;
+  if (int code = CheckFirmware(command.file, &size); code != EXIT_OK) return code;
   MsClock clock;
   RouterRecord selected;
   if (int code = FindChosenRouter(command.search, command.router, clock, selected); code != EXIT_OK) {
