@@ -55,12 +55,14 @@ class Transfer {
  private:
   enum class Phase { WriteRequest, Data };
 
-  bool AbortRequested() const { return m_control.abortRequested != 0; }
+  bool AbortRequested() const {
+    return m_control.abortRequested != 0 || (m_control.stopRequested && m_control.stopRequested());
+  }
   uint32_t Now() { return m_env.clock.NowMs(); }
   uint32_t PumpIfDue(uint32_t now);
   int PumpDueIn(uint32_t now) const;
   void Rest();
-  void WaitMoreThan(uint32_t since, uint32_t ms);
+  bool WaitMoreThan(uint32_t since, uint32_t ms);
   bool IsPeer(const Endpoint& from, Phase phase) const;
   void AnswerStray(int length, const Endpoint& from);
   bool IsCopyOfPreviousAck(int length, uint16_t block, uint32_t sentAt);
@@ -69,7 +71,7 @@ class Transfer {
   void Send(std::span<const uint8_t> datagram, const Endpoint& to);
   bool RequestWrite();
   bool SendBlock(std::span<const uint8_t> packet, uint16_t block);
-  void FillProgress();
+  bool FillProgress();
   TftpResult Fail(TftpOutcome outcome, std::string message);
   std::string PeerErrorSuffix() const;
   std::string ForeignAnswerSuffix(const std::string& routerText) const;
@@ -117,11 +119,14 @@ void Transfer::Rest() {
 }
 
 // Polls the clock until more than `ms` have passed since `since`, keeping the window alive.
-void Transfer::WaitMoreThan(uint32_t since, uint32_t ms) {
+// False when the transfer is to stop before the time is up.
+bool Transfer::WaitMoreThan(uint32_t since, uint32_t ms) {
   while (ElapsedMs(since, Now()) <= ms) {
     if (m_control.pump) m_control.pump();
+    if (AbortRequested()) return false;
     Rest();
   }
+  return true;
 }
 
 // Before the write request is acknowledged any port of the router may answer (the server
@@ -224,7 +229,10 @@ bool Transfer::RequestWrite() {
     }
     if (accepted) m_destination = m_from;
     // The router needs this pause after every write request, answered or not.
-    WaitMoreThan(Now(), TFTP_WRQ_PAUSE_MS);
+    if (!WaitMoreThan(Now(), TFTP_WRQ_PAUSE_MS)) {
+      m_aborted = true;
+      return false;
+    }
     if (accepted) {
       m_peerError.reset();
       return true;
@@ -263,8 +271,8 @@ bool Transfer::SendBlock(std::span<const uint8_t> packet, uint16_t block) {
 }
 
 // Steps the bar to its top, one step per more than PROGRESS_FILL_STEP_MS. This holds the
-// result back while the router writes the image to its flash.
-void Transfer::FillProgress() {
+// result back while the router writes the image to its flash. False when it was stopped.
+bool Transfer::FillProgress() {
   ProgressModel& bar = m_control.progress;
   const int high = bar.GetRangeHigh();
   // With a step of 1 the top is reached within one pass over the range; the bound keeps a bar
@@ -272,11 +280,12 @@ void Transfer::FillProgress() {
   const int64_t maxSteps = static_cast<int64_t>(high) - bar.GetRangeLow() + 1;
   uint32_t noted = Now();
   for (int64_t i = 0; i < maxSteps; ++i) {
-    WaitMoreThan(noted, PROGRESS_FILL_STEP_MS);
+    if (!WaitMoreThan(noted, PROGRESS_FILL_STEP_MS)) return false;
     noted = Now();
     bar.StepIt();
     if (bar.GetPos() == high) break;
   }
+  return true;
 }
 
 // Why a write request was never acknowledged when the answer came from elsewhere: the usual
@@ -405,7 +414,12 @@ TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) 
 
   m_file.reset();
   m_socket->Close();
-  FillProgress();
+  if (!FillProgress()) {
+    m_result.outcome = TftpOutcome::FlashWaitStopped;
+    m_result.message = "Stopped after every block of \"" + pathText + "\" was acknowledged by " +
+                       routerText + "; the router may still be writing its flash";
+    return std::move(m_result);
+  }
   m_result.outcome = TftpOutcome::Ok;
   m_result.message = "Sent \"" + pathText + "\" to " + routerText + " as \"" + m_remoteName +
                      "\"";

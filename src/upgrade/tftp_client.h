@@ -39,7 +39,10 @@ enum class TftpOutcome {
   Ok,         ///< the last block was acknowledged and the bar filled
   FileError,  ///< the file could not be opened (nothing was sent) or read (ERROR sent)
   Timeout,    ///< attempts used up; ERROR sent
-  Aborted,    ///< the abort flag was set; ERROR sent
+  Aborted,    ///< the abort flag was set or a stop was asked for; ERROR sent
+  /// Every block was acknowledged, but the wait that follows (the bar's final fill, while the
+  /// router writes its flash) was cut short by the abort flag or a stop; no ERROR was sent.
+  FlashWaitStopped,
   NetworkError,  ///< the router address is not a dotted quad, or no socket; nothing was sent
 };
 
@@ -71,6 +74,10 @@ struct TftpControl {
   std::function<void()> pump;
   /// Called after each acknowledged block. May be empty.
   std::function<void(const TftpStats&)> onBlockAcked;
+  /// Asked with the abort flag, also during waits and the final fill; true stops the transfer as
+  /// the flag does. Unlike the flag it belongs to one call (a window being closed, Ctrl-C).
+  /// May be empty.
+  std::function<bool()> stopRequested;
 };
 
 /// The services the transfer uses; tests hand in a fake clock and fake sockets.

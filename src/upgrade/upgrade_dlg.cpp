@@ -192,16 +192,22 @@ void CUpgradeDlg::OnSend() {
   const std::string routerIp = m_editRouterIp->text().left(255).toStdString();
   m_btnSend->setEnabled(false);
 
+  m_closeAfterTransfer.reset();
   TftpControl control{m_progress,
                       m_abortRequested,
                       [] { QCoreApplication::processEvents(QEventLoop::AllEvents); },
-                      {}};
+                      {},
+                      [this] { return m_closeAfterTransfer.has_value(); }};
   TftpEnv env{m_transferClock, {}, m_state.tftpPort, m_transferSleep};
   m_transferring = true;
   TftpResult result = TftpSendFile(m_state.firmwarePath.Path(), routerIp, control, env);
   m_transferring = false;
 
-  ShowResult(result.ok());
+  // Closed while the router was given time to write its flash: the image arrived whole, so
+  // there is no failure to report, and no success either, as the wait was not seen through.
+  const bool leftDuringFlashWait =
+      m_closeAfterTransfer && result.outcome == TftpOutcome::FlashWaitStopped;
+  if (!leftDuringFlashWait) ShowResult(result);
   if (result.ok()) {
     done(0);
     return;
@@ -215,7 +221,8 @@ void CUpgradeDlg::OnSend() {
   m_btnSend->setEnabled(true);
 }
 
-void CUpgradeDlg::ShowResult(bool ok) {
+void CUpgradeDlg::ShowResult(const TftpResult& result) {
+  const bool ok = result.ok();
   const InterfaceTextTable& table = m_state.interfaceText;
   QString text = QString::fromLatin1(ok ? UPGRADE_COMPLETE : UPGRADE_FAILED);
   QString caption = text;
@@ -224,13 +231,15 @@ void CUpgradeDlg::ShowResult(bool ok) {
     caption = SlotText(table, SLOT_RESULT_CAPTION);
   }
   QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+  // Beneath the fixed text, why it failed: the file, the block, what the router said.
+  if (!ok) box.setInformativeText(QString::fromStdString(result.message));
   box.exec();
 }
 
 void CUpgradeDlg::done(int result) {
   if (m_transferring) {
-    // Stop the transfer at its next check; OnSend ends the dialog once it has returned.
-    m_abortRequested = 1;
+    // Stop this transfer at its next check; OnSend ends the dialog once it has returned. The
+    // abort flag stays as it is: only "&Abort" sets it, and later transfers must still work.
     m_closeAfterTransfer = result;
     return;
   }

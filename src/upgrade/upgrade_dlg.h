@@ -24,6 +24,7 @@ class QSocketNotifier;
 
 namespace corvalink {
 
+struct TftpResult;
 struct AppState;
 class Clock;
 
@@ -45,8 +46,9 @@ inline constexpr int UPGRADE_DLG_CANCELLED = 2;
 
 /// Opened by a caller once AppState.selectedRouter and AppState.firmwarePath are filled. Ends
 /// with 0 after "Upgrade complete", or with 2 when the user closes it. `state` must outlive the
-/// dialog. Each opening starts a fresh handshake; the abort flag, once set, stays set for the
-/// life of the object. UI thread only.
+/// dialog. Each opening starts a fresh handshake; the abort flag, once set by "&Abort", stays set
+/// for the life of the object, while closing the dialog stops only the transfer under way.
+/// UI thread only.
 class CUpgradeDlg : public QDialog {
   Q_OBJECT
 
@@ -90,7 +92,7 @@ class CUpgradeDlg : public QDialog {
   void CreateUpgradeSocket();
   void StopWatchingSocket();
   void OnSocketReadable();
-  void ShowResult(bool ok);
+  void ShowResult(const TftpResult& result);
 
   AppState& m_state;
 
@@ -111,7 +113,7 @@ class CUpgradeDlg : public QDialog {
   Clock& m_transferClock;
   SleepFn m_transferSleep;
   bool m_transferring = false;
-  /// The result asked for by closing the dialog during a transfer.
+  /// The result asked for by closing the dialog during a transfer; set, it stops that transfer.
   std::optional<int> m_closeAfterTransfer;
 };
 

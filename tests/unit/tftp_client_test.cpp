@@ -376,6 +376,62 @@ TEST(TftpSendFile, AbortFlagStopsAtTheNextCheckWithError) {
   }
 }
 
+// A stop (the window closed, Ctrl-C) is seen within a pump interval in every phase, even in a
+// wait for a router that says nothing; after the last ACK it only cuts the final fill short,
+// and no ERROR follows an image the router has whole.
+TEST(TftpSendFile, StopIsHonouredWithinAPumpIntervalInEveryPhase) {
+  enum class When { WriteRequestWait, Pause, DataWait, Fill };
+  const struct {
+    When when;
+    TftpOutcome outcome;
+  } rows[] = {{When::WriteRequestWait, TftpOutcome::Aborted},
+              {When::Pause, TftpOutcome::Aborted},
+              {When::DataWait, TftpOutcome::Aborted},
+              {When::Fill, TftpOutcome::FlashWaitStopped}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.when));
+    Rig rig;
+    bool stop = false;
+    uint32_t stopAt = 0;
+    rig.control.stopRequested = [&] { return stop; };
+    rig.control.pump = [&] {
+      if (stop || rig.net.sent.empty()) return;
+      const SentDatagram& last = rig.net.sent.back();
+      const uint32_t since = rig.clock.NowMs() - last.atMs;
+      const bool now = (row.when == When::WriteRequestWait && since >= 300) ||
+                       (row.when == When::Pause && since >= 600) ||
+                       (row.when == When::DataWait && Opcode(last) == TFTP_OP_DATA &&
+                        since >= 300) ||
+                       (row.when == When::Fill && rig.bar.GetPos() >= 3 &&
+                        rig.SentWith(TFTP_OP_DATA).size() == 5);
+      if (now) {
+        stop = true;
+        stopAt = rig.clock.NowMs();
+      }
+    };
+    rig.net.onSend = [&](const SentDatagram& d) {
+      if (Opcode(d) == TFTP_OP_WRQ && row.when != When::WriteRequestWait) {
+        rig.net.Deliver(Ack(0), PEER, 500);
+      }
+      if (Opcode(d) == TFTP_OP_DATA && !(row.when == When::DataWait && Block(d) == 3)) {
+        rig.net.Deliver(Ack(Block(d)), PEER);
+      }
+    };
+    TftpResult r = rig.Send(rig.MakeFile("fw.all", 4 * 512 + 9));
+    EXPECT_EQ(r.outcome, row.outcome) << r.message;
+    EXPECT_TRUE(stop);
+    EXPECT_LE(rig.clock.NowMs() - stopAt, PUMP_INTERVAL_MS);
+    EXPECT_EQ(rig.abortFlag, 0);
+    if (row.outcome == TftpOutcome::Aborted) {
+      EXPECT_EQ(rig.net.sent.back().bytes, ABORT_ERROR);
+    } else {
+      EXPECT_EQ(rig.SentWith(TFTP_OP_ERROR).size(), 0u);
+      EXPECT_EQ(r.stats.blocksAcked, 5u);
+      EXPECT_NE(r.message.find("may still be writing its flash"), std::string::npos);
+    }
+  }
+}
+
 TEST(TftpSendFile, NothingIsSentWhenTheFileOrAddressIsUnusable) {
   Rig rig;
   rig.AnswerEverything();
