@@ -377,6 +377,33 @@ TEST(CliLab, UpgradeWithPasswordOnStdinSendsTheImageToTheSimulator) {
   EXPECT_EQ(CountWithType(sim.Recorded(), 0x82), 2u);
 }
 
+// The README's recipe: five simulated routers, each on an address of its own, and the image for
+// the third. Its TFTP answers come from 198.18.0.12, not from the namespace's 198.18.0.2. A
+// device or a folder as the image is refused before anything is sent.
+TEST(CliLab, UpgradeOfARouterOtherThanTheFirstAnswersFromItsOwnAddress) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(60);
+  TempDir store, client;
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--routers", "5", "--upgrade", "at-once", "--tftp", "--tftp-dir",
+                              store.Path().string()}));
+  for (const std::string& bad : std::vector<std::string>{"/dev/zero", client.Path().string()}) {
+    const CliRun refused = RunCli({"upgrade", "02C04C000003", bad, "--password-stdin"}, "pass3\n");
+    EXPECT_EQ(refused.exitCode, 2) << Describe(refused);
+    EXPECT_NE(refused.err.find("not a regular file"), std::string::npos) << refused.err;
+  }
+  EXPECT_TRUE(sim.Recorded().empty()) << "nothing may be sent for a file that is refused";
+
+  const auto image = RandomBytes(100 * 512 + 5, 12);
+  WriteFile(client.Path() / "fw3.all", image);
+  const CliRun run = RunCli({"upgrade", "02C04C000003", (client.Path() / "fw3.all").string(),
+                             "--password-stdin"},
+                            "pass3\n");
+  ASSERT_EQ(run.exitCode, 0) << Describe(run);
+  EXPECT_EQ(ReadFile(store.Path() / "fw3.all"), image);
+  EXPECT_NE(run.out.find("198.18.0.12"), std::string::npos) << run.out;
+}
+
 TEST(CliLab, UpgradeToRealTftpdHpa) {
   LAB_OR_SKIP(env);
   TestTimeout timeout(60);

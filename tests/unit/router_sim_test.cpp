@@ -294,6 +294,29 @@ TEST(RouterSim, TftpServerRefusesStrangersAndStoresOnlyInsideItsDirectory) {
   std::filesystem::remove_all(dir);
 }
 
+// Bound to every address, as in the lab, the server answers each write request from the
+// address it was sent to (each simulated router has its own), never from another one.
+TEST(RouterSim, TftpTransferAnswersFromTheAddressTheClientWroteTo) {
+  SimOptions o = LoopbackOptions();
+  o.bindAddress = {0, 0, 0, 0};
+  o.tftpEnabled = true;
+  o.tftpPort = 0;
+  SimulatorThread sim;
+  std::string err;
+  ASSERT_TRUE(sim.Start(o, &err)) << err;
+  for (const Ipv4 router : {Ipv4{127, 0, 0, 1}, Ipv4{127, 0, 0, 3}, Ipv4{127, 0, 0, 10}}) {
+    SCOPED_TRACE(Ipv4ToText(router));
+    ScriptedPeer client;
+    const std::vector<uint8_t> wrq = Wrq("fw.all");
+    ASSERT_EQ(client.socket.SendTo(wrq, Endpoint{router, sim.Sim().TftpPort()}),
+              static_cast<int>(wrq.size()));
+    auto ack0 = client.Receive();
+    ASSERT_TRUE(IsAck(ack0, 0));
+    EXPECT_EQ(ack0->from.address, router);
+    EXPECT_NE(ack0->from.port, sim.Sim().TftpPort());
+  }
+}
+
 TEST(RouterSim, ConfigFileLinesAreFlagsAndErrorsNameTheLine) {
   auto path = std::filesystem::temp_directory_path() / ("router_sim_cfg_" + std::to_string(::getpid()));
   {

@@ -342,6 +342,22 @@ TEST(TftpSendFile, SilentRouterGetsFourteenWriteRequestsThenError) {
   }
 }
 
+// A server on a host with several addresses that answers from its primary one is refused as a
+// stranger, and the failure says so instead of only "no acknowledgement".
+TEST(TftpSendFile, WriteRequestAnsweredFromAnotherAddressIsRefusedAndNamed) {
+  Rig rig;
+  const Endpoint primary{{127, 0, 0, 9}, 1069};
+  rig.net.onSend = [&](const SentDatagram& d) {
+    if (Opcode(d) == TFTP_OP_WRQ) rig.net.Deliver(Ack(0), primary);
+  };
+  TftpResult r = rig.Send(rig.MakeFile("fw.all", 100));
+  EXPECT_EQ(r.outcome, TftpOutcome::Timeout);
+  EXPECT_NE(r.message.find("answered from 127.0.0.9, which is not the router's address 127.0.0.2"),
+            std::string::npos)
+      << r.message;
+  EXPECT_EQ(rig.SentWith(TFTP_OP_DATA).size(), 0u);
+}
+
 TEST(TftpSendFile, AbortFlagStopsAtTheNextCheckWithError) {
   {  // set before the call: ERROR to the server port, no WRQ
     Rig rig;

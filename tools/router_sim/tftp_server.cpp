@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/byte_order.h"
+#include "platform/udp_destination.h"
 
 namespace corvalink::sim {
 namespace {
@@ -165,6 +166,9 @@ bool TftpServer::Open(std::string* err) {
     return false;
   }
   m_listen = std::make_shared<UdpSocket>(std::move(*listen));
+  // Each simulated router has an address of its own on one host; a transfer must answer from
+  // the one the client wrote to.
+  EnableDestinationAddress(*m_listen);
   if (m_options.faults.strayNth > 0) {
     Endpoint strayBind{m_options.strayAddress.value_or(m_options.bind.address), 0};
     auto stray = UdpSocket::Open(strayBind);
@@ -198,11 +202,12 @@ void TftpServer::CollectDescriptors(std::vector<int>& fds) const {
 void TftpServer::OnReadable(int fd, uint64_t nowMs) {
   Endpoint from;
   if (m_listen && fd == m_listen->Descriptor()) {
-    int n = m_listen->ReceiveFrom(m_buffer, &from);
+    Ipv4 to = m_options.bind.address;
+    int n = ReceiveWithDestination(*m_listen, m_buffer, &from, &to);
     if (n < 0) return;
     std::span<const uint8_t> d(m_buffer.data(), static_cast<std::size_t>(n));
     m_log.Record("tftp", from, d);
-    OnListenDatagram(d, from, nowMs);
+    OnListenDatagram(d, from, to, nowMs);
     return;
   }
   if (m_stray && fd == m_stray->Descriptor()) {
@@ -257,7 +262,7 @@ TftpServer::Session* TftpServer::FindSessionByClient(const Endpoint& client) {
 }
 
 void TftpServer::OnListenDatagram(std::span<const uint8_t> d, const Endpoint& from,
-                                  uint64_t nowMs) {
+                                  const Ipv4& to, uint64_t nowMs) {
   if (m_options.faults.samePort) {
     Session* s = FindSessionByClient(from);
     bool isWrq = d.size() >= 2 && GetU16Be(d, 0) == OP_WRQ;
@@ -273,7 +278,7 @@ void TftpServer::OnListenDatagram(std::span<const uint8_t> d, const Endpoint& fr
   if (d.size() < 2) return;
   uint16_t op = GetU16Be(d, 0);
   if (op == OP_WRQ) {
-    StartSession(d, from, nowMs);
+    StartSession(d, from, to, nowMs);
   } else if (op == OP_RRQ) {
     m_listen->SendTo(BuildTftpError(ERR_ACCESS, "Only write requests are served"), from);
   } else if (op != OP_ERROR) {
@@ -283,7 +288,7 @@ void TftpServer::OnListenDatagram(std::span<const uint8_t> d, const Endpoint& fr
 }
 
 void TftpServer::StartSession(std::span<const uint8_t> wrq, const Endpoint& from,
-                              uint64_t nowMs) {
+                              const Ipv4& to, uint64_t nowMs) {
   // WRQ: opcode, file name, 0, mode, 0 (RFC 1350 section 5). Options after the mode
   // (RFC 2347) are ignored, which tells the client to use plain 512-byte blocks.
   auto text = wrq.subspan(2);
@@ -317,7 +322,9 @@ void TftpServer::StartSession(std::span<const uint8_t> wrq, const Endpoint& from
   if (m_options.faults.samePort) {
     s->socket = m_listen;
   } else {
-    auto fresh = UdpSocket::Open(Endpoint{m_options.bind.address, 0});
+    // A broadcast or multicast request is answered from the bound address, as before.
+    const bool unicast = to[0] < 224 && to != Ipv4{255, 255, 255, 255};
+    auto fresh = UdpSocket::Open(Endpoint{unicast ? to : m_options.bind.address, 0});
     if (!fresh) {
       m_listen->SendTo(BuildTftpError(ERR_NOT_DEFINED, "No socket for the transfer"), from);
       return;

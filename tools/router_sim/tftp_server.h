@@ -5,7 +5,8 @@
 // and a stray sender that throws datagrams at the client from another port.
 //
 // Like real servers it answers each write request from a fresh socket (a new transfer ID,
-// RFC 1350 section 4) unless told to answer from the listening port. Counts that name "the n-th
+// RFC 1350 section 4), bound to the address the request was sent to, unless told to answer from
+// the listening port. Counts that name "the n-th
 // datagram" are kept per client (address and port), from 1, across all its write requests:
 // received ones start with the first WRQ, sent ones with the first ACK of block 0.
 // Not thread-safe, except Finished(), which a test may call from another thread.
@@ -103,10 +104,13 @@ class TftpServer {
 
   PeerCounters& CountersFor(const Endpoint& client);
   bool Faulty(const PeerCounters& c) const;
-  void OnListenDatagram(std::span<const uint8_t> d, const Endpoint& from, uint64_t nowMs);
+  void OnListenDatagram(std::span<const uint8_t> d, const Endpoint& from, const Ipv4& to,
+                        uint64_t nowMs);
   void OnSessionDatagram(Session& s, std::span<const uint8_t> d, const Endpoint& from,
                          uint64_t nowMs);
-  void StartSession(std::span<const uint8_t> wrq, const Endpoint& from, uint64_t nowMs);
+  /// `to` is the address the client wrote to: the transfer answers from it.
+  void StartSession(std::span<const uint8_t> wrq, const Endpoint& from, const Ipv4& to,
+                    uint64_t nowMs);
   void SendToClient(Session& s, std::vector<uint8_t> bytes, uint64_t nowMs);
   void SendAck(Session& s, uint16_t block, uint64_t nowMs);
   void Finish(Session& s, bool complete, std::string failure, uint64_t nowMs);
