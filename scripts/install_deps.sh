@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
-  iproute2 procps util-linux
+  iproute2 procps util-linux nftables
   tftpd-hpa tftp-hpa atftp curl
   xvfb xauth
 )

@@ -11,12 +11,20 @@
 #                                variables exported, remove the lab on every exit path;
 #                                exits with CMD's status
 #   lab.sh exec client|router CMD [ARG...]   run CMD in a namespace of $CORVALINK_LAB_ID
+#   lab.sh faults client|router [loss=PCT] [dup=PCT]   nftables faults on that side's veth end
+#                                of $CORVALINK_LAB_ID: PCT% of the UDP datagrams arriving there are
+#                                dropped, PCT% of those leaving it are sent twice; no argument
+#                                removes that side's faults
 #
 # Needs root and iproute2 ("ip"). Without them it says why and exits with 77 (the usual
 # "skipped" status of test drivers).
 set -euo pipefail
 
 readonly SKIP=77
+SCRIPT=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
+readonly SCRIPT
+# The nftables table that holds the injected faults, one per namespace.
+readonly FAULT_TABLE=corvalink_faults
 readonly NET_PREFIX=198.18.0
 readonly CLIENT_IP=$NET_PREFIX.1
 readonly ROUTER_IP=$NET_PREFIX.2
@@ -30,7 +38,7 @@ die_skip() {
 }
 
 usage() {
-  sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 }
 
@@ -52,6 +60,7 @@ export CORVALINK_LAB_ROUTER_NS=$(router_ns "$id")
 export CORVALINK_LAB_CLIENT_IP=$CLIENT_IP
 export CORVALINK_LAB_ROUTER_IP=$ROUTER_IP
 export CORVALINK_LAB_ROUTER_EXEC='ip netns exec $(router_ns "$id")'
+export CORVALINK_LAB_SCRIPT=$SCRIPT
 EOF
 }
 
@@ -67,6 +76,8 @@ lab_down() {
       sleep 0.1
     done
     for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null || true; done
+    # The fault rules live in the namespace; they are removed with it, first explicitly.
+    ip netns exec "$ns" nft delete table netdev "$FAULT_TABLE" 2>/dev/null || true
     # Deleting a namespace deletes the veth end inside it, and with it the pair.
     ip netns delete "$ns" 2>/dev/null || true
   done
@@ -147,6 +158,40 @@ cmd_exec() {
   esac
 }
 
+# Loss on the ingress hook and duplication on the egress hook of one veth end (netdev family):
+# the kernel itself drops or doubles the datagrams, in front of whatever server runs there.
+cmd_faults() {
+  local side=${1:-} ns dev loss=0 dup=0 arg
+  shift || true
+  local id=${CORVALINK_LAB_ID:-}
+  [ -n "$id" ] || { echo "lab.sh: CORVALINK_LAB_ID is not set" >&2; exit 2; }
+  case $side in
+    client) ns=$(client_ns "$id"); dev=lab0 ;;
+    router) ns=$(router_ns "$id"); dev=lab1 ;;
+    *) usage ;;
+  esac
+  for arg in "$@"; do
+    case $arg in
+      loss=[0-9]*) loss=${arg#loss=} ;;
+      dup=[0-9]*) dup=${arg#dup=} ;;
+      *) echo "lab.sh: faults takes loss=PCT and dup=PCT, not '$arg'" >&2; exit 2 ;;
+    esac
+  done
+  command -v nft >/dev/null 2>&1 || { echo "lab.sh: nft (nftables) is not installed" >&2; exit "$SKIP"; }
+  ip netns exec "$ns" nft delete table netdev "$FAULT_TABLE" 2>/dev/null || true
+  [ "$loss" -eq 0 ] && [ "$dup" -eq 0 ] && return 0
+  {
+    echo "table netdev $FAULT_TABLE {"
+    echo "  chain in { type filter hook ingress device \"$dev\" priority 0; policy accept;"
+    [ "$loss" -gt 0 ] && echo "    meta l4proto udp numgen random mod 100 < $loss drop"
+    echo "  }"
+    echo "  chain out { type filter hook egress device \"$dev\" priority 0; policy accept;"
+    [ "$dup" -gt 0 ] && echo "    meta l4proto udp numgen random mod 100 < $dup dup to \"$dev\""
+    echo "  }"
+    echo "}"
+  } | ip netns exec "$ns" nft -f -
+}
+
 main() {
   local cmd=${1:-}
   shift || true
@@ -166,6 +211,7 @@ main() {
       ;;
     run) cmd_run "$@" ;;
     exec) cmd_exec "$@" ;;
+    faults) check_can_make; cmd_faults "$@" ;;
     *) usage ;;
   esac
 }

@@ -265,13 +265,14 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
 }
 
 bool StartTftpdHpa(const LabEnv& env, const std::filesystem::path& dir, NamespaceProcess& server,
-                   std::string* err) {
+                   std::string* err, const std::vector<std::string>& extra) {
   std::filesystem::permissions(dir, std::filesystem::perms::all);
   // -L foreground, -c allow new files, -s serve (and confine) the directory, -U 000 umask.
-  if (!server.Start(env.routerNs,
-                    {TFTPD_HPA, "-L", "-c", "-s", "-u", "root", "-U", "000", "-a", "0.0.0.0:69",
-                     dir.string()},
-                    err)) {
+  std::vector<std::string> argv = {TFTPD_HPA, "-L", "-c", "-s", "-u", "root", "-U", "000",
+                                   "-a", "0.0.0.0:69"};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  argv.push_back(dir.string());
+  if (!server.Start(env.routerNs, argv, err)) {
     return false;
   }
   constexpr uint16_t TFTP_SERVER_PORT = 69;

@@ -130,9 +130,10 @@ inline constexpr char TFTPD_HPA[] = "/usr/sbin/in.tftpd";
 
 /// Starts tftpd-hpa as `server` in the router namespace on port 69, writing new files into `dir`
 /// (opened to everyone, as the server runs with umask 000), and waits up to 5 s until it has
-/// bound the port. False with `err` when it cannot be started or does not bind.
+/// bound the port. False with `err` when it cannot be started or does not bind. `extra` flags go
+/// before the directory (e.g. "-T", "50000" for a shorter retransmission timer).
 bool StartTftpdHpa(const LabEnv& env, const std::filesystem::path& dir, NamespaceProcess& server,
-                   std::string* err);
+                   std::string* err, const std::vector<std::string>& extra = {});
 
 /// The search request, written out byte by byte rather than taken from the code under test.
 extern const std::vector<uint8_t> EXPECTED_REQUEST;

@@ -1,0 +1,138 @@
+// The firmware write through a real network's faults: the kernel drops and doubles datagrams on
+// the lab's veth (nftables, scripts/lab.sh faults) in front of a real tftpd-hpa on port 69, and
+// the client is stopped for 2 s in the middle. Every image must arrive byte for byte; the
+// datagrams the client sent are printed against a clean run.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lab_util.h"
+#include "platform/ms_clock.h"
+#include "upgrade/progress_bar.h"
+#include "upgrade/tftp_client.h"
+
+namespace corvalink::lab {
+namespace {
+
+struct Figures {
+  int outcome = -1;
+  TftpStats stats;
+  long long ms = 0;
+};
+
+// The upload runs in a child process so that it can be stopped and continued as a whole. The
+// child writes one byte to `progressFd` once `signalAtBlock` blocks are acknowledged, and its
+// figures to `resultFd` at the end.
+[[noreturn]] void UploadInChild(const std::string& file, int progressFd, int resultFd,
+                                uint32_t signalAtBlock) {
+  ProgressModel bar;
+  int32_t abortRequested = 0;
+  TftpControl control{bar, abortRequested, {}, [&](const TftpStats& s) {
+                        if (s.blocksAcked == signalAtBlock) (void)!::write(progressFd, "b", 1);
+                        // The bar's final fill (18 s for 1 MiB) is not what is tested here.
+                        if (s.bytesAcked == s.fileSize) bar.SetPos(bar.GetRangeHigh() - 1);
+                      }};
+  MsClock clock;
+  TftpEnv env{clock, {}, TFTP_PORT, {}};
+  const auto start = std::chrono::steady_clock::now();
+  TftpResult r = TftpSendFile(file, "198.18.0.2", control, env);
+  Figures f{static_cast<int>(r.outcome), r.stats,
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                  start)
+                .count()};
+  (void)!::write(resultFd, &f, sizeof f);
+  ::_exit(0);
+}
+
+Figures Upload(const std::string& file, bool stallTwoSeconds) {
+  int progress[2], result[2];
+  if (::pipe(progress) != 0 || ::pipe(result) != 0) return {};
+  std::fflush(stdout);
+  const pid_t child = ::fork();
+  if (child == 0) UploadInChild(file, progress[1], result[1], 600);
+  ::close(progress[1]);
+  ::close(result[1]);
+  if (stallTwoSeconds) {
+    char c;
+    if (::read(progress[0], &c, 1) == 1) {
+      ::kill(child, SIGSTOP);
+      std::this_thread::sleep_for(std::chrono::seconds(2));
+      ::kill(child, SIGCONT);
+    }
+  }
+  Figures f;
+  if (::read(result[0], &f, sizeof f) != static_cast<ssize_t>(sizeof f)) f.outcome = -1;
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(progress[0]);
+  ::close(result[0]);
+  return f;
+}
+
+bool Faults(const std::string& side, const std::string& spec) {
+  const char* script = std::getenv("CORVALINK_LAB_SCRIPT");
+  if (script == nullptr) return false;
+  return std::system(("bash '" + std::string(script) + "' faults " + side + " " + spec).c_str()) == 0;
+}
+
+TEST(LabFaults, UploadSurvivesDuplicationLossAndAStoppedClient) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(170);
+  if (::access(TFTPD_HPA, X_OK) != 0)
+    GTEST_SKIP() << "tftpd-hpa is not installed (" << TFTPD_HPA << ")";
+  if (std::getenv("CORVALINK_LAB_SCRIPT") == nullptr || std::system("command -v nft >/dev/null") != 0)
+    GTEST_SKIP() << "nftables (nft) is not installed, or not run by scripts/lab.sh";
+
+  TempDir clientDir;
+  const auto image = RandomBytes(1 << 20, 2024);
+  const std::string file = (clientDir.Path() / "image.all").string();
+  WriteFile(file, image);
+
+  const struct {
+    const char* name;
+    const char* faults;  // for both veth ends
+    bool stall;
+  } rows[] = {
+      {"clean", "", false},
+      {"10% duplication both ways", "dup=10", false},
+      {"5% loss both ways", "loss=5", false},
+      {"5% loss and 5% duplication both ways", "loss=5 dup=5", false},
+      {"client stopped for 2 s", "", true},
+  };
+  uint32_t cleanSent = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir serverDir;
+    NamespaceProcess server;
+    std::string err;
+    // A 50 ms retransmission timer (1 s by default) makes each loss cost 50 ms, not 1 s; it is
+    // still well above the client's hold-off for copies of an ACK.
+    ASSERT_TRUE(StartTftpdHpa(env, serverDir.Path(), server, &err, {"-T", "50000"})) << err;
+    ASSERT_TRUE(Faults("client", row.faults));
+    ASSERT_TRUE(Faults("router", row.faults));
+    const Figures f = Upload(file, row.stall);
+    ASSERT_TRUE(Faults("client", ""));
+    ASSERT_TRUE(Faults("router", ""));
+    ASSERT_EQ(f.outcome, static_cast<int>(TftpOutcome::Ok)) << "upload failed";
+    EXPECT_EQ(ReadFile(serverDir.Path() / "image.all"), image);
+    if (cleanSent == 0) cleanSent = f.stats.datagramsSent;
+    const double ratio = static_cast<double>(f.stats.datagramsSent) / cleanSent;
+    std::printf("[ lab figure ] %s: %u datagrams sent (%.3fx the clean run), %u retransmissions, "
+                "%u copies of an ACK ignored, %lld ms\n",
+                row.name, f.stats.datagramsSent, ratio, f.stats.retransmissions,
+                f.stats.duplicateAcksIgnored, f.ms);
+    if (std::string(row.faults) == "dup=10") EXPECT_LE(ratio, 1.15);
+    if (row.stall) EXPECT_LE(f.stats.retransmissions, 2u);
+  }
+}
+
+}  // namespace
+}  // namespace corvalink::lab
