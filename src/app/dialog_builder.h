@@ -8,6 +8,7 @@
 #include <QSize>
 #include <QString>
 #include <cstddef>
+#include <string_view>
 #include <utility>
 
 #include "text/interface_text.h"
@@ -28,7 +29,10 @@ Control* PlaceControl(QWidget* parent, const char* controlId, const QRect& rect,
   return control;
 }
 
-/// The text of interface text slot `slot`, its bytes read as Latin-1.
+/// The text of interface text slot `slot`, its bytes read as Windows-1252.
 QString SlotText(const InterfaceTextTable& table, std::size_t slot);
+
+/// Single-byte (Windows-1252) text as a QString.
+QString AnsiText(std::string_view bytes);
 
 }  // namespace corvalink

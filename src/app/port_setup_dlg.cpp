@@ -66,10 +66,6 @@ const QStringList& FirmwareFilters() {
   return filters;
 }
 
-QString Latin1(const std::string& bytes) {
-  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
 // Copies `bytes` into a fixed text field with its NUL. False, leaving the field as it was, when
 // they do not fit: a cut path would name another file.
 bool CopyToField(const QByteArray& bytes, std::array<char, FIRMWARE_FIELD_SIZE>& field) {
@@ -266,12 +262,11 @@ void CPortSetupDlg::OnSearchReply(const Packet& reply) {
 
   QTreeWidget* list = RouterList();
   list->setEnabled(true);
-  // The newest router goes on top. Its location is single-byte text: every byte shows as the
-  // Latin-1 character of that code.
-  auto* row = new QTreeWidgetItem(QStringList{Latin1(MacText(router.macAddress)),
-                                              Latin1(Ipv4ToText(router.ipAddress)),
-                                              Latin1(Ipv4ToText(router.ipMask)),
-                                              Latin1(LocationText(router))});
+  // The newest router goes on top. Its location is single-byte (Windows-1252) text.
+  auto* row = new QTreeWidgetItem(QStringList{AnsiText(MacText(router.macAddress)),
+                                              AnsiText(Ipv4ToText(router.ipAddress)),
+                                              AnsiText(Ipv4ToText(router.ipMask)),
+                                              AnsiText(LocationText(router))});
   list->insertTopLevelItem(0, row);
 
   // Mark, select and focus the new row; of the others only the one that was on top loses its

@@ -25,7 +25,7 @@ namespace corvalink::testing {
 namespace {
 
 const sim::SimRouter ROUTER_A = Router({0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, {192, 168, 1, 1}, "Office");
-const sim::SimRouter ROUTER_B = Router({0x02, 0x00, 0x00, 0x00, 0x00, 0x0B}, {10, 0, 0, 2}, "Caf\xE9");
+const sim::SimRouter ROUTER_B = Router({0x02, 0x00, 0x00, 0x00, 0x00, 0x0B}, {10, 0, 0, 2}, "Caf\xE9 \x80\x85");
 const sim::SimRouter ROUTER_C = Router({0x02, 0x00, 0x00, 0x00, 0x00, 0x0C}, {255, 255, 255, 255});
 const sim::SimRouter ROUTER_D = Router({0x02, 0x00, 0x00, 0x00, 0x00, 0x0D}, {10, 0, 0, 4});
 
@@ -144,7 +144,7 @@ struct TextFileCase {
 
 TEST_F(PortSetupDlgTest, AppliesInterfaceTextsFromTheFileFound) {
   const char* lines =
-      "Caption\r\nFirmware\r\n&Pick\r\nRouters:\r\nStore\r\nFind\r\nMAC\r\nIP\r\nMASK\r\nWHERE\r\n";
+      "Caption\r\nFirmware\r\n&Pick\r\nRouters:\r\nStore\r\n\x93" "Find\x94\r\nMAC\r\nIP\r\nMASK\r\nWHERE\r\n";
   const TextFileCase cases[] = {
       {"registry Path", true, false, lines, "Caption", "Store", "MAC"},
       {"registry Path wins over cwd", true, true, lines, "Caption", "Store", "MAC"},
@@ -170,7 +170,7 @@ TEST_F(PortSetupDlgTest, AppliesInterfaceTextsFromTheFileFound) {
     EXPECT_EQ(List(&dlg)->headerItem()->text(0), c.heading0);
     EXPECT_EQ(List(&dlg)->columnWidth(3), 170);
     if (c.content[0] != '\0') {
-      EXPECT_EQ(Control<QPushButton>(&dlg, "IDC_SEARCH")->text(), "Find");
+      EXPECT_EQ(Control<QPushButton>(&dlg, "IDC_SEARCH")->text(), "\u201CFind\u201D");
       EXPECT_EQ(Control<QLabel>(&dlg, "IDC_ROUTER_LABEL")->text(), "Routers:");
       EXPECT_EQ(Control<QPushButton>(&dlg, "IDC_SELECT_FILE")->text(), "&Pick");
       EXPECT_EQ(List(&dlg)->headerItem()->text(3), "WHERE");
@@ -204,7 +204,7 @@ TEST_F(PortSetupDlgTest, RepliesBecomeRowsNewestOnTopMarkedAndSelected) {
   ASSERT_TRUE(ReplyAndWait(port, ROUTER_C, list, 3));
 
   EXPECT_EQ(Row(list, 0), QStringList({"02000000000C", "255.255.255.255", "255.255.255.0", ""}));
-  EXPECT_EQ(Row(list, 1), QStringList({"02000000000B", "10.0.0.2", "255.255.255.0", "Caf\u00E9"}));
+  EXPECT_EQ(Row(list, 1), QStringList({"02000000000B", "10.0.0.2", "255.255.255.0", "Caf\u00E9 \u20AC\u2026"}));
   EXPECT_EQ(Row(list, 2), QStringList({"001A2B3C4D5E", "192.168.1.1", "255.255.255.0", "Office"}));
   EXPECT_EQ(list->currentItem(), list->topLevelItem(0));
   EXPECT_TRUE(list->topLevelItem(0)->isSelected());
