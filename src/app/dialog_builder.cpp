@@ -14,6 +14,12 @@ void SetUpDialogFrame(QDialog& dialog, const char* templateId, const QString& ca
   dialog.setFixedSize(size);
 }
 
+void MakeStaticText(QLabel* label, QWidget* mnemonicTarget) {
+  label->setTextFormat(Qt::PlainText);
+  // A plain-text label processes ampersands only when it has a buddy.
+  label->setBuddy(mnemonicTarget);
+}
+
 QString SlotText(const InterfaceTextTable& table, std::size_t slot) {
   return AnsiText(table.Text(slot));
 }

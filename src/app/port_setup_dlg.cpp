@@ -166,6 +166,9 @@ void CPortSetupDlg::BuildControls() {
   m_btnSearch = PlaceControl<QPushButton>(this, "IDC_SEARCH", du.Rect(192, 6, 60, 14),
                                           QStringLiteral("Search"));
 
+  MakeStaticText(m_staticFirmwareLabel, m_editFirmwarePath);
+  MakeStaticText(m_staticRouterLabel, list);
+
   connect(m_btnInstall, &QPushButton::clicked, this, &CPortSetupDlg::OnInstall);
   connect(m_btnSelect, &QPushButton::clicked, this, &CPortSetupDlg::OnSelectFile);
   connect(m_btnSearch, &QPushButton::clicked, this, [this] { StartSearch(); });

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "app/app_icon.h"
+#include "app/app_message.h"
 #include "app/app_state.h"
 #include "app/dialog_builder.h"
 #include "app/dialog_units.h"
@@ -140,8 +141,7 @@ void CPasswordDlg::ShowPasswordError() {
     text = SlotText(table, SLOT_ERROR_TEXT);
     caption = SlotText(table, SLOT_ERROR_CAPTION);
   }
-  QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, this);
-  box.exec();
+  ExecMessageBox(this, QMessageBox::Warning, caption, text);
 }
 
 void CPasswordDlg::ClearTypedText() {

@@ -15,6 +15,7 @@
 
 #include "app/app_icon.h"
 #include "app/app_state.h"
+#include "app/app_message.h"
 #include "app/dialog_builder.h"
 #include "app/dialog_units.h"
 #include "platform/ipv4.h"
@@ -76,6 +77,7 @@ void CUpgradeDlg::BuildControls() {
 
   m_editRouterIp = PlaceControl<QLineEdit>(this, "IDC_ROUTER_IP", du.Rect(95, 24, 93, 14));
   m_editRouterIp->setEnabled(false);
+  MakeStaticText(m_staticRouterIp, m_editRouterIp);
 
   m_btnSend =
       PlaceControl<QPushButton>(this, "IDC_SEND", du.Rect(95, 50, 93, 14), QStringLiteral("&Send"));
@@ -223,8 +225,7 @@ void CUpgradeDlg::ShowResult(bool ok) {
     text = SlotText(table, ok ? SLOT_COMPLETE : SLOT_FAILED);
     caption = SlotText(table, SLOT_RESULT_CAPTION);
   }
-  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
-  box.exec();
+  ExecMessageBox(this, QMessageBox::NoIcon, caption, text);
 }
 
 void CUpgradeDlg::done(int result) {

@@ -178,6 +178,62 @@ TEST_F(PortSetupDlgTest, AppliesInterfaceTextsFromTheFileFound) {
   }
 }
 
+TEST_F(PortSetupDlgTest, StaticTextsShowAsWrittenWithAmpersandsAsWindowsDoes) {
+  struct Case {
+    const char* line4;
+    QString shown;
+    Qt::Key mnemonic;  // Qt::Key_unknown: none
+  };
+  const Case cases[] = {
+      {"Select <b>bold</b> Router :", "Select <b>bold</b> Router :", Qt::Key_unknown},
+      {"Router && label &R:", "Router & label R:", Qt::Key_R},
+      {"a&&b &x<i>y</i>", "a&b x<i>y</i>", Qt::Key_X},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line4);
+    MainWindowWorld local;
+    local.CreateKey();
+    test::WriteBytes(local.dir.Path() / "lpr.txt",
+                     std::string("1\n2\n3\n") + c.line4 + "\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n"
+                     "15\n16\n17\n18\n19\n20\nDone <b>now</b> <br> ok\n");
+    CPortSetupDlg dlg(local.state);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    dlg.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    QLabel* label = Control<QLabel>(&dlg, "IDC_ROUTER_LABEL");
+    // What the label takes room for is what it draws: the text as it stands, no markup, and
+    // each ampersand pair as one ampersand.
+    const QFontMetrics fm(label->font());
+    EXPECT_NEAR(label->sizeHint().width(), fm.boundingRect(c.shown).width(), 3);
+    QTreeWidget* list = List(&dlg);
+    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_A, list, 1));
+    Control<QPushButton>(&dlg, "IDC_SEARCH")->setFocus();
+    if (c.mnemonic != Qt::Key_unknown) {
+      QTest::keyClick(&dlg, c.mnemonic, Qt::AltModifier);
+      EXPECT_TRUE(list->hasFocus()) << "the mnemonic moves the focus to the list";
+    }
+    MessageBoxWatcher boxes;
+    QTest::mouseClick(Control<QPushButton>(&dlg, "IDC_INSTALL"), Qt::LeftButton);
+    ASSERT_EQ(boxes.Seen().size(), 1u);
+    EXPECT_EQ(boxes.Seen()[0].text, "Done <b>now</b> <br> ok");
+    EXPECT_EQ(boxes.Seen()[0].format, Qt::PlainText);
+  }
+}
+
+TEST_F(PortSetupDlgTest, MessageBoxesAreWideEnoughForTheirCaption) {
+  for (const char* caption : {"Upgrade failed", "A rather long caption for a message box"}) {
+    MessageBoxWatcher boxes;
+    ExecMessageBox(nullptr, QMessageBox::NoIcon, caption, "x");
+    ASSERT_EQ(boxes.Seen().size(), 1u);
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    const QFontMetrics fm(bold);
+    // The caption in a title bar's bold font, beside a window icon and a close box.
+    EXPECT_GE(boxes.Seen()[0].width, fm.horizontalAdvance(caption) + 3 * fm.height()) << caption;
+  }
+}
+
 TEST_F(PortSetupDlgTest, SearchSendsTheRequestFromTheSearchSocket) {
   auto dlg = Open();
   QPushButton* search = Control<QPushButton>(dlg.get(), "IDC_SEARCH");
