@@ -389,6 +389,68 @@ TEST_F(PortSetupDlgTest, DoubleClickAndInstallActOnTheMarkedRow) {
   }
 }
 
+TEST_F(PortSetupDlgTest, InstallActsOnTheSelectionMarkAsAReportListKeepsIt) {
+  // Rows after A, B, C: C (marked), B, A. A step is a click on a row or a key, with modifiers.
+  struct Step {
+    int row;  // >= 0: click this row; -1: press `key`
+    Qt::Key key;
+    Qt::KeyboardModifiers mods;
+  };
+  const auto click = [](int row, Qt::KeyboardModifiers mods = {}) { return Step{row, Qt::Key_unknown, mods}; };
+  const auto key = [](Qt::Key k, Qt::KeyboardModifiers mods = {}) { return Step{-1, k, mods}; };
+  const Qt::KeyboardModifiers shift = Qt::ShiftModifier, ctrl = Qt::ControlModifier;
+  const std::string C = "255.255.255.255", B = "10.0.0.2", A = "192.168.1.1";
+  const struct {
+    const char* name;
+    std::vector<Step> steps;
+    std::string stored;
+  } cases[] = {
+      {"nothing done: the newest row", {}, C},
+      {"plain click", {click(1)}, B},
+      {"shift-click leaves the mark", {click(2, shift)}, C},
+      {"ctrl-click that selects", {click(1), click(2, ctrl)}, A},
+      {"ctrl-click that deselects leaves the mark", {click(1), click(2, ctrl), click(2, ctrl)}, A},
+      {"plain down", {key(Qt::Key_Down)}, B},
+      {"down, down, up", {key(Qt::Key_Down), key(Qt::Key_Down), key(Qt::Key_Up)}, B},
+      {"shift+down leaves the mark", {key(Qt::Key_Down, shift)}, C},
+      {"ctrl+down leaves the mark", {key(Qt::Key_Down, ctrl)}, C},
+      {"ctrl+down then ctrl+space selects and marks", {key(Qt::Key_Down, ctrl), key(Qt::Key_Space, ctrl)}, B},
+      {"end", {key(Qt::Key_End)}, A},
+      {"end, home", {key(Qt::Key_End), key(Qt::Key_Home)}, C},
+      {"page down", {key(Qt::Key_PageDown)}, A},
+      {"page down, page up", {key(Qt::Key_PageDown), key(Qt::Key_PageUp)}, C},
+      {"click then shift+end leaves it", {click(1), key(Qt::Key_End, shift)}, B},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MainWindowWorld local;
+    local.CreateKey();
+    CPortSetupDlg dlg(local.state);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    QTreeWidget* list = List(&dlg);
+    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_A, list, 1));
+    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_B, list, 2));
+    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_C, list, 3));
+    list->setFocus();
+    for (const Step& step : c.steps) {
+      if (step.row >= 0) {
+        ClickRow(list, step.row, step.mods);
+      } else {
+        QTest::keyClick(list, step.key, step.mods);
+      }
+      QTest::keyRelease(list, Qt::Key_Control);
+      QTest::keyRelease(list, Qt::Key_Shift);
+    }
+    MessageBoxWatcher boxes;
+    QTest::mouseClick(Control<QPushButton>(&dlg, "IDC_INSTALL"), Qt::LeftButton);
+    QTest::qWaitFor([&] { return !dlg.isVisible(); }, 2000);
+    std::optional<RegistryValue> value = local.ServerIp();
+    ASSERT_TRUE(value);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(value->data.data())), c.stored);
+  }
+}
+
 TEST_F(PortSetupDlgTest, MissingKeyIsReportedNotConfirmed) {
   auto dlg = Open();
   ASSERT_TRUE(ReplyAndWait(dlg->SearchPort(), ROUTER_A, List(dlg.get()), 1));
