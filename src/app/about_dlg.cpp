@@ -16,9 +16,11 @@ namespace {
 constexpr int ABOUT_WIDTH_DU = 235;
 constexpr int ABOUT_HEIGHT_DU = 55;
 
-void PlainLabel(QWidget* parent, const char* controlId, const QRect& rect, const QString& text) {
+QLabel* PlainLabel(QWidget* parent, const char* controlId, const QRect& rect, const QString& text) {
   // A static without ampersand processing: every character shows as it stands.
-  PlaceControl<QLabel>(parent, controlId, rect, text)->setTextFormat(Qt::PlainText);
+  auto* label = PlaceControl<QLabel>(parent, controlId, rect, text);
+  label->setTextFormat(Qt::PlainText);
+  return label;
 }
 
 }  // namespace
@@ -36,12 +38,14 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
 
   PlainLabel(this, "IDC_VERSION_TEXT", du.Rect(40, 10, 119, 8),
              QStringLiteral("Corvalink Version 1.0"));
-  PlainLabel(this, "IDC_ABOUT_TEXT", du.Rect(40, 25, 119, 8),
-             QStringLiteral("Router setup and upgrade tool"));
+  QLabel* aboutText = PlainLabel(this, "IDC_ABOUT_TEXT", du.Rect(40, 25, 119, 8),
+                                 QStringLiteral("Router setup and upgrade tool"));
 
   auto* ok = PlaceControl<QPushButton>(this, "IDOK", du.Rect(178, 7, 50, 14), QStringLiteral("OK"));
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  // Only the version line is without ampersand processing.
+  MakeStaticText(aboutText, ok);
 }
 
 }  // namespace corvalink

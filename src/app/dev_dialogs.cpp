@@ -157,6 +157,11 @@ QString DevDialogUsage() {
 }
 
 int RunDevDialog(AppState& state, const QString& which, const QStringList& args) {
+  const int checked = CheckDevDialogArgs(state, which, args);
+  return checked != 0 ? checked : ShowDevDialog(state, which);
+}
+
+int CheckDevDialogArgs(AppState& state, const QString& which, const QStringList& args) {
   DevArgs parsed;
   if (which != QLatin1String("upgrade") && which != QLatin1String("password")) {
     Fail(QStringLiteral("unknown dialog \"%1\"").arg(which));
@@ -179,6 +184,10 @@ int RunDevDialog(AppState& state, const QString& which, const QStringList& args)
   }
   state.selectedRouter = router;
   SecureWipe(router.password.data(), router.password.size());
+  return 0;
+}
+
+int ShowDevDialog(AppState& state, const QString& which) {
   LoadTexts(state);
 
   int result = 0;

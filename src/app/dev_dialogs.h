@@ -20,6 +20,13 @@ inline constexpr int DEV_DIALOG_USAGE_ERROR = 64;
 /// Needs a QApplication.
 int RunDevDialog(AppState& state, const QString& which, const QStringList& args);
 
+/// The checking half of RunDevDialog, which needs no window system: fills `state` and returns
+/// 0, or reports the fault on stderr and returns DEV_DIALOG_USAGE_ERROR.
+int CheckDevDialogArgs(AppState& state, const QString& which, const QStringList& args);
+
+/// The showing half: loads the interface texts, opens the dialog, prints and returns its result.
+int ShowDevDialog(AppState& state, const QString& which);
+
 /// The usage text, for --help.
 QString DevDialogUsage();
 

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "text/ansi_text.h"
+
 namespace corvalink {
 
 void SetUpDialogFrame(QDialog& dialog, const char* templateId, const QString& caption, QSize size) {
@@ -12,9 +14,24 @@ void SetUpDialogFrame(QDialog& dialog, const char* templateId, const QString& ca
   dialog.setFixedSize(size);
 }
 
+void MakeStaticText(QLabel* label, QWidget* mnemonicTarget) {
+  label->setTextFormat(Qt::PlainText);
+  // A plain-text label processes ampersands only when it has a buddy.
+  label->setBuddy(mnemonicTarget);
+}
+
 QString SlotText(const InterfaceTextTable& table, std::size_t slot) {
-  const std::string_view text = table.Text(slot);
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+  return AnsiText(table.Text(slot));
+}
+
+QString AnsiText(std::string_view bytes) {
+  QString text;
+  text.reserve(static_cast<qsizetype>(bytes.size()));
+  for (char c : bytes) {
+    // Every Windows-1252 character is in the Basic Multilingual Plane.
+    text += QChar(static_cast<char16_t>(AnsiToCodePoint(static_cast<uint8_t>(c))));
+  }
+  return text;
 }
 
 }  // namespace corvalink

@@ -4,10 +4,12 @@
 // interface text that replaces a control's built-in text when the text file was found.
 
 #include <QDialog>
+#include <QLabel>
 #include <QRect>
 #include <QSize>
 #include <QString>
 #include <cstddef>
+#include <string_view>
 #include <utility>
 
 #include "text/interface_text.h"
@@ -28,7 +30,15 @@ Control* PlaceControl(QWidget* parent, const char* controlId, const QRect& rect,
   return control;
 }
 
-/// The text of interface text slot `slot`, its bytes read as Latin-1.
+/// Makes `label` a static text as the dialog templates have them: its text is never markup,
+/// "&&" shows as "&" and "&X" shows X underlined and moves the focus to `mnemonicTarget` (the
+/// control that follows the static in tab order) when Alt+X is pressed.
+void MakeStaticText(QLabel* label, QWidget* mnemonicTarget);
+
+/// The text of interface text slot `slot`, its bytes read as Windows-1252.
 QString SlotText(const InterfaceTextTable& table, std::size_t slot);
+
+/// Single-byte (Windows-1252) text as a QString.
+QString AnsiText(std::string_view bytes);
 
 }  // namespace corvalink

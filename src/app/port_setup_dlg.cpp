@@ -5,7 +5,9 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPersistentModelIndex>
 #include <QPainter>
 #include <QPushButton>
 #include <QSocketNotifier>
@@ -66,10 +68,6 @@ const QStringList& FirmwareFilters() {
   return filters;
 }
 
-QString Latin1(const std::string& bytes) {
-  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
 // Copies `bytes` into a fixed text field with its NUL. False, leaving the field as it was, when
 // they do not fit: a cut path would name another file.
 bool CopyToField(const QByteArray& bytes, std::array<char, FIRMWARE_FIELD_SIZE>& field) {
@@ -82,16 +80,56 @@ bool CopyToField(const QByteArray& bytes, std::array<char, FIRMWARE_FIELD_SIZE>&
 // The router list. A double-click anywhere in it (on a row or on the empty space below the rows)
 // is reported after the list has handled the clicks, so the handler sees the mark where the
 // clicks left it.
+//
+// The list keeps a selection mark as a report list view does: the row a plain click or a plain
+// movement key goes to, or a Ctrl-click or Ctrl+Space that selects; Shift and Ctrl movements
+// leave it where it is. It is Qt's current row only as long as those agree.
 class RouterListView : public QTreeWidget {
  public:
   using QTreeWidget::QTreeWidget;
   std::function<void()> onDoubleClick;
 
+  QTreeWidgetItem* MarkedItem() const { return m_mark.isValid() ? itemFromIndex(m_mark) : nullptr; }
+  void SetMark(QTreeWidgetItem* item) {
+    m_mark = item != nullptr ? QPersistentModelIndex(indexFromItem(item)) : QPersistentModelIndex();
+  }
+
  protected:
+  void mousePressEvent(QMouseEvent* event) override {
+    QTreeWidget::mousePressEvent(event);
+    if (event->button() != Qt::LeftButton || (event->modifiers() & Qt::ShiftModifier)) return;
+    QTreeWidgetItem* hit = itemAt(event->position().toPoint());
+    if (hit == nullptr) return;
+    if (!(event->modifiers() & Qt::ControlModifier) || hit->isSelected()) SetMark(hit);
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    QTreeWidget::keyPressEvent(event);
+    const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier);
+    switch (event->key()) {
+      case Qt::Key_Up:
+      case Qt::Key_Down:
+      case Qt::Key_Home:
+      case Qt::Key_End:
+      case Qt::Key_PageUp:
+      case Qt::Key_PageDown:
+        if (mods == Qt::NoModifier) SetMark(currentItem());
+        break;
+      case Qt::Key_Space:
+        if (mods == Qt::ControlModifier && currentItem() != nullptr && currentItem()->isSelected()) {
+          SetMark(currentItem());
+        }
+        break;
+      default:
+        break;
+    }
+  }
   void mouseDoubleClickEvent(QMouseEvent* event) override {
     QTreeWidget::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton && onDoubleClick) onDoubleClick();
   }
+
+ private:
+  QPersistentModelIndex m_mark;
 };
 
 }  // namespace
@@ -169,6 +207,9 @@ void CPortSetupDlg::BuildControls() {
 
   m_btnSearch = PlaceControl<QPushButton>(this, "IDC_SEARCH", du.Rect(192, 6, 60, 14),
                                           QStringLiteral("Search"));
+
+  MakeStaticText(m_staticFirmwareLabel, m_editFirmwarePath);
+  MakeStaticText(m_staticRouterLabel, list);
 
   connect(m_btnInstall, &QPushButton::clicked, this, &CPortSetupDlg::OnInstall);
   connect(m_btnSelect, &QPushButton::clicked, this, &CPortSetupDlg::OnSelectFile);
@@ -266,17 +307,17 @@ void CPortSetupDlg::OnSearchReply(const Packet& reply) {
 
   QTreeWidget* list = RouterList();
   list->setEnabled(true);
-  // The newest router goes on top. Its location is single-byte text: every byte shows as the
-  // Latin-1 character of that code.
-  auto* row = new QTreeWidgetItem(QStringList{Latin1(MacText(router.macAddress)),
-                                              Latin1(Ipv4ToText(router.ipAddress)),
-                                              Latin1(Ipv4ToText(router.ipMask)),
-                                              Latin1(LocationText(router))});
+  // The newest router goes on top. Its location is single-byte (Windows-1252) text.
+  auto* row = new QTreeWidgetItem(QStringList{AnsiText(MacText(router.macAddress)),
+                                              AnsiText(Ipv4ToText(router.ipAddress)),
+                                              AnsiText(Ipv4ToText(router.ipMask)),
+                                              AnsiText(LocationText(router))});
   list->insertTopLevelItem(0, row);
 
   // Mark, select and focus the new row; of the others only the one that was on top loses its
   // selection, so rows the user picked further down keep theirs.
   list->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
+  static_cast<RouterListView*>(list)->SetMark(row);
   row->setSelected(true);
   if (QTreeWidgetItem* previousTop = list->topLevelItem(1)) previousTop->setSelected(false);
 
@@ -284,7 +325,7 @@ void CPortSetupDlg::OnSearchReply(const Packet& reply) {
 }
 
 bool CPortSetupDlg::SelectRouterFromList() {
-  QTreeWidgetItem* marked = RouterList()->currentItem();
+  QTreeWidgetItem* marked = static_cast<RouterListView*>(RouterList())->MarkedItem();
   if (marked == nullptr) return false;
   const QByteArray macText = marked->text(0).left(MAX_CELL_TEXT).toLatin1();
   SelectRouterByMacText(m_state.routerTable, m_state.selectedRouter, macText.constData());

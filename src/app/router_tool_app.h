@@ -13,6 +13,8 @@ inline constexpr int EXIT_OK = 0;
 inline constexpr int EXIT_SOCKETS_INIT_FAILED = 1;
 inline constexpr int EXIT_SEARCH_SOCKET_FAILED = 2;
 inline constexpr int EXIT_STORE_FAILED = 3;
+inline constexpr int EXIT_NO_DISPLAY = 4;
+inline constexpr int EXIT_USAGE = 64;
 
 class CRouterToolApp {
  public:

@@ -9,13 +9,16 @@
 #include <QShowEvent>
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string_view>
 
 #include "app/app_icon.h"
+#include "app/app_message.h"
 #include "app/app_state.h"
 #include "app/dialog_builder.h"
 #include "app/dialog_units.h"
 #include "password/password_check.h"
+#include "text/ansi_text.h"
 
 namespace corvalink {
 namespace {
@@ -103,10 +106,10 @@ void CPasswordDlg::CheckPassword() {
   const std::size_t length =
       std::min<std::size_t>(static_cast<std::size_t>(typedText.size()), MAX_TYPED_PASSWORD);
   for (std::size_t i = 0; i < length; ++i) {
-    // Router passwords are single-byte (Latin-1) text. A character outside it becomes a zero
-    // byte, which no stored password can contain, rather than a '?' that one could.
-    const char16_t c = typedText[static_cast<qsizetype>(i)].unicode();
-    typed[i] = c <= 0xFF ? static_cast<char>(c) : '\0';
+    // Router passwords are single-byte (Windows-1252) text. A character outside it becomes a
+    // zero byte, which no stored password can contain, rather than a '?' that one could.
+    const std::optional<uint8_t> b = CodePointToAnsi(typedText[static_cast<qsizetype>(i)].unicode());
+    typed[i] = b && *b != 0 ? static_cast<char>(*b) : '\0';
   }
   const PasswordVerdict verdict =
       CheckRouterPassword(m_state.selectedRouter.password, std::string_view(typed.data(), length));
@@ -138,8 +141,7 @@ void CPasswordDlg::ShowPasswordError() {
     text = SlotText(table, SLOT_ERROR_TEXT);
     caption = SlotText(table, SLOT_ERROR_CAPTION);
   }
-  QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, this);
-  box.exec();
+  ExecMessageBox(this, QMessageBox::Warning, caption, text);
 }
 
 void CPasswordDlg::ClearTypedText() {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,11 @@ constexpr std::size_t TYPE_SIZE = 4;
 constexpr std::size_t MAX_VALUE_DATA = 1024 * 1024;
 // mkstemp template for the file a value is written to before it is renamed into place.
 constexpr char TEMP_TEMPLATE[] = ".corvalink-tmp-XXXXXX";
+constexpr std::string_view TEMP_PREFIX = ".corvalink-tmp-";
+// A temporary file this old was left by a writer that died before its rename.
+constexpr auto STALE_TEMP_AGE = std::chrono::minutes(1);
+
+bool IsTempName(std::string_view name) { return name.starts_with(TEMP_PREFIX); }
 
 /// Closes a descriptor on scope exit.
 class Fd {
@@ -72,8 +78,9 @@ struct FindResult {
   std::string error;  // set when the directory could not be listed
 };
 
-/// The entry of `dir` called `name` without regard to case (an exact match wins over others),
-/// of the wanted kind. Symbolic links count as what they point to.
+/// The entry of `dir` called `name` without regard to case, of the wanted kind; of several that
+/// differ only by case, the first in byte order, however `name` is spelled, so that every
+/// reader and writer settles on the same one. Temporary files are never values. Symbolic links count as what they point to.
 FindResult FindEntry(const fs::path& dir, std::string_view name, EntryKind kind) {
   FindResult result;
   std::error_code ec;
@@ -89,15 +96,11 @@ FindResult FindEntry(const fs::path& dir, std::string_view name, EntryKind kind)
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) break;
     std::string entryName = it->path().filename().string();
-    if (!EqualsNoCase(entryName, name)) continue;
+    if (!EqualsNoCase(entryName, name) || (kind == EntryKind::File && IsTempName(entryName))) continue;
     std::error_code typeEc;
     bool fits = kind == EntryKind::Directory ? it->is_directory(typeEc)
                                              : it->is_regular_file(typeEc);
     if (typeEc || !fits) continue;
-    if (entryName == name) {
-      result.path = it->path();
-      return result;
-    }
     // Directory order is arbitrary; pick the smallest name so the choice is repeatable.
     if (!firstFolded || it->path() < *firstFolded) firstFolded = it->path();
   }
@@ -124,6 +127,19 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+// Removes the temporary files of writers that died before their rename; a writer still at work
+// has a younger one.
+void RemoveStaleTempFiles(const fs::path& dir) {
+  std::error_code ec;
+  const auto now = fs::file_time_type::clock::now();
+  for (fs::directory_iterator it(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    if (!IsTempName(it->path().filename().string())) continue;
+    std::error_code timeEc;
+    const auto written = fs::last_write_time(it->path(), timeEc);
+    if (!timeEc && now - written > STALE_TEMP_AGE) ::unlink(it->path().c_str());
+  }
 }
 
 }  // namespace
@@ -183,8 +199,11 @@ std::optional<RegistryValue> RegistryStore::QueryValue(const RegistryKey& key,
   FindResult found = FindEntry(key.Directory(), name, EntryKind::File);
   if (!found.path) return std::nullopt;
 
-  Fd fd(::open(found.path->c_str(), O_RDONLY | O_CLOEXEC));
+  // Without blocking: a FIFO put in a value's place must not hang the reader.
+  Fd fd(::open(found.path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.Get() < 0) return std::nullopt;
+  struct stat st{};
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   std::vector<uint8_t> bytes;
   uint8_t chunk[4096];
   for (;;) {
@@ -233,7 +252,8 @@ bool RegistryStore::SetValue(const RegistryKey& key, std::string_view name, uint
   fs::path target = found.path ? *found.path : key.Directory() / std::string(name);
   mode_t fileMode = 0644;  // readable by the printer-port software, whoever it runs as
   struct stat st{};
-  if (found.path && ::stat(target.c_str(), &st) == 0) fileMode = st.st_mode & 07777;
+  const bool replacing = found.path && ::stat(target.c_str(), &st) == 0;
+  if (replacing) fileMode = st.st_mode & 07777;
 
   std::vector<uint8_t> contents(TYPE_SIZE + data.size());
   PutU32Be(contents, 0, type);
@@ -253,6 +273,13 @@ bool RegistryStore::SetValue(const RegistryKey& key, std::string_view name, uint
     SetErr(err, std::string(what) + " " + target.string() + ": " + ErrnoText(e));
     return false;
   };
+  // A replaced value keeps its owner and group (which only a privileged writer can give away;
+  // anyone else keeps their own) and then its mode, which fchown may have cut.
+  if (replacing && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
+    if (::fchown(fd.Get(), st.st_uid, st.st_gid) != 0 && errno != EPERM) {
+      return fail("cannot set the owner of");
+    }
+  }
   if (::fchmod(fd.Get(), fileMode) != 0) return fail("cannot set the mode of");
   if (!WriteAll(fd.Get(), contents)) return fail("cannot write");
   if (::fsync(fd.Get()) != 0) return fail("cannot flush");
@@ -263,6 +290,7 @@ bool RegistryStore::SetValue(const RegistryKey& key, std::string_view name, uint
   // weakens the guarantee across a power cut and is not reported.
   Fd dirFd(::open(key.Directory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dirFd.Get() >= 0) ::fsync(dirFd.Get());
+  RemoveStaleTempFiles(key.Directory());
   return true;
 }
 

@@ -1,6 +1,8 @@
 #include "platform/text_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <utility>
 
@@ -23,13 +25,14 @@ int GetTextChar(std::FILE* f) {
 }  // namespace
 
 TextFile::TextFile(const std::filesystem::path& path) {
-  std::FILE* f = std::fopen(path.c_str(), "re");
-  if (f == nullptr) return;
-  // A directory opens for reading here but not on the platform the texts come from; a folder
-  // that happens to be called "lpr.txt" is not a text file.
+  // Opened without blocking, so a FIFO or device called "lpr.txt" cannot hang start-up, and used
+  // only when it is a regular file (a folder of that name is not a text file either).
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
   struct stat st{};
-  if (::fstat(::fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
-    std::fclose(f);
+  std::FILE* f = nullptr;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (f = ::fdopen(fd, "r")) == nullptr) {
+    ::close(fd);
     return;
   }
   m_file = f;

@@ -15,6 +15,7 @@
 
 #include "app/app_icon.h"
 #include "app/app_state.h"
+#include "app/app_message.h"
 #include "app/dialog_builder.h"
 #include "app/dialog_units.h"
 #include "platform/ipv4.h"
@@ -76,6 +77,7 @@ void CUpgradeDlg::BuildControls() {
 
   m_editRouterIp = PlaceControl<QLineEdit>(this, "IDC_ROUTER_IP", du.Rect(95, 24, 93, 14));
   m_editRouterIp->setEnabled(false);
+  MakeStaticText(m_staticRouterIp, m_editRouterIp);
 
   m_btnSend =
       PlaceControl<QPushButton>(this, "IDC_SEND", du.Rect(95, 50, 93, 14), QStringLiteral("&Send"));
@@ -230,10 +232,9 @@ void CUpgradeDlg::ShowResult(const TftpResult& result) {
     text = SlotText(table, ok ? SLOT_COMPLETE : SLOT_FAILED);
     caption = SlotText(table, SLOT_RESULT_CAPTION);
   }
-  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
   // Beneath the fixed text, why it failed: the file, the block, what the router said.
-  if (!ok) box.setInformativeText(QString::fromStdString(result.message));
-  box.exec();
+  ExecMessageBox(this, QMessageBox::NoIcon, caption, text,
+                 ok ? QString() : QString::fromStdString(result.message));
 }
 
 void CUpgradeDlg::done(int result) {

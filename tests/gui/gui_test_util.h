@@ -18,6 +18,8 @@ struct SeenMessageBox {
   QString title;
   QString text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
+  Qt::TextFormat format = Qt::AutoText;
+  int width = 0;
 };
 
 /// Polls for modal message boxes and dismisses each one (after `beforeDismiss`, if given),
@@ -38,7 +40,7 @@ class MessageBoxWatcher {
       auto* box = qobject_cast<QMessageBox*>(w);
       if (box == nullptr || !box->isVisible() || box->property("seenByWatcher").toBool()) continue;
       box->setProperty("seenByWatcher", true);
-      m_seen.push_back({box->windowTitle(), box->text(), box->icon()});
+      m_seen.push_back({box->windowTitle(), box->text(), box->icon(), box->textFormat(), box->width()});
       if (m_beforeDismiss) m_beforeDismiss(box);
       QTimer::singleShot(0, box, [box] { box->done(QMessageBox::Ok); });
     }

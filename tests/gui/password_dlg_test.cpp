@@ -100,6 +100,10 @@ TEST_F(PasswordDlgTest, DecidesOnTheRouterPasswordAndLeavesTheFieldAsHeld) {
        PASSWORD_ACCEPTED, false},
       {"outside Latin-1", "a?b", QString::fromUtf8("a\u20ACb"), Press::Enter, PASSWORD_REFUSED,
        true},
+      {"Windows-1252 euro", "a\x80" "b", QString::fromUtf8("a\u20ACb"), Press::Enter,
+       PASSWORD_ACCEPTED, false},
+      {"no Windows-1252 byte", "a\x80" "b", QString::fromUtf8("a\u0080b"), Press::Enter,
+       PASSWORD_REFUSED, true},
       {"60 characters", "ABCDEFGHIJKLMNOPQRSTUVWX", sixty, Press::Enter, PASSWORD_REFUSED, true},
   };
   for (const CheckCase& c : cases) {

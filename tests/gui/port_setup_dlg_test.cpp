@@ -25,7 +25,7 @@ namespace corvalink::testing {
 namespace {
 
 const sim::SimRouter ROUTER_A = Router({0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, {192, 168, 1, 1}, "Office");
-const sim::SimRouter ROUTER_B = Router({0x02, 0x00, 0x00, 0x00, 0x00, 0x0B}, {10, 0, 0, 2}, "Caf\xE9");
+const sim::SimRouter ROUTER_B = Router({0x02, 0x00, 0x00, 0x00, 0x00, 0x0B}, {10, 0, 0, 2}, "Caf\xE9 \x80\x85");
 const sim::SimRouter ROUTER_C = Router({0x02, 0x00, 0x00, 0x00, 0x00, 0x0C}, {255, 255, 255, 255});
 const sim::SimRouter ROUTER_D = Router({0x02, 0x00, 0x00, 0x00, 0x00, 0x0D}, {10, 0, 0, 4});
 
@@ -144,7 +144,7 @@ struct TextFileCase {
 
 TEST_F(PortSetupDlgTest, AppliesInterfaceTextsFromTheFileFound) {
   const char* lines =
-      "Caption\r\nFirmware\r\n&Pick\r\nRouters:\r\nStore\r\nFind\r\nMAC\r\nIP\r\nMASK\r\nWHERE\r\n";
+      "Caption\r\nFirmware\r\n&Pick\r\nRouters:\r\nStore\r\n\x93" "Find\x94\r\nMAC\r\nIP\r\nMASK\r\nWHERE\r\n";
   const TextFileCase cases[] = {
       {"registry Path", true, false, lines, "Caption", "Store", "MAC"},
       {"registry Path wins over cwd", true, true, lines, "Caption", "Store", "MAC"},
@@ -170,11 +170,67 @@ TEST_F(PortSetupDlgTest, AppliesInterfaceTextsFromTheFileFound) {
     EXPECT_EQ(List(&dlg)->headerItem()->text(0), c.heading0);
     EXPECT_EQ(List(&dlg)->columnWidth(3), 170);
     if (c.content[0] != '\0') {
-      EXPECT_EQ(Control<QPushButton>(&dlg, "IDC_SEARCH")->text(), "Find");
+      EXPECT_EQ(Control<QPushButton>(&dlg, "IDC_SEARCH")->text(), "\u201CFind\u201D");
       EXPECT_EQ(Control<QLabel>(&dlg, "IDC_ROUTER_LABEL")->text(), "Routers:");
       EXPECT_EQ(Control<QPushButton>(&dlg, "IDC_SELECT_FILE")->text(), "&Pick");
       EXPECT_EQ(List(&dlg)->headerItem()->text(3), "WHERE");
     }
+  }
+}
+
+TEST_F(PortSetupDlgTest, StaticTextsShowAsWrittenWithAmpersandsAsWindowsDoes) {
+  struct Case {
+    const char* line4;
+    QString shown;
+    Qt::Key mnemonic;  // Qt::Key_unknown: none
+  };
+  const Case cases[] = {
+      {"Select <b>bold</b> Router :", "Select <b>bold</b> Router :", Qt::Key_unknown},
+      {"Router && label &R:", "Router & label R:", Qt::Key_R},
+      {"a&&b &x<i>y</i>", "a&b x<i>y</i>", Qt::Key_X},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line4);
+    MainWindowWorld local;
+    local.CreateKey();
+    test::WriteBytes(local.dir.Path() / "lpr.txt",
+                     std::string("1\n2\n3\n") + c.line4 + "\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n"
+                     "15\n16\n17\n18\n19\n20\nDone <b>now</b> <br> ok\n");
+    CPortSetupDlg dlg(local.state);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    dlg.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    QLabel* label = Control<QLabel>(&dlg, "IDC_ROUTER_LABEL");
+    // What the label takes room for is what it draws: the text as it stands, no markup, and
+    // each ampersand pair as one ampersand.
+    const QFontMetrics fm(label->font());
+    EXPECT_NEAR(label->sizeHint().width(), fm.boundingRect(c.shown).width(), 3);
+    QTreeWidget* list = List(&dlg);
+    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_A, list, 1));
+    Control<QPushButton>(&dlg, "IDC_SEARCH")->setFocus();
+    if (c.mnemonic != Qt::Key_unknown) {
+      QTest::keyClick(&dlg, c.mnemonic, Qt::AltModifier);
+      EXPECT_TRUE(list->hasFocus()) << "the mnemonic moves the focus to the list";
+    }
+    MessageBoxWatcher boxes;
+    QTest::mouseClick(Control<QPushButton>(&dlg, "IDC_INSTALL"), Qt::LeftButton);
+    ASSERT_EQ(boxes.Seen().size(), 1u);
+    EXPECT_EQ(boxes.Seen()[0].text, "Done <b>now</b> <br> ok");
+    EXPECT_EQ(boxes.Seen()[0].format, Qt::PlainText);
+  }
+}
+
+TEST_F(PortSetupDlgTest, MessageBoxesAreWideEnoughForTheirCaption) {
+  for (const char* caption : {"Upgrade failed", "A rather long caption for a message box"}) {
+    MessageBoxWatcher boxes;
+    ExecMessageBox(nullptr, QMessageBox::NoIcon, caption, "x");
+    ASSERT_EQ(boxes.Seen().size(), 1u);
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    const QFontMetrics fm(bold);
+    // The caption in a title bar's bold font, beside a window icon and a close box.
+    EXPECT_GE(boxes.Seen()[0].width, fm.horizontalAdvance(caption) + 3 * fm.height()) << caption;
   }
 }
 
@@ -204,7 +260,7 @@ TEST_F(PortSetupDlgTest, RepliesBecomeRowsNewestOnTopMarkedAndSelected) {
   ASSERT_TRUE(ReplyAndWait(port, ROUTER_C, list, 3));
 
   EXPECT_EQ(Row(list, 0), QStringList({"02000000000C", "255.255.255.255", "255.255.255.0", ""}));
-  EXPECT_EQ(Row(list, 1), QStringList({"02000000000B", "10.0.0.2", "255.255.255.0", "Caf\u00E9"}));
+  EXPECT_EQ(Row(list, 1), QStringList({"02000000000B", "10.0.0.2", "255.255.255.0", "Caf\u00E9 \u20AC\u2026"}));
   EXPECT_EQ(Row(list, 2), QStringList({"001A2B3C4D5E", "192.168.1.1", "255.255.255.0", "Office"}));
   EXPECT_EQ(list->currentItem(), list->topLevelItem(0));
   EXPECT_TRUE(list->topLevelItem(0)->isSelected());
@@ -330,6 +386,68 @@ TEST_F(PortSetupDlgTest, DoubleClickAndInstallActOnTheMarkedRow) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(value->data.data())), c.stored);
     EXPECT_EQ(boxes.Seen().size(), 1u);
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
+  }
+}
+
+TEST_F(PortSetupDlgTest, InstallActsOnTheSelectionMarkAsAReportListKeepsIt) {
+  // Rows after A, B, C: C (marked), B, A. A step is a click on a row or a key, with modifiers.
+  struct Step {
+    int row;  // >= 0: click this row; -1: press `key`
+    Qt::Key key;
+    Qt::KeyboardModifiers mods;
+  };
+  const auto click = [](int row, Qt::KeyboardModifiers mods = {}) { return Step{row, Qt::Key_unknown, mods}; };
+  const auto key = [](Qt::Key k, Qt::KeyboardModifiers mods = {}) { return Step{-1, k, mods}; };
+  const Qt::KeyboardModifiers shift = Qt::ShiftModifier, ctrl = Qt::ControlModifier;
+  const std::string C = "255.255.255.255", B = "10.0.0.2", A = "192.168.1.1";
+  const struct {
+    const char* name;
+    std::vector<Step> steps;
+    std::string stored;
+  } cases[] = {
+      {"nothing done: the newest row", {}, C},
+      {"plain click", {click(1)}, B},
+      {"shift-click leaves the mark", {click(2, shift)}, C},
+      {"ctrl-click that selects", {click(1), click(2, ctrl)}, A},
+      {"ctrl-click that deselects leaves the mark", {click(1), click(2, ctrl), click(2, ctrl)}, A},
+      {"plain down", {key(Qt::Key_Down)}, B},
+      {"down, down, up", {key(Qt::Key_Down), key(Qt::Key_Down), key(Qt::Key_Up)}, B},
+      {"shift+down leaves the mark", {key(Qt::Key_Down, shift)}, C},
+      {"ctrl+down leaves the mark", {key(Qt::Key_Down, ctrl)}, C},
+      {"ctrl+down then ctrl+space selects and marks", {key(Qt::Key_Down, ctrl), key(Qt::Key_Space, ctrl)}, B},
+      {"end", {key(Qt::Key_End)}, A},
+      {"end, home", {key(Qt::Key_End), key(Qt::Key_Home)}, C},
+      {"page down", {key(Qt::Key_PageDown)}, A},
+      {"page down, page up", {key(Qt::Key_PageDown), key(Qt::Key_PageUp)}, C},
+      {"click then shift+end leaves it", {click(1), key(Qt::Key_End, shift)}, B},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MainWindowWorld local;
+    local.CreateKey();
+    CPortSetupDlg dlg(local.state);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    QTreeWidget* list = List(&dlg);
+    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_A, list, 1));
+    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_B, list, 2));
+    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_C, list, 3));
+    list->setFocus();
+    for (const Step& step : c.steps) {
+      if (step.row >= 0) {
+        ClickRow(list, step.row, step.mods);
+      } else {
+        QTest::keyClick(list, step.key, step.mods);
+      }
+      QTest::keyRelease(list, Qt::Key_Control);
+      QTest::keyRelease(list, Qt::Key_Shift);
+    }
+    MessageBoxWatcher boxes;
+    QTest::mouseClick(Control<QPushButton>(&dlg, "IDC_INSTALL"), Qt::LeftButton);
+    QTest::qWaitFor([&] { return !dlg.isVisible(); }, 2000);
+    std::optional<RegistryValue> value = local.ServerIp();
+    ASSERT_TRUE(value);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(value->data.data())), c.stored);
   }
 }
 

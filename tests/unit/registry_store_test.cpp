@@ -4,6 +4,11 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <tuple>
 
 #include "temp_tree.h"
 
@@ -194,6 +199,63 @@ TEST(RegistryStoreRoot, EnvironmentOverridesTheSystemPath) {
   } else {
     ::unsetenv("CORVALINK_REGISTRY_ROOT");
   }
+}
+
+}  // namespace
+}  // namespace corvalink
+
+namespace corvalink {
+namespace {
+
+class RegistryStoreReplaceTest : public RegistryStoreTest {};
+
+TEST_F(RegistryStoreReplaceTest, ReplacedValueKeepsOwnerGroupAndMode) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+  const fs::path value = m_keyDir / "Server IP";
+  for (auto [uid, gid, mode] : {std::tuple{1234u, 5678u, 0640u}, std::tuple{0u, 4321u, 0604u}}) {
+    WriteRegValue(value, REG_SZ, "old");
+    ASSERT_EQ(::chown(value.c_str(), uid, gid), 0);
+    ASSERT_EQ(::chmod(value.c_str(), mode), 0);
+    ASSERT_TRUE(Set("Server IP", "new"));
+    struct stat st{};
+    ASSERT_EQ(::stat(value.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, uid);
+    EXPECT_EQ(st.st_gid, gid);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+    EXPECT_EQ(ReadBytes(value), Bytes({0, 0, 0, 1}) + "new");
+  }
+}
+
+TEST_F(RegistryStoreReplaceTest, FoldersDifferingByCaseResolveToTheFirstInByteOrder) {
+  const fs::path lower = m_tmp.Path() / "HKEY_LOCAL_MACHINE" / "Software" / "DED Orezadu Devo";
+  fs::create_directories(lower);
+  WriteRegValue(lower / "Path", REG_SZ, "lower");
+  WriteRegValue(m_keyDir / "Path", REG_SZ, "upper");
+  // "SOFTWARE" sorts before "Software": every spelling reads and writes there.
+  for (const char* subkey : {"SOFTWARE\\DED Orezadu Devo", "Software\\DED Orezadu Devo",
+                             "software\\ded orezadu devo"}) {
+    for (RegAccess access : {RegAccess::Read, RegAccess::Write}) {
+      EXPECT_EQ(m_store.OpenKey("HKEY_LOCAL_MACHINE", subkey, access).Directory(), m_keyDir)
+          << subkey;
+    }
+  }
+  WriteRegValue(m_keyDir / "path", REG_SZ, "second");
+  std::optional<RegistryValue> v = m_store.QueryValue(Open(RegAccess::Read), "path");
+  ASSERT_TRUE(v);
+  EXPECT_EQ(std::string(v->data.begin(), v->data.end()), "upper");  // "Path" < "path"
+}
+
+TEST_F(RegistryStoreReplaceTest, LeftoverTemporaryFilesAreNoValuesAndGoOnTheNextWrite) {
+  const fs::path stale = m_keyDir / ".corvalink-tmp-AbC123";
+  const fs::path fresh = m_keyDir / ".corvalink-tmp-XyZ789";
+  WriteRegValue(stale, REG_SZ, "half");
+  WriteRegValue(fresh, REG_SZ, "busy");
+  fs::last_write_time(stale, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  EXPECT_FALSE(m_store.QueryValue(Open(RegAccess::Read), ".corvalink-tmp-AbC123"));
+  EXPECT_FALSE(m_store.QueryValue(Open(RegAccess::Read), ".CORVALINK-TMP-abc123"));
+  ASSERT_TRUE(Set("Server IP", "x"));
+  // The one a writer may still be using is left to it.
+  EXPECT_EQ(ListTree(m_keyDir), (std::set<std::string>{"Server IP", ".corvalink-tmp-XyZ789"}));
 }
 
 }  // namespace

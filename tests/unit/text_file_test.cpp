@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -112,6 +116,29 @@ TEST(TextFile, MovedFileGoesOnWhereItStopped) {
   EXPECT_FALSE(second.IsOpen());
   ASSERT_TRUE(third.ReadLine(buffer));
   EXPECT_EQ(std::string(buffer.data()), "three\n");
+}
+
+}  // namespace
+}  // namespace corvalink
+
+namespace corvalink {
+namespace {
+
+TEST(TextFileKinds, OnlyRegularFilesOpenAndNothingBlocks) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkfifo((dir.Path() / "fifo").c_str(), 0644), 0);
+  std::filesystem::create_directory(dir.Path() / "folder");
+  test::WriteBytes(dir.Path() / "file", "text\n");
+  for (auto [name, opens] : {std::pair{"fifo", false}, std::pair{"folder", false},
+                             std::pair{"file", true}}) {
+    // In a child that the alarm ends, so a blocking open fails the test instead of hanging it.
+    std::optional<bool> opened = test::RunInChild([&] {
+      ::alarm(5);
+      return TextFile(dir.Path() / name).IsOpen();
+    });
+    ASSERT_TRUE(opened.has_value()) << name << " hung or crashed";
+    EXPECT_EQ(*opened, opens) << name;
+  }
 }
 
 }  // namespace

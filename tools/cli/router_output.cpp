@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "discovery/router_table.h"
+#include "text/ansi_text.h"
 
 namespace corvalink::cli {
 namespace {
@@ -15,15 +16,6 @@ template <typename Fn>
 void ForEachListed(const RouterTable& table, Fn fn) {
   const int count = std::clamp(table.routerCount, 0, MAX_ROUTERS);
   for (int slot = count - 1; slot >= 0; --slot) fn(table.slots[static_cast<std::size_t>(slot)]);
-}
-
-void AppendUtf8(std::string& out, unsigned char byte) {
-  if (byte < 0x80) {
-    out += static_cast<char>(byte);
-  } else {
-    out += static_cast<char>(0xC0 | (byte >> 6));
-    out += static_cast<char>(0x80 | (byte & 0x3F));
-  }
 }
 
 // Columns are padded by characters on screen, not by bytes of UTF-8.
@@ -40,26 +32,20 @@ void AppendPadded(std::string& out, std::string_view text, std::size_t width) {
 
 }  // namespace
 
-std::string Latin1ToUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (char c : bytes) AppendUtf8(out, static_cast<unsigned char>(c));
-  return out;
-}
-
 std::string TerminalSafe(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() * 2);
   for (char c : bytes) {
     const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0)) {
+    const char32_t cp = AnsiToCodePoint(u);
+    if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0)) {
       char escaped[5];
       std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
       out += escaped;
     } else if (u == '\\') {
       out += "\\\\";
     } else {
-      AppendUtf8(out, u);
+      AppendUtf8(out, cp);
     }
   }
   return out;
@@ -103,7 +89,7 @@ std::string FormatRouterJson(const RouterTable& table, bool pretty) {
     router["mac"] = MacText(r.macAddress);
     router["ip"] = Ipv4ToText(r.ipAddress);
     router["mask"] = Ipv4ToText(r.ipMask);
-    router["location"] = Latin1ToUtf8(LocationText(r));
+    router["location"] = AnsiToUtf8(LocationText(r));
     routers.push_back(std::move(router));
   });
   return routers.dump(pretty ? 2 : -1) + "\n";

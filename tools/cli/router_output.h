@@ -1,7 +1,7 @@
 #pragma once
 // How the command line shows the routers a search found: a table in the router list's order
 // and columns, or JSON for scripts. A router's location is 24 bytes of single-byte text that
-// the router chose; it is shown as Latin-1, and in the table its control bytes are escaped, so
+// the router chose; it is shown as Windows-1252, and in the table its control bytes are escaped, so
 // a router cannot move the cursor or recolour the terminal of whoever runs a search.
 
 #include <string>
@@ -11,10 +11,7 @@
 
 namespace corvalink::cli {
 
-/// Each byte as the Latin-1 character of that value, in UTF-8: always valid UTF-8.
-std::string Latin1ToUtf8(std::string_view bytes);
-
-/// Latin-1 to UTF-8 with the C0 and C1 control bytes and DEL written as \xNN and a backslash
+/// Windows-1252 to UTF-8 with the bytes that stand for C0 and C1 controls and DEL written as \xNN and a backslash
 /// as \\, so the text is printable and the escaping cannot be forged.
 std::string TerminalSafe(std::string_view bytes);
 
@@ -23,7 +20,7 @@ std::string TerminalSafe(std::string_view bytes);
 std::string FormatRouterTable(const RouterTable& table);
 
 /// A JSON array, newest first, of objects with the keys "mac", "ip", "mask" and "location",
-/// pretty-printed when `pretty`. Locations are Latin-1 read as UTF-8; control characters are
+/// pretty-printed when `pretty`. Locations are Windows-1252 written as UTF-8; control characters are
 /// escaped by the JSON writer.
 std::string FormatRouterJson(const RouterTable& table, bool pretty);
 
