@@ -1,8 +1,8 @@
 #include "platform/text_file.h"
 
-#include <sys/stat.h>
-
 #include <utility>
+
+#include "platform/file_open.h"
 
 namespace corvalink {
 namespace {
@@ -23,16 +23,9 @@ int GetTextChar(std::FILE* f) {
 }  // namespace
 
 TextFile::TextFile(const std::filesystem::path& path) {
-  std::FILE* f = std::fopen(path.c_str(), "re");
-  if (f == nullptr) return;
-  // A directory opens for reading here but not on the platform the texts come from; a folder
-  // that happens to be called "lpr.txt" is not a text file.
-  struct stat st{};
-  if (::fstat(::fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
-    std::fclose(f);
-    return;
-  }
-  m_file = f;
+  // Binary: the text-mode rules are GetTextChar's, the same on every system. A folder that
+  // happens to be called "lpr.txt" is not a text file and does not open.
+  m_file = OpenFileForReading(path);
 }
 
 TextFile::~TextFile() {
