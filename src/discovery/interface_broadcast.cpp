@@ -1,32 +1,10 @@
 #include "discovery/interface_broadcast.h"
 
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <vector>
 
-#include <cerrno>
-#include <cstring>
-#include <memory>
+#include "platform/net_interfaces.h"
 
 namespace corvalink {
-namespace {
-
-Ipv4 AddressOf(const sockaddr* sa) {
-  Ipv4 out{};
-  sockaddr_in sin{};
-  std::memcpy(&sin, sa, sizeof sin);
-  std::memcpy(out.data(), &sin.sin_addr.s_addr, 4);  // already in wire order
-  return out;
-}
-
-bool IsIpv4(const sockaddr* sa) { return sa != nullptr && sa->sa_family == AF_INET; }
-
-struct IfaddrsDeleter {
-  void operator()(ifaddrs* list) const { freeifaddrs(list); }
-};
-
-}  // namespace
 
 Ipv4 DirectedBroadcast(const Ipv4& address, const Ipv4& mask) {
   Ipv4 out{};
@@ -42,29 +20,26 @@ std::optional<Ipv4> InterfaceBroadcastAddress(std::string_view name, std::string
     return std::nullopt;
   };
   const std::string quoted = "\"" + std::string(name) + "\"";
-  ifaddrs* raw = nullptr;
-  if (getifaddrs(&raw) != 0) {
-    return fail("cannot list the network interfaces: " + std::string(std::strerror(errno)));
+  std::vector<InterfaceAddress> list;
+  std::string listErr;
+  if (!ListInterfaceAddresses(&list, &listErr)) {
+    return fail("cannot list the network interfaces: " + listErr);
   }
-  std::unique_ptr<ifaddrs, IfaddrsDeleter> list(raw);
 
   bool known = false;
   bool pointToPoint = false;
-  for (const ifaddrs* a = list.get(); a != nullptr; a = a->ifa_next) {
-    if (a->ifa_name == nullptr || name != a->ifa_name) continue;
+  for (const InterfaceAddress& a : list) {
+    if (name != a.name && (a.otherName.empty() || name != a.otherName)) continue;
     known = true;
-    if (!IsIpv4(a->ifa_addr)) continue;
-    if ((a->ifa_flags & IFF_POINTOPOINT) != 0) {
+    if (!a.address) continue;
+    if (a.pointToPoint) {
       pointToPoint = true;
       continue;
     }
     // A configured broadcast address wins; "ip addr add" without "brd" leaves it 0.0.0.0.
-    if ((a->ifa_flags & IFF_BROADCAST) != 0 && IsIpv4(a->ifa_broadaddr)) {
-      const Ipv4 configured = AddressOf(a->ifa_broadaddr);
-      if (configured != Ipv4{}) return configured;
-    }
-    if (!IsIpv4(a->ifa_netmask)) continue;
-    return DirectedBroadcast(AddressOf(a->ifa_addr), AddressOf(a->ifa_netmask));
+    if (a.broadcast && *a.broadcast != Ipv4{}) return *a.broadcast;
+    if (!a.mask) continue;
+    return DirectedBroadcast(*a.address, *a.mask);
   }
   if (!known) return fail("no network interface is called " + quoted);
   if (pointToPoint) return fail("network interface " + quoted + " is a point-to-point link without broadcast");

@@ -1,13 +1,19 @@
 #include "discovery/search_loop.h"
 
-#include <poll.h>
+#include <algorithm>
 
-#include <cerrno>
-#include <cstring>
+#include "platform/socket_layer.h"
 
 namespace corvalink {
+namespace {
 
-PollResult PollReadable(const std::function<int()>& descriptor,
+// Longest single wait. A stop request can come from another thread (the Windows console
+// handler), which cannot cut a wait short, so the stop test is asked at least this often.
+constexpr uint32_t STOP_CHECK_MS = 100;
+
+}  // namespace
+
+PollResult PollReadable(const std::function<SocketHandle()>& descriptor,
                         const std::function<void()>& onReadable, Clock& clock,
                         uint32_t timeoutMs, const std::function<bool()>& stop) {
   PollResult result;
@@ -17,7 +23,7 @@ PollResult PollReadable(const std::function<int()>& descriptor,
       result.end = PollEnd::Stopped;
       return result;
     }
-    const int fd = descriptor();
+    const SocketHandle fd = descriptor();
     if (fd < 0) {
       result.end = PollEnd::Closed;
       return result;
@@ -27,22 +33,16 @@ PollResult PollReadable(const std::function<int()>& descriptor,
       result.end = PollEnd::Deadline;
       return result;
     }
-    pollfd p{fd, POLLIN, 0};
-    const int r = ::poll(&p, 1, static_cast<int>(timeoutMs - elapsed));
-    if (r < 0) {
-      if (errno == EINTR) continue;
+    SocketWait wait{fd};
+    std::string err;
+    const uint32_t slice = std::min(timeoutMs - elapsed, STOP_CHECK_MS);
+    const WaitStatus status = WaitForReadable({&wait, 1}, static_cast<int>(slice), &err);
+    if (status == WaitStatus::Failed) {
       result.end = PollEnd::Failed;
-      result.error = std::string("waiting for datagrams failed: ") + std::strerror(errno);
+      result.error = "waiting for datagrams failed: " + err;
       return result;
     }
-    if (r == 0) continue;
-    if ((p.revents & POLLNVAL) != 0) {
-      result.end = PollEnd::Failed;
-      result.error = "waiting for datagrams failed: the socket is not open";
-      return result;
-    }
-    // POLLERR without POLLIN is a pending socket error (an ICMP report); the read clears it,
-    // so it is handed on like a datagram rather than spinning here.
+    if (status != WaitStatus::Ready || !wait.readable) continue;
     onReadable();
     ++result.datagrams;
   }
@@ -50,14 +50,14 @@ PollResult PollReadable(const std::function<int()>& descriptor,
 
 PollResult RunSearch(CSearchSocket& socket, RouterTable& table, Clock& clock, uint32_t timeoutMs,
                      const Endpoint& destination, const std::function<bool()>& stop) {
-  errno = 0;
+  ClearSocketError();
   if (StartSearch(table, socket, destination) < 0) {
-    const int sendErrno = errno;
+    const int sendError = LastSocketError();
     PollResult result;
     result.end = PollEnd::Failed;
     result.error = "could not send the search request to " + Ipv4ToText(destination.address) +
                    ":" + std::to_string(destination.port);
-    if (sendErrno != 0) result.error += std::string(": ") + std::strerror(sendErrno);
+    if (sendError != 0) result.error += ": " + SocketErrorText(sendError);
     return result;
   }
   return PollReadable([&socket] { return socket.Descriptor(); },

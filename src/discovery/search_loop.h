@@ -11,6 +11,7 @@
 #include "discovery/search_socket.h"
 #include "platform/ipv4.h"
 #include "platform/ms_clock.h"
+#include "platform/socket_layer.h"
 
 namespace corvalink {
 
@@ -31,9 +32,9 @@ struct PollResult {
 /// Calls `onReadable` once each time the descriptor has a datagram waiting, until `timeoutMs`
 /// have passed on `clock`, `stop` (asked before every wait; may be empty) returns true, or
 /// `descriptor` (asked anew before every wait) returns -1. An interrupted wait (a signal) is
-/// not a failure: the loop asks `stop` and goes on. `onReadable` must read the datagram, or
+/// not a failure: the loop asks `stop` and goes on; `stop` is asked at least every 100 ms. `onReadable` must read the datagram, or
 /// the loop spins on it until the deadline.
-PollResult PollReadable(const std::function<int()>& descriptor,
+PollResult PollReadable(const std::function<SocketHandle()>& descriptor,
                         const std::function<void()>& onReadable, Clock& clock,
                         uint32_t timeoutMs, const std::function<bool()>& stop = {});
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/udp_socket.h"
 
@@ -20,15 +21,15 @@ class EventSocket {
   EventSocket& operator=(const EventSocket&) = delete;
 
   /// Opens a datagram socket on any address and a port the system chooses; an open socket is
-  /// closed first. False when no socket could be opened.
-  bool Create();
+  /// closed first. False when no socket could be opened; `err` then says why.
+  bool Create(std::string* err = nullptr);
   /// Uses `socket` instead of a real one (tests); an open socket is closed first.
   void Adopt(std::unique_ptr<DatagramSocket> socket);
   /// Closing twice does nothing.
   void Close();
   bool IsOpen() const;
-  /// The descriptor to watch for readability, -1 when closed or not a real socket.
-  int Descriptor() const;
+  /// The handle to watch for readability, NO_SOCKET (-1) when closed or not a real socket.
+  SocketHandle Descriptor() const;
   /// Local port, 0 when closed or not a real socket.
   uint16_t LocalPort() const;
 

@@ -19,12 +19,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/registry.h"
+
 namespace corvalink {
 
-inline constexpr uint32_t REG_SZ = 1;
-inline constexpr char HKEY_LOCAL_MACHINE_NAME[] = "HKEY_LOCAL_MACHINE";
-
-enum class RegAccess { Read, Write };
+inline constexpr uint32_t REG_SZ = REG_TYPE_SZ;
 
 /// An open key; empty when the open failed. Cheap to copy (it only names a directory).
 class RegistryKey {
@@ -41,12 +40,7 @@ class RegistryKey {
   RegAccess m_access = RegAccess::Read;
 };
 
-struct RegistryValue {
-  uint32_t type = 0;
-  std::vector<uint8_t> data;
-};
-
-class RegistryStore {
+class RegistryStore : public Registry {
  public:
   explicit RegistryStore(std::filesystem::path root) : m_root(std::move(root)) {}
 
@@ -66,6 +60,14 @@ class RegistryStore {
                 std::span<const uint8_t> data, std::string* err = nullptr) const;
 
   const std::filesystem::path& Root() const { return m_root; }
+
+  // The Registry contract, through OpenKey, QueryValue and SetValue.
+  std::optional<RegistryValue> ReadValue(std::string_view hive, std::string_view subkey,
+                                         std::string_view name,
+                                         std::size_t capacity) const override;
+  bool WriteValue(std::string_view hive, std::string_view subkey, std::string_view name,
+                  uint32_t type, std::span<const uint8_t> data, std::string* err) const override;
+  std::string Location() const override { return m_root.string(); }
 
  private:
   std::filesystem::path m_root;

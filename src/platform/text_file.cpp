@@ -1,10 +1,8 @@
 #include "platform/text_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <utility>
+
+#include "platform/file_open.h"
 
 namespace corvalink {
 namespace {
@@ -25,17 +23,9 @@ int GetTextChar(std::FILE* f) {
 }  // namespace
 
 TextFile::TextFile(const std::filesystem::path& path) {
-  // Opened without blocking, so a FIFO or device called "lpr.txt" cannot hang start-up, and used
-  // only when it is a regular file (a folder of that name is not a text file either).
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return;
-  struct stat st{};
-  std::FILE* f = nullptr;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (f = ::fdopen(fd, "r")) == nullptr) {
-    ::close(fd);
-    return;
-  }
-  m_file = f;
+  // Binary: the text-mode rules are GetTextChar's, the same on every system. A folder that
+  // happens to be called "lpr.txt" is not a text file and does not open.
+  m_file = OpenFileForReading(path);
 }
 
 TextFile::~TextFile() {

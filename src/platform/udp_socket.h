@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "platform/ipv4.h"
+#include "platform/socket_layer.h"
 
 namespace corvalink {
 
@@ -21,8 +23,8 @@ class DatagramSocket {
   virtual bool IsOpen() const = 0;
   /// Sends one datagram. Returns the bytes sent, or -1.
   virtual int SendTo(std::span<const uint8_t> data, const Endpoint& to) = 0;
-  /// Reads one datagram into `buffer`; a longer one is cut to the buffer and its rest is lost.
-  /// Returns the bytes stored, or -1 when nothing could be read. `from` may be null.
+  /// Reads one datagram into `buffer` without waiting; a longer one is cut to the buffer and its
+  /// rest is lost. Returns the bytes stored, or -1 when nothing could be read. `from` may be null.
   virtual int ReceiveFrom(std::span<uint8_t> buffer, Endpoint* from) = 0;
   /// Waits up to `timeoutMs` for a datagram to read. True when one is waiting.
   virtual bool WaitReadable(int timeoutMs) = 0;
@@ -51,10 +53,11 @@ class UdpSocket : public DatagramSocket {
   UdpSocket& operator=(const UdpSocket&) = delete;
 
   /// Creates a socket bound to `local` (any address, port 0 = a port the system chooses).
-  /// Returns nothing when the socket cannot be created or bound.
-  static std::optional<UdpSocket> Open(const Endpoint& local = {});
+  /// Returns nothing when the socket cannot be created or bound; `err` then says why, and
+  /// LastSocketError() still holds the cause.
+  static std::optional<UdpSocket> Open(const Endpoint& local = {}, std::string* err = nullptr);
 
-  bool IsOpen() const override { return m_fd >= 0; }
+  bool IsOpen() const override { return m_fd != NO_SOCKET; }
   int SendTo(std::span<const uint8_t> data, const Endpoint& to) override;
   int ReceiveFrom(std::span<uint8_t> buffer, Endpoint* from) override;
   bool WaitReadable(int timeoutMs) override;
@@ -65,14 +68,14 @@ class UdpSocket : public DatagramSocket {
   bool SetBroadcast(bool on) override;
   void Close() override;
 
-  /// The descriptor, for an event loop to watch; -1 when closed.
-  int Descriptor() const { return m_fd; }
+  /// The handle, for an event loop to watch; NO_SOCKET when closed.
+  SocketHandle Descriptor() const { return m_fd; }
   /// The bound local port, 0 when closed or unknown.
   uint16_t LocalPort() const;
 
  private:
-  explicit UdpSocket(int fd) : m_fd(fd) {}
-  int m_fd = -1;
+  explicit UdpSocket(SocketHandle fd) : m_fd(fd) {}
+  SocketHandle m_fd = NO_SOCKET;
   int m_receiveTimeoutMs = 0;  ///< the receive timeout set on the descriptor; 0: none
 };
 

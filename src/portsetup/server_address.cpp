@@ -12,7 +12,7 @@ std::array<uint8_t, SERVER_IP_DATA_SIZE> BuildServerIpData(const Ipv4& address) 
   return data;
 }
 
-bool StoreServerAddress(const RegistryStore& registry, const Ipv4& address, std::string* err) {
+bool StoreServerAddress(const Registry& registry, const Ipv4& address, std::string* err) {
   auto fail = [&](const std::string& cause) {
     if (err != nullptr) {
       *err = std::string("The router address could not be stored as \"") + SERVER_IP_VALUE +
@@ -22,10 +22,11 @@ bool StoreServerAddress(const RegistryStore& registry, const Ipv4& address, std:
   };
   std::string cause;
   // The key belongs to the printer-port software's installation: open it, never create it.
-  RegistryKey key = registry.OpenKey(HKEY_LOCAL_MACHINE_NAME, SERVER_KEY, RegAccess::Write, &cause);
-  if (!key.IsOpen()) return fail(cause);
-  std::array<uint8_t, SERVER_IP_DATA_SIZE> data = BuildServerIpData(address);
-  if (!registry.SetValue(key, SERVER_IP_VALUE, REG_SZ, data, &cause)) return fail(cause);
+  const std::array<uint8_t, SERVER_IP_DATA_SIZE> data = BuildServerIpData(address);
+  if (!registry.WriteValue(HKEY_LOCAL_MACHINE_NAME, SERVER_KEY, SERVER_IP_VALUE, REG_TYPE_SZ, data,
+                           &cause)) {
+    return fail(cause);
+  }
   return true;
 }
 

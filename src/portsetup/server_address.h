@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/ipv4.h"
-#include "platform/registry_store.h"
+#include "platform/registry.h"
 
 namespace corvalink {
 
@@ -20,6 +20,6 @@ std::array<uint8_t, SERVER_IP_DATA_SIZE> BuildServerIpData(const Ipv4& address);
 
 /// Opens the existing key for writing (never creates it) and writes the value. False with a
 /// message naming the key and the cause when the key is missing, not writable, or the write fails.
-bool StoreServerAddress(const RegistryStore& registry, const Ipv4& address, std::string* err);
+bool StoreServerAddress(const Registry& registry, const Ipv4& address, std::string* err);
 
 }  // namespace corvalink

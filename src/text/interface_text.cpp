@@ -29,12 +29,11 @@ void TrimLineEnd(TextSlot& slot) {
             slot.begin() + static_cast<std::ptrdiff_t>(n), '\0');
 }
 
-std::optional<std::filesystem::path> TextFileFromRegistry(const RegistryStore& registry) {
-  RegistryKey key = registry.OpenKey(HKEY_LOCAL_MACHINE_NAME, PRODUCT_KEY, RegAccess::Read);
-  if (!key.IsOpen()) return std::nullopt;
-  std::optional<RegistryValue> value = registry.QueryValue(key, PATH_VALUE);
+std::optional<std::filesystem::path> TextFileFromRegistry(const Registry& registry) {
   // A value bigger than the buffer is not read at all, as the system registry reports it.
-  if (!value || value->data.size() > PATH_BUFFER_SIZE) return std::nullopt;
+  std::optional<RegistryValue> value =
+      registry.ReadValue(HKEY_LOCAL_MACHINE_NAME, PRODUCT_KEY, PATH_VALUE, PATH_BUFFER_SIZE);
+  if (!value) return std::nullopt;
 
   // Strings are often stored without their NUL, and a shorter one still ends inside the buffer.
   // One that fills all 100 bytes without a NUL has no end, but it is also longer than the 91
@@ -50,7 +49,7 @@ std::optional<std::filesystem::path> TextFileFromRegistry(const RegistryStore& r
   return std::filesystem::path(folder);
 }
 
-bool LoadInterfaceTextFile(InterfaceTextTable& table, const RegistryStore& registry,
+bool LoadInterfaceTextFile(InterfaceTextTable& table, const Registry& registry,
                            const std::filesystem::path& currentDir) {
   TextFile file;
   if (std::optional<std::filesystem::path> fromRegistry = TextFileFromRegistry(registry)) {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "platform/registry_store.h"
+#include "platform/registry.h"
 #include "text/text_table.h"
 
 namespace corvalink {
@@ -19,13 +19,13 @@ void TrimLineEnd(TextSlot& slot);
 
 /// Where the file would be opened from "Path": the value joined with the platform's separator.
 /// Nothing when the value is missing, over-long (more than 91 characters) or unterminated.
-std::optional<std::filesystem::path> TextFileFromRegistry(const RegistryStore& registry);
+std::optional<std::filesystem::path> TextFileFromRegistry(const Registry& registry);
 
 /// Clears nothing: reads the found file (if any) into table.slots, sets table.loaded, and trims
 /// the slots the loader owns (all but 13, 14 and 15, which the upgrade dialog trims). Returns
 /// whether a file was found. `currentDir` stands for the process's current directory; a relative
 /// "Path" is taken relative to it.
-bool LoadInterfaceTextFile(InterfaceTextTable& table, const RegistryStore& registry,
+bool LoadInterfaceTextFile(InterfaceTextTable& table, const Registry& registry,
                            const std::filesystem::path& currentDir);
 
 }  // namespace corvalink

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry_store.h"
 #include "temp_tree.h"
 
 namespace corvalink {

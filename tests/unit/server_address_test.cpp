@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/registry_store.h"
 #include "temp_tree.h"
 
 namespace corvalink {

@@ -34,24 +34,33 @@ Endpoint FromSockaddr(const sockaddr_in& sa) {
 UdpSocket::~UdpSocket() { Close(); }
 
 UdpSocket::UdpSocket(UdpSocket&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)),
+    : m_fd(std::exchange(other.m_fd, NO_SOCKET)),
       m_receiveTimeoutMs(std::exchange(other.m_receiveTimeoutMs, 0)) {}
 
 UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
   if (this != &other) {
     Close();
-    m_fd = std::exchange(other.m_fd, -1);
+    m_fd = std::exchange(other.m_fd, NO_SOCKET);
     m_receiveTimeoutMs = std::exchange(other.m_receiveTimeoutMs, 0);
   }
   return *this;
 }
 
-std::optional<UdpSocket> UdpSocket::Open(const Endpoint& local) {
+std::optional<UdpSocket> UdpSocket::Open(const Endpoint& local, std::string* err) {
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) {
+    if (err != nullptr) *err = std::strerror(errno);
+    return std::nullopt;
+  }
   UdpSocket s(fd);
   sockaddr_in sa = ToSockaddr(local);
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) return std::nullopt;
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+    const int cause = errno;
+    if (err != nullptr) *err = std::strerror(cause);
+    s.Close();
+    errno = cause;  // callers may still read it
+    return std::nullopt;
+  }
   return s;
 }
 
@@ -60,7 +69,8 @@ int UdpSocket::SendTo(std::span<const uint8_t> data, const Endpoint& to) {
   sockaddr_in sa = ToSockaddr(to);
   ssize_t n;
   do {
-    n = ::sendto(m_fd, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&sa),
+    n = ::sendto(static_cast<int>(m_fd), data.data(), data.size(), 0,
+                 reinterpret_cast<const sockaddr*>(&sa),
                  sizeof sa);
   } while (n < 0 && errno == EINTR);
   return n < 0 ? -1 : static_cast<int>(n);
@@ -72,7 +82,7 @@ int UdpSocket::ReceiveFrom(std::span<uint8_t> buffer, Endpoint* from) {
   socklen_t len = sizeof sa;
   ssize_t n;
   do {
-    n = ::recvfrom(m_fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
+    n = ::recvfrom(static_cast<int>(m_fd), buffer.data(), buffer.size(), MSG_DONTWAIT,
                    reinterpret_cast<sockaddr*>(&sa), &len);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return -1;
@@ -82,7 +92,7 @@ int UdpSocket::ReceiveFrom(std::span<uint8_t> buffer, Endpoint* from) {
 
 bool UdpSocket::WaitReadable(int timeoutMs) {
   if (m_fd < 0) return false;
-  pollfd p{m_fd, POLLIN, 0};
+  pollfd p{static_cast<int>(m_fd), POLLIN, 0};
   int r;
   do {
     r = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
@@ -117,13 +127,13 @@ int UdpSocket::ReceiveWithin(std::span<uint8_t> buffer, Endpoint* from, int time
 bool UdpSocket::SetBroadcast(bool on) {
   if (m_fd < 0) return false;
   int value = on ? 1 : 0;
-  return ::setsockopt(m_fd, SOL_SOCKET, SO_BROADCAST, &value, sizeof value) == 0;
+  return ::setsockopt(static_cast<int>(m_fd), SOL_SOCKET, SO_BROADCAST, &value, sizeof value) == 0;
 }
 
 void UdpSocket::Close() {
   if (m_fd >= 0) {
-    ::close(m_fd);
-    m_fd = -1;
+    ::close(static_cast<int>(m_fd));
+    m_fd = NO_SOCKET;
   }
 }
 
@@ -131,7 +141,7 @@ uint16_t UdpSocket::LocalPort() const {
   if (m_fd < 0) return 0;
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
-  if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
+  if (::getsockname(static_cast<int>(m_fd), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
   return ntohs(sa.sin_port);
 }
 

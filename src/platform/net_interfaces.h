@@ -1,0 +1,31 @@
+#pragma once
+// The host's network interfaces and their IPv4 addresses, as the system lists them: getifaddrs
+// on Linux, GetAdaptersAddresses on Windows.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ipv4.h"
+
+namespace corvalink {
+
+/// One address of an interface, or (address empty) an interface with no IPv4 address at all,
+/// so that its name is still known.
+struct InterfaceAddress {
+  /// The interface's name: "eth0" on Linux; on Windows the friendly name ("Ethernet") in the
+  /// ANSI code page, with the adapter's own name (a GUID) in `otherName`.
+  std::string name;
+  std::string otherName;
+  std::optional<Ipv4> address;
+  std::optional<Ipv4> mask;
+  /// The broadcast address the interface is configured with, where the system keeps one.
+  std::optional<Ipv4> broadcast;
+  bool pointToPoint = false;
+};
+
+/// Every interface in the system's order. False, with `err` for people, when they cannot be
+/// listed.
+bool ListInterfaceAddresses(std::vector<InterfaceAddress>* out, std::string* err);
+
+}  // namespace corvalink

@@ -1,0 +1,115 @@
+// The Windows registry behind the Registry contract: the same calls, flags and sizes the
+// printer-port software's own tools use, so the value it reads is the one we wrote, byte for
+// byte.
+
+#include "platform/registry.h"
+
+#include <windows.h>
+
+#include <vector>
+
+static_assert(corvalink::REG_TYPE_SZ == REG_SZ, "string values pass through as they are");
+
+namespace corvalink {
+namespace {
+
+std::string ErrorText(LSTATUS code) {
+  if (code == ERROR_FILE_NOT_FOUND) return "the key does not exist";
+  char* text = nullptr;
+  const DWORD n = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string out = n > 0 && text != nullptr ? std::string(text, n)
+                                             : "registry error " + std::to_string(code);
+  if (text != nullptr) ::LocalFree(text);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.')) {
+    out.pop_back();
+  }
+  return out;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+// The predefined keys by their names, as the file-tree store names its top folders.
+HKEY Hive(std::string_view name) {
+  if (EqualsNoCase(name, HKEY_LOCAL_MACHINE_NAME)) return HKEY_LOCAL_MACHINE;
+  if (EqualsNoCase(name, "HKEY_CURRENT_USER")) return HKEY_CURRENT_USER;
+  return nullptr;
+}
+
+/// An open key, closed when it goes.
+class Key {
+ public:
+  Key() = default;
+  ~Key() {
+    if (m_key != nullptr) ::RegCloseKey(m_key);
+  }
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  /// RegOpenKeyExA only opens: a missing key is an error, never created.
+  LSTATUS Open(std::string_view hive, std::string_view subkey, REGSAM access) {
+    HKEY root = Hive(hive);
+    if (root == nullptr) return ERROR_FILE_NOT_FOUND;
+    const std::string path(subkey);
+    return ::RegOpenKeyExA(root, path.c_str(), 0, access, &m_key);
+  }
+  HKEY Get() const { return m_key; }
+
+ private:
+  HKEY m_key = nullptr;
+};
+
+class WindowsRegistry : public Registry {
+ public:
+  std::optional<RegistryValue> ReadValue(std::string_view hive, std::string_view subkey,
+                                         std::string_view name,
+                                         std::size_t capacity) const override {
+    Key key;
+    if (key.Open(hive, subkey, KEY_READ) != ERROR_SUCCESS) return std::nullopt;
+    // A value longer than the buffer comes back as ERROR_MORE_DATA and is not used.
+    std::vector<uint8_t> data(capacity);
+    DWORD size = static_cast<DWORD>(capacity);
+    DWORD type = 0;
+    const std::string valueName(name);
+    if (::RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, &type, data.data(), &size) !=
+        ERROR_SUCCESS) {
+      return std::nullopt;
+    }
+    data.resize(size);
+    return RegistryValue{type, std::move(data)};
+  }
+
+  bool WriteValue(std::string_view hive, std::string_view subkey, std::string_view name,
+                  uint32_t type, std::span<const uint8_t> data, std::string* err) const override {
+    Key key;
+    if (LSTATUS r = key.Open(hive, subkey, KEY_WRITE); r != ERROR_SUCCESS) {
+      if (err != nullptr) *err = ErrorText(r);
+      return false;
+    }
+    const std::string valueName(name);
+    // The length is exactly the data's: for "Server IP" the text, its NUL and the zeros after
+    // it, 60 bytes, as the printer-port software reads it.
+    const LSTATUS r = ::RegSetValueExA(key.Get(), valueName.c_str(), 0, type, data.data(),
+                                       static_cast<DWORD>(data.size()));
+    if (r != ERROR_SUCCESS) {
+      if (err != nullptr) *err = ErrorText(r);
+      return false;
+    }
+    return true;
+  }
+
+  std::string Location() const override { return "the Windows registry"; }
+};
+
+}  // namespace
+
+std::unique_ptr<Registry> OpenSystemRegistry() { return std::make_unique<WindowsRegistry>(); }
+
+}  // namespace corvalink

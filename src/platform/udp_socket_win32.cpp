@@ -1,0 +1,135 @@
+#include "platform/udp_socket.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <mswsock.h>
+
+#include <cstring>
+#include <utility>
+
+namespace corvalink {
+namespace {
+
+sockaddr_in ToSockaddr(const Endpoint& e) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(e.port);
+  std::memcpy(&sa.sin_addr.s_addr, e.address.data(), 4);  // already in wire order
+  return sa;
+}
+
+Endpoint FromSockaddr(const sockaddr_in& sa) {
+  Endpoint e;
+  std::memcpy(e.address.data(), &sa.sin_addr.s_addr, 4);
+  e.port = ntohs(sa.sin_port);
+  return e;
+}
+
+SOCKET Native(SocketHandle h) { return static_cast<SOCKET>(h); }
+
+// A zero-timeout select: whether a read would find a datagram now. Winsock has no per-call
+// "don't wait" flag, and a non-blocking socket would change how the sends behave.
+bool Readable(SOCKET s, int timeoutMs) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  return ::select(0, &set, nullptr, nullptr, &tv) > 0 && FD_ISSET(s, &set) != 0;
+}
+
+}  // namespace
+
+UdpSocket::~UdpSocket() { Close(); }
+
+UdpSocket::UdpSocket(UdpSocket&& other) noexcept : m_fd(std::exchange(other.m_fd, NO_SOCKET)) {}
+
+UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_fd = std::exchange(other.m_fd, NO_SOCKET);
+  }
+  return *this;
+}
+
+std::optional<UdpSocket> UdpSocket::Open(const Endpoint& local, std::string* err) {
+  const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (s == INVALID_SOCKET) {
+    if (err != nullptr) *err = SocketErrorText(::WSAGetLastError());
+    return std::nullopt;
+  }
+  UdpSocket socket(static_cast<SocketHandle>(s));
+  // A datagram sent to a closed port comes back as an ICMP report, which Windows turns into a
+  // WSAECONNRESET on the next read, in place of the next real datagram; Linux reports nothing
+  // on an unconnected socket. Both programs expect the Linux behaviour.
+  BOOL report = FALSE;
+  DWORD returned = 0;
+  ::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr,
+             nullptr);
+  sockaddr_in sa = ToSockaddr(local);
+  if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == SOCKET_ERROR) {
+    const int cause = ::WSAGetLastError();
+    if (err != nullptr) *err = SocketErrorText(cause);
+    socket.Close();
+    ::WSASetLastError(cause);  // callers may still read it
+    return std::nullopt;
+  }
+  return socket;
+}
+
+int UdpSocket::SendTo(std::span<const uint8_t> data, const Endpoint& to) {
+  if (m_fd == NO_SOCKET) return -1;
+  sockaddr_in sa = ToSockaddr(to);
+  const int n = ::sendto(Native(m_fd), reinterpret_cast<const char*>(data.data()),
+                         static_cast<int>(data.size()), 0, reinterpret_cast<const sockaddr*>(&sa),
+                         sizeof sa);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+int UdpSocket::ReceiveFrom(std::span<uint8_t> buffer, Endpoint* from) {
+  if (m_fd == NO_SOCKET) return -1;
+  if (!Readable(Native(m_fd), 0)) {
+    ::WSASetLastError(WSAEWOULDBLOCK);
+    return -1;
+  }
+  sockaddr_in sa{};
+  int len = sizeof sa;
+  int n = ::recvfrom(Native(m_fd), reinterpret_cast<char*>(buffer.data()),
+                     static_cast<int>(buffer.size()), 0, reinterpret_cast<sockaddr*>(&sa), &len);
+  if (n == SOCKET_ERROR) {
+    // A datagram longer than the buffer fills it and the rest is dropped, as on Linux; Winsock
+    // reports that as WSAEMSGSIZE, but the first bytes and the sender are there.
+    if (::WSAGetLastError() != WSAEMSGSIZE) return -1;
+    n = static_cast<int>(buffer.size());
+  }
+  if (from != nullptr) *from = FromSockaddr(sa);
+  return n;
+}
+
+bool UdpSocket::WaitReadable(int timeoutMs) {
+  if (m_fd == NO_SOCKET) return false;
+  return Readable(Native(m_fd), timeoutMs < 0 ? 0 : timeoutMs);
+}
+
+bool UdpSocket::SetBroadcast(bool on) {
+  if (m_fd == NO_SOCKET) return false;
+  const BOOL value = on ? TRUE : FALSE;
+  return ::setsockopt(Native(m_fd), SOL_SOCKET, SO_BROADCAST,
+                      reinterpret_cast<const char*>(&value), sizeof value) == 0;
+}
+
+void UdpSocket::Close() {
+  if (m_fd != NO_SOCKET) {
+    ::closesocket(Native(m_fd));
+    m_fd = NO_SOCKET;
+  }
+}
+
+uint16_t UdpSocket::LocalPort() const {
+  if (m_fd == NO_SOCKET) return 0;
+  sockaddr_in sa{};
+  int len = sizeof sa;
+  if (::getsockname(Native(m_fd), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
+  return ntohs(sa.sin_port);
+}
+
+}  // namespace corvalink
