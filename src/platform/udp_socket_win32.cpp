@@ -1,5 +1,7 @@
 #include "platform/udp_socket.h"
 
+#include "platform/sockaddr_ipv4.h"
+
 #include <winsock2.h>
 #include <windows.h>
 #include <mswsock.h>
@@ -9,21 +11,6 @@
 
 namespace corvalink {
 namespace {
-
-sockaddr_in ToSockaddr(const Endpoint& e) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(e.port);
-  std::memcpy(&sa.sin_addr.s_addr, e.address.data(), 4);  // already in wire order
-  return sa;
-}
-
-Endpoint FromSockaddr(const sockaddr_in& sa) {
-  Endpoint e;
-  std::memcpy(e.address.data(), &sa.sin_addr.s_addr, 4);
-  e.port = ntohs(sa.sin_port);
-  return e;
-}
 
 SOCKET Native(SocketHandle h) { return static_cast<SOCKET>(h); }
 

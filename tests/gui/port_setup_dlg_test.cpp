@@ -72,6 +72,23 @@ class PortSetupDlgTest : public ::testing::Test {
     return value ? std::string(value->data.begin(), value->data.end()) : std::string("<none>");
   }
 
+  // Shows the window and lists routers A, B and C (rows C, B, A; C marked); false if one is missing.
+  static bool ShowWithThreeRouters(CPortSetupDlg& dlg) {
+    dlg.show();
+    if (!QTest::qWaitForWindowExposed(&dlg)) return false;
+    QTreeWidget* list = List(&dlg);
+    return ReplyAndWait(dlg.SearchPort(), ROUTER_A, list, 1) &&
+           ReplyAndWait(dlg.SearchPort(), ROUTER_B, list, 2) &&
+           ReplyAndWait(dlg.SearchPort(), ROUTER_C, list, 3);
+  }
+
+  // The text stored as "Server IP", or "(none)".
+  static std::string StoredAddress(MainWindowWorld& world) {
+    std::optional<RegistryValue> value = world.ServerIp();
+    if (!value) return "(none)";
+    return std::string(reinterpret_cast<const char*>(value->data.data()));
+  }
+
   MainWindowWorld world;
 };
 
@@ -357,12 +374,8 @@ TEST_F(PortSetupDlgTest, DoubleClickAndInstallActOnTheMarkedRow) {
     MainWindowWorld local;
     local.CreateKey();
     CPortSetupDlg dlg(local.state);
-    dlg.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     QTreeWidget* list = List(&dlg);
-    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_A, list, 1));
-    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_B, list, 2));
-    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_C, list, 3));
+    ASSERT_TRUE(ShowWithThreeRouters(dlg));
     if (c.markRow >= 0) {
       ClickRow(list, c.markRow, c.ctrl ? Qt::ControlModifier : Qt::NoModifier);
       QTest::keyRelease(list, Qt::Key_Control);
@@ -381,9 +394,7 @@ TEST_F(PortSetupDlgTest, DoubleClickAndInstallActOnTheMarkedRow) {
       QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, at);
     }
     QTest::qWaitFor([&] { return !dlg.isVisible(); }, 2000);
-    std::optional<RegistryValue> value = local.ServerIp();
-    ASSERT_TRUE(value);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(value->data.data())), c.stored);
+    EXPECT_EQ(StoredAddress(local), c.stored);
     EXPECT_EQ(boxes.Seen().size(), 1u);
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
   }
@@ -426,12 +437,8 @@ TEST_F(PortSetupDlgTest, InstallActsOnTheSelectionMarkAsAReportListKeepsIt) {
     MainWindowWorld local;
     local.CreateKey();
     CPortSetupDlg dlg(local.state);
-    dlg.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     QTreeWidget* list = List(&dlg);
-    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_A, list, 1));
-    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_B, list, 2));
-    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_C, list, 3));
+    ASSERT_TRUE(ShowWithThreeRouters(dlg));
     list->setFocus();
     for (const Step& step : c.steps) {
       if (step.row >= 0) {
@@ -445,9 +452,7 @@ TEST_F(PortSetupDlgTest, InstallActsOnTheSelectionMarkAsAReportListKeepsIt) {
     MessageBoxWatcher boxes;
     QTest::mouseClick(Control<QPushButton>(&dlg, "IDC_INSTALL"), Qt::LeftButton);
     QTest::qWaitFor([&] { return !dlg.isVisible(); }, 2000);
-    std::optional<RegistryValue> value = local.ServerIp();
-    ASSERT_TRUE(value);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(value->data.data())), c.stored);
+    EXPECT_EQ(StoredAddress(local), c.stored);
   }
 }
 
