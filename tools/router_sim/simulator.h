@@ -51,7 +51,7 @@ class Simulator {
   SendQueue m_queue;
   RouterResponder m_responder;
   std::unique_ptr<TftpServer> m_tftp;
-  std::vector<int> m_fds;
+  std::vector<SocketWait> m_waits;
 };
 
 /// A Simulator on a thread of its own, for tests in the same process. The counters the thread
