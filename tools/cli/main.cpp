@@ -8,6 +8,7 @@
 
 #include "app/version_info.h"
 #include "commands.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -96,7 +97,7 @@ int main(int argc, char** argv) {
     return EXIT_USAGE;
   }
 
-  InstallSignalHandlers();
+  InstallInterruptHandler();
   if (searchCmd->parsed()) return RunSearchCommand(search);
   if (installCmd->parsed()) return RunInstallCommand(install);
   return RunUpgradeCommand(upgrade);

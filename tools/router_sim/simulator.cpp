@@ -92,9 +92,9 @@ void Simulator::PollOnce(int timeoutMs) {
   m_queue.SendDue(SimNowMs());
 }
 
-bool Simulator::Run(const std::atomic<bool>& stop) {
+bool Simulator::Run(const std::function<bool()>& stop) {
   uint64_t end = SimNowMs() + static_cast<uint64_t>(m_options.maxSeconds) * 1000;
-  while (!stop.load()) {
+  while (!stop()) {
     uint64_t now = SimNowMs();
     if (now >= end) return false;
     PollOnce(static_cast<int>(std::min<uint64_t>(end - now, TICK_MS)));
@@ -111,7 +111,7 @@ bool SimulatorThread::Start(SimOptions options, std::string* err, EventSink even
   m_stop = false;
   m_thread = std::thread([this] {
     m_sim->StartUpFlood();
-    m_sim->Run(m_stop);
+    m_sim->Run([this] { return m_stop.load(); });
   });
   return true;
 }
