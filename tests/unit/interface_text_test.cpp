@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry_store.h"
 #include "temp_tree.h"
+#include "test_registry.h"
 
 namespace corvalink {
 namespace {
@@ -15,7 +15,6 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 using test::TempDir;
 using test::WriteBytes;
-using test::WriteRegValue;
 
 TextSlot SlotOf(std::string_view text) {
   TextSlot slot{};
@@ -45,23 +44,28 @@ TEST(TrimLineEnd, RemovesOneLineEndOnly) {
   EXPECT_EQ(full[98], 'x');
 }
 
-// Files laid out as the loader finds them: a registry root with the product key, a folder that
-// "Path" may name, and a stand-in for the current directory.
+// The system's separator, which the loader puts between "Path" and the file name.
+const std::string SEP(1, static_cast<char>(fs::path::preferred_separator));
+
+// Laid out as the loader finds it: a test registry with the product key, a folder that "Path"
+// may name, and a stand-in for the current directory.
 class InterfaceTextTest : public ::testing::Test {
  protected:
+  static constexpr char KEY[] = "SOFTWARE\\DED Orezadu Devo";
   void SetUp() override {
     ASSERT_FALSE(m_tmp.Path().empty());
-    m_keyDir = m_tmp.Path() / "reg" / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "DED Orezadu Devo";
+    ASSERT_EQ(m_registry.Error(), "");
+    ASSERT_TRUE(m_registry.CreateKey(KEY));
     m_lprDir = m_tmp.Path() / "opt" / "lpr";
     m_cwd = m_tmp.Path() / "cwd";
-    for (const fs::path& d : {m_keyDir, m_lprDir, m_cwd}) fs::create_directories(d);
+    for (const fs::path& d : {m_lprDir, m_cwd}) fs::create_directories(d);
   }
-  void SetPath(std::string_view data) { WriteRegValue(m_keyDir / "Path", REG_SZ, data); }
-  bool Load() { return LoadInterfaceTextFile(m_table, m_registry, m_cwd); }
+  void SetPath(std::string_view data) { ASSERT_TRUE(m_registry.SetValue(KEY, "Path", REG_TYPE_SZ, data)); }
+  bool Load() { return LoadInterfaceTextFile(m_table, m_registry.Get(), m_cwd); }
 
   TempDir m_tmp;
-  RegistryStore m_registry{m_tmp.Path() / "reg"};
-  fs::path m_keyDir, m_lprDir, m_cwd;
+  test::TestRegistry m_registry;
+  fs::path m_lprDir, m_cwd;
   InterfaceTextTable m_table;
 };
 
@@ -152,36 +156,36 @@ TEST_F(InterfaceTextTest, LongLinesContinueInTheNextSlot) {
 TEST_F(InterfaceTextTest, PathFromTheRegistryJoinsWithThePlatformSeparator) {
   const std::string ninetyOne(91, 'p'), ninetyTwo(92, 'p');
   const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
-      {"/opt/lpr\0"s, "/opt/lpr/lpr.txt"},
-      {"/opt/lpr/\0"s, "/opt/lpr//lpr.txt"},
-      {"/opt/lpr", "/opt/lpr/lpr.txt"},                  // stored without its NUL
-      {"/opt/lpr\0/junk"s, "/opt/lpr/lpr.txt"},          // the text ends at the first NUL
-      {ninetyOne + '\0', ninetyOne + "/lpr.txt"},
-      {ninetyOne, ninetyOne + "/lpr.txt"},
-      {ninetyTwo + '\0', std::nullopt},                  // no room left for "/lpr.txt"
+      {"/opt/lpr\0"s, "/opt/lpr" + SEP + "lpr.txt"},
+      {"/opt/lpr/\0"s, "/opt/lpr/" + SEP + "lpr.txt"},
+      {"/opt/lpr", "/opt/lpr" + SEP + "lpr.txt"},           // stored without its NUL
+      {"/opt/lpr\0/junk"s, "/opt/lpr" + SEP + "lpr.txt"},   // the text ends at the first NUL
+      {ninetyOne + '\0', ninetyOne + SEP + "lpr.txt"},
+      {ninetyOne, ninetyOne + SEP + "lpr.txt"},
+      {ninetyTwo + '\0', std::nullopt},                     // no room for the separator and name
       {std::string(99, 'p') + '\0', std::nullopt},
       {std::string(100, 'p'), std::nullopt},             // no end within the 100 bytes
-      {"/opt\0"s + std::string(95, 'x'), "/opt/lpr.txt"},  // exactly 100 bytes, ended early
+      {"/opt\0"s + std::string(95, 'x'), "/opt" + SEP + "lpr.txt"},  // 100 bytes, ended early
       {"/opt\0"s + std::string(96, 'x'), std::nullopt},  // 101 bytes do not fit the buffer
   };
   for (const auto& [data, want] : cases) {
     SetPath(data);
-    std::optional<fs::path> got = TextFileFromRegistry(m_registry);
+    std::optional<fs::path> got = TextFileFromRegistry(m_registry.Get());
     ASSERT_EQ(got.has_value(), want.has_value()) << data.size() << " bytes: " << data;
     if (want) {
       EXPECT_EQ(got->string(), *want);
     }
   }
-  fs::remove(m_keyDir / "Path");
-  EXPECT_FALSE(TextFileFromRegistry(m_registry).has_value());
-  fs::remove(m_keyDir);
-  EXPECT_FALSE(TextFileFromRegistry(m_registry).has_value());
+  ASSERT_TRUE(m_registry.DeleteValue(KEY, "Path"));
+  EXPECT_FALSE(TextFileFromRegistry(m_registry.Get()).has_value());
+  ASSERT_TRUE(m_registry.DeleteKey(KEY));
+  EXPECT_FALSE(TextFileFromRegistry(m_registry.Get()).has_value());
 }
 
 TEST_F(InterfaceTextTest, RegistryFolderComesBeforeTheCurrentDirectory) {
   WriteBytes(m_cwd / "lpr.txt", "from cwd\n");
   WriteBytes(m_lprDir / "lpr.txt", "from Path\n");
-  for (const std::string& path : {m_lprDir.string(), m_lprDir.string() + "/"}) {
+  for (const std::string& path : {m_lprDir.string(), m_lprDir.string() + SEP}) {
     SetPath(path + '\0');
     m_table = {};
     ASSERT_TRUE(Load());
@@ -195,7 +199,7 @@ TEST_F(InterfaceTextTest, UnusablePathFallsBackToTheCurrentDirectory) {
   // they must not be used. A 91-character value still is.
   fs::path base = m_tmp.Path() / "p";
   auto folderOf = [&](std::size_t valueLength) {
-    std::string name = base.string() + "/" + std::string(valueLength - base.string().size() - 1, 'd');
+    std::string name = base.string() + SEP + std::string(valueLength - base.string().size() - 1, 'd');
     fs::create_directories(name);
     WriteBytes(fs::path(name) / "lpr.txt", "from Path\n");
     return name;

@@ -3,7 +3,6 @@
 // behind a client fault.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -18,6 +17,7 @@
 #include "platform/byte_order.h"
 #include "platform/udp_socket.h"
 #include "simulator.h"
+#include "test_system.h"
 
 namespace corvalink::sim {
 namespace {
@@ -253,7 +253,7 @@ TEST(RouterSim, TftpServerInjectsEachFault) {
 }
 
 TEST(RouterSim, TftpServerRefusesStrangersAndStoresOnlyInsideItsDirectory) {
-  auto dir = std::filesystem::temp_directory_path() / ("router_sim_test_" + std::to_string(::getpid()));
+  auto dir = std::filesystem::temp_directory_path() / ("router_sim_test_" + std::to_string(test::ProcessId()));
   std::filesystem::remove_all(dir);
   SimOptions o = LoopbackOptions();
   o.tftpEnabled = true;
@@ -318,7 +318,7 @@ TEST(RouterSim, TftpTransferAnswersFromTheAddressTheClientWroteTo) {
 }
 
 TEST(RouterSim, ConfigFileLinesAreFlagsAndErrorsNameTheLine) {
-  auto path = std::filesystem::temp_directory_path() / ("router_sim_cfg_" + std::to_string(::getpid()));
+  auto path = std::filesystem::temp_directory_path() / ("router_sim_cfg_" + std::to_string(test::ProcessId()));
   {
     std::ofstream out(path);
     out << "# two routers\n\nrouter mac=001A2B3C4D5E,ip=198.18.0.10\r\n  routers 1\nstray-sender\n"

@@ -1,8 +1,6 @@
 #include "discovery/search_loop.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/time.h>
 
 #include <array>
 #include <thread>
@@ -10,6 +8,7 @@
 
 #include "platform/udp_socket.h"
 #include "sim_router.h"
+#include "test_system.h"
 
 namespace corvalink {
 namespace {
@@ -118,26 +117,19 @@ TEST(RunSearch, UnsendableRequestFailsAtOnceNamingTheDestination) {
   EXPECT_LT(ElapsedMs(start, s.clock.NowMs()), SLACK_MS);
 }
 
-extern "C" void IgnoreAlarm(int) {}
-
 TEST(RunSearch, SignalsDuringTheWaitNeitherFailNorShortenIt) {
-  struct sigaction action {}, old {};
-  action.sa_handler = IgnoreAlarm;  // no SA_RESTART: poll returns EINTR
-  sigemptyset(&action.sa_mask);
-  ASSERT_EQ(sigaction(SIGALRM, &action, &old), 0);
-  itimerval every50ms{{0, 50000}, {0, 50000}};
-  itimerval off{};
-  setitimer(ITIMER_REAL, &every50ms, nullptr);
-
   Responder router({});
   router.Start();
   Search s;
   ASSERT_TRUE(s.socket.Create());
   const uint32_t start = s.clock.NowMs();
-  const PollResult r = RunSearch(s.socket, s.table, s.clock, 300, router.Where());
+  PollResult r;
+  {
+    test::PeriodicSignal every50ms(50);
+    if (!every50ms.Active()) GTEST_SKIP() << every50ms.Why();
+    r = RunSearch(s.socket, s.table, s.clock, 300, router.Where());
+  }
   const uint32_t took = ElapsedMs(start, s.clock.NowMs());
-  setitimer(ITIMER_REAL, &off, nullptr);
-  sigaction(SIGALRM, &old, nullptr);
 
   EXPECT_EQ(r.end, PollEnd::Deadline) << r.error;
   EXPECT_GE(took, 300u);

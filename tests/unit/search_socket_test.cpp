@@ -1,28 +1,22 @@
 #include "discovery/search_socket.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <vector>
 
 #include "fake_net.h"
+#include "platform/socket_layer.h"
+#include "test_system.h"
 
 namespace corvalink {
 namespace {
 
 const Ipv4 LOOPBACK{127, 0, 0, 1};
 
-bool Readable(int fd, int timeoutMs = 2000) {
-  pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, timeoutMs) == 1;
-}
-
-int BroadcastOption(int fd) {
-  int value = -1;
-  socklen_t len = sizeof value;
-  ::getsockopt(fd, SOL_SOCKET, SO_BROADCAST, &value, &len);
-  return value;
+// Readiness as the owner's event loop sees it: a wait on the handle it watches.
+bool Readable(SocketHandle fd, int timeoutMs = 2000) {
+  SocketWait w{fd};
+  return WaitForReadable({&w, 1}, timeoutMs, nullptr) == WaitStatus::Ready && w.readable;
 }
 
 /// A search socket on a real loopback socket, whose accepted replies go to a router table.
@@ -54,11 +48,11 @@ class SearchSocketTest : public ::testing::Test {
 };
 
 TEST_F(SearchSocketTest, SearchSendsTheRequestFromAPortTheSystemChose) {
-  ASSERT_EQ(BroadcastOption(m_search.Descriptor()), 0) << "broadcast is allowed only per search";
+  ASSERT_EQ(test::SocketBroadcast(m_search.Descriptor()), false) << "broadcast is allowed only per search";
   m_table.routerCount = 4;
   EXPECT_EQ(StartSearch(m_table, m_search, RouterEndpoint()), int(PACKET_SIZE));
   EXPECT_EQ(m_table.routerCount, 0);
-  EXPECT_EQ(BroadcastOption(m_search.Descriptor()), 1);
+  EXPECT_EQ(test::SocketBroadcast(m_search.Descriptor()), true);
 
   ASSERT_TRUE(m_router.WaitReadable(2000));
   std::array<uint8_t, 100> got{};

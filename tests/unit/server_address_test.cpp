@@ -2,24 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/registry_store.h"
-#include "temp_tree.h"
+#include "test_registry.h"
+#include "test_system.h"
 
 namespace corvalink {
 namespace {
 
 namespace fs = std::filesystem;
-using test::ListTree;
-using test::ReadBytes;
-using test::TempDir;
-
-// What "Server IP" must hold: REG_SZ, then the dotted text, its NUL and zeros up to 60 bytes.
-std::string StoredFile(std::string_view dotted) {
-  std::string bytes{0, 0, 0, 1};
-  bytes += dotted;
-  bytes.resize(4 + SERVER_IP_DATA_SIZE, '\0');
-  return bytes;
-}
 
 TEST(BuildServerIpData, DottedTextThenZerosUpToSixtyBytes) {
   for (auto [address, text] : {std::pair{Ipv4{192, 168, 1, 1}, "192.168.1.1"},
@@ -33,17 +22,16 @@ TEST(BuildServerIpData, DottedTextThenZerosUpToSixtyBytes) {
   }
 }
 
+// The key as the printer-port software's installer makes it, in upper case, in a test registry:
+// the Windows registry on a test key, or the file-tree store.
 class StoreServerAddressTest : public ::testing::Test {
  protected:
+  static constexpr char KEY[] = "SOFTWARE\\DED Orezadu Devo";
   void SetUp() override {
-    ASSERT_FALSE(m_tmp.Path().empty());
-    // The printer-port software's installer spells the key in upper case.
-    m_keyDir = m_tmp.Path() / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "DED Orezadu Devo";
-    fs::create_directories(m_keyDir);
+    ASSERT_EQ(m_registry.Error(), "");
+    ASSERT_TRUE(m_registry.CreateKey(KEY));
   }
-  TempDir m_tmp;
-  RegistryStore m_registry{m_tmp.Path()};
-  fs::path m_keyDir;
+  test::TestRegistry m_registry;
 };
 
 TEST_F(StoreServerAddressTest, WritesExactlySixtyBytesAndReplacesAnEarlierValue) {
@@ -51,34 +39,44 @@ TEST_F(StoreServerAddressTest, WritesExactlySixtyBytesAndReplacesAnEarlierValue)
   for (auto [address, text] : {std::pair{Ipv4{255, 255, 255, 255}, "255.255.255.255"},
                                std::pair{Ipv4{192, 168, 1, 1}, "192.168.1.1"}}) {
     std::string err;
-    ASSERT_TRUE(StoreServerAddress(m_registry, address, &err)) << err;
-    EXPECT_EQ(ReadBytes(m_keyDir / "Server IP"), StoredFile(text));
+    ASSERT_TRUE(StoreServerAddress(m_registry.Get(), address, &err)) << err;
+    std::optional<RegistryValue> stored = m_registry.Value(KEY, SERVER_IP_VALUE);
+    ASSERT_TRUE(stored.has_value()) << text;
+    EXPECT_EQ(stored->type, REG_TYPE_SZ);
+    std::string want(text);
+    want.resize(SERVER_IP_DATA_SIZE, '\0');
+    EXPECT_EQ(std::string(stored->data.begin(), stored->data.end()), want);
   }
-  EXPECT_EQ(ListTree(m_keyDir), (std::set<std::string>{"Server IP"}));
+  EXPECT_EQ(m_registry.ValueNames(KEY), (std::set<std::string>{"Server IP"}));
 }
 
 TEST_F(StoreServerAddressTest, FailuresNameTheKeyAndTheCauseAndCreateNothing) {
   auto expectFailure = [&](const char* cause) {
-    std::set<std::string> before = ListTree(m_tmp.Path());
+    std::set<std::string> before = m_registry.Keys();
     std::string err;
-    EXPECT_FALSE(StoreServerAddress(m_registry, {192, 168, 1, 1}, &err));
+    EXPECT_FALSE(StoreServerAddress(m_registry.Get(), {192, 168, 1, 1}, &err));
     EXPECT_NE(err.find("HKEY_LOCAL_MACHINE\\Software\\DED Orezadu Devo"), std::string::npos) << err;
     EXPECT_NE(err.find(cause), std::string::npos) << err;
-    EXPECT_EQ(ListTree(m_tmp.Path()), before);
+    EXPECT_EQ(m_registry.Keys(), before);
   };
-  // The value's place is taken by a folder, so the write cannot land.
-  fs::create_directory(m_keyDir / "Server IP");
-  expectFailure("Is a directory");
-  fs::remove(m_keyDir / "Server IP");
+  // In a file tree, the value's place can be taken by a folder, so the write cannot land.
+  if (std::optional<fs::path> dir = m_registry.KeyFolder(KEY)) {
+    fs::create_directory(*dir / "Server IP");
+    expectFailure("Is a directory");
+    fs::remove(*dir / "Server IP");
+  }
   // The key itself is missing: it must not be created.
-  fs::remove(m_keyDir);
+  ASSERT_TRUE(m_registry.DeleteKey(KEY));
   expectFailure("does not exist");
-  EXPECT_FALSE(fs::exists(m_keyDir));
+  EXPECT_FALSE(m_registry.KeyExists(KEY));
 }
 
 TEST_F(StoreServerAddressTest, KeyWithoutWriteRightsIsAFailure) {
-  fs::permissions(m_keyDir, fs::perms(0555));
-  const RegistryStore& registry = m_registry;
+  if (const std::string why = test::NoChildProcess(); !why.empty()) GTEST_SKIP() << why;
+  std::optional<fs::path> dir = m_registry.KeyFolder(KEY);
+  ASSERT_TRUE(dir.has_value());
+  fs::permissions(*dir, fs::perms(0555));
+  const Registry& registry = m_registry.Get();
   std::optional<bool> refused = test::RunInChild(
       [&registry] {
         std::string err;
@@ -88,7 +86,7 @@ TEST_F(StoreServerAddressTest, KeyWithoutWriteRightsIsAFailure) {
       /*withoutRoot=*/true);
   ASSERT_TRUE(refused.has_value());
   EXPECT_TRUE(*refused);
-  EXPECT_TRUE(ListTree(m_keyDir).empty());
+  EXPECT_TRUE(m_registry.ValueNames(KEY).empty());
 }
 
 }  // namespace

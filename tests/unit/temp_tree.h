@@ -1,36 +1,37 @@
 #pragma once
 // Test helpers for code that works on files: a fresh directory per test, whole-file reads and
-// writes, a listing of a tree (to prove nothing was created), and a way to run a step in a child
-// process without root's right to write everywhere.
-
-#include <sys/wait.h>
-#include <grp.h>
-#include <stdlib.h>
-#include <unistd.h>
+// writes, and a listing of a tree (to prove nothing was created).
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "test_system.h"
+
 namespace corvalink::test {
 
-/// A directory made by mkdtemp, removed with everything in it when the test ends. Searchable by
-/// every user, so an unprivileged child can reach what lies below it.
+/// A directory of a name no other test uses, removed with everything in it when the test ends.
+/// Searchable by every user, so an unprivileged child can reach what lies below it.
 class TempDir {
  public:
   TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "corvalink-test-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) != nullptr) {
-      m_path = tmpl;
-      std::error_code ec;
-      std::filesystem::permissions(m_path, std::filesystem::perms(0755), ec);
+    std::error_code ec;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && m_path.empty() && !ec; ++attempt) {
+      std::filesystem::path p = base / ("corvalink-test-" + std::to_string(ProcessId()) + "-" +
+                                        std::to_string(random() % 1000000));
+      // create_directory is false (without an error) when the name is taken.
+      if (std::filesystem::create_directory(p, ec)) m_path = p;
     }
+    if (!m_path.empty()) std::filesystem::permissions(m_path, std::filesystem::perms(0755), ec);
   }
   ~TempDir() {
     std::error_code ec;
@@ -77,27 +78,6 @@ inline std::set<std::string> ListTree(const std::filesystem::path& dir) {
     names.insert(std::filesystem::relative(it->path(), dir, ec).string());
   }
   return names;
-}
-
-/// Runs `step` in a forked child (so limits it sets die with it) and returns its result, nothing
-/// when the child could not run it. With `withoutRoot`, a child running as root first becomes
-/// the unprivileged user 65534, so that permission bits bind it.
-template <typename Step>
-std::optional<bool> RunInChild(Step step, bool withoutRoot = false) {
-  pid_t pid = ::fork();
-  if (pid < 0) return std::nullopt;
-  if (pid == 0) {
-    if (withoutRoot && ::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-      ::_exit(3);
-    }
-    ::_exit(step() ? 1 : 0);
-  }
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return std::nullopt;
-  int code = WEXITSTATUS(status);
-  if (code > 1) return std::nullopt;
-  return code == 1;
 }
 
 }  // namespace corvalink::test

@@ -1,12 +1,12 @@
 #include "platform/udp_socket.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <vector>
 
 #include "platform/socket_layer.h"
+#include "test_system.h"
 
 namespace corvalink {
 namespace {
@@ -105,11 +105,11 @@ TEST(UdpSocket, BindingAPortInUseFails) {
 
 TEST(UdpSocket, ClosedSocketFailsQuietlyAndClosesOnce) {
   Pair p = OpenPair();
-  int fd = p.b.Descriptor();
+  SocketHandle fd = p.b.Descriptor();
   p.b.Close();
   p.b.Close();
   EXPECT_FALSE(p.b.IsOpen());
-  EXPECT_EQ(::fcntl(fd, F_GETFD), -1);  // the descriptor really was released
+  EXPECT_FALSE(test::SocketIsOpen(fd));  // the handle really was released
   std::vector<uint8_t> buf(8);
   EXPECT_EQ(p.b.SendTo(buf, {LOOPBACK, 9}), -1);
   EXPECT_EQ(p.b.ReceiveFrom(buf, nullptr), -1);
@@ -126,11 +126,11 @@ TEST(UdpSocket, MoveHandsOverTheDescriptorAndAssignmentClosesTheOldOne) {
   EXPECT_FALSE(p.b.IsOpen());
   EXPECT_EQ(moved.LocalPort(), target.port);
 
-  int replacedFd = p.a.Descriptor();
+  SocketHandle replacedFd = p.a.Descriptor();
   std::optional<UdpSocket> sender = UdpSocket::Open({LOOPBACK, 0});
   ASSERT_TRUE(sender.has_value());
   p.a = std::move(*sender);
-  EXPECT_EQ(::fcntl(replacedFd, F_GETFD), -1);
+  EXPECT_FALSE(test::SocketIsOpen(replacedFd));
   EXPECT_FALSE(sender->IsOpen());
 
   std::vector<uint8_t> sent = Pattern(10);

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <optional>
 #include <vector>
@@ -65,16 +64,15 @@ TEST(CUpgradeSocket, SendsFromItsOwnPortAndStopsAtTheReply) {
   // A search reply is dropped; the handshake goes on.
   router.SendTo(std::vector<uint8_t>{0xDD, 0x80}, from);
   ASSERT_GE(socket.Descriptor(), 0);
-  // Readiness through a real socket's poll: wait on the descriptor the owner would watch.
-  pollfd p{socket.Descriptor(), POLLIN, 0};
-  ASSERT_EQ(::poll(&p, 1, 2000), 1);
+  // Readiness through the socket layer's wait on the handle the owner would watch.
+  SocketWait w{socket.Descriptor()};
+  ASSERT_EQ(WaitForReadable({&w, 1}, 2000, nullptr), WaitStatus::Ready);
   socket.OnReceive(0);
   EXPECT_EQ(acknowledged, 0);
   EXPECT_TRUE(socket.IsOpen());
 
   router.SendTo(std::vector<uint8_t>{0xDD, 0x82}, from);
-  p = {socket.Descriptor(), POLLIN, 0};
-  ASSERT_EQ(::poll(&p, 1, 2000), 1);
+  ASSERT_EQ(WaitForReadable({&w, 1}, 2000, nullptr), WaitStatus::Ready);
   socket.OnReceive(0);
   EXPECT_EQ(acknowledged, 1);
   EXPECT_FALSE(socket.IsOpen());
