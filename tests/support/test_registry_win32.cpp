@@ -98,8 +98,12 @@ bool TestRegistry::SetValue(std::string_view subkey, std::string_view name, uint
                             std::string_view data) {
   Key key(m_state->root, subkey, KEY_WRITE);
   const std::string n(name);
+  // RegSetValueExA counts a string's NUL itself when the byte after the data is one ("the caller
+  // forgot it"); a byte that is not keeps the data exactly as given, NUL or not.
+  std::vector<char> bytes(data.begin(), data.end());
+  bytes.push_back('\x01');
   return key.Ok() && ::RegSetValueExA(key.Get(), n.c_str(), 0, type,
-                                      reinterpret_cast<const BYTE*>(data.data()),
+                                      reinterpret_cast<const BYTE*>(bytes.data()),
                                       static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
 }
 

@@ -101,8 +101,13 @@ TEST(TftpSendFile, WriteRequestCarriesTheNameAfterTheLastSeparator) {
   Rig rig;
   rig.AnswerEverything();
   const std::string longName(150, 'n');  // a path far beyond 99 characters still works
+  // A Windows path: on Windows a real folder, on Linux a file whose name holds backslashes.
+  const bool slashOnly = std::filesystem::path::preferred_separator == '/';
+  if (!slashOnly) std::filesystem::create_directory(rig.dir.Path() / "fw");
   const std::pair<std::string, std::string> rows[] = {
-      {"C:\\fw\\image.all", "image.all"}, {"plain.rst", "plain.rst"}, {longName, longName}};
+      {slashOnly ? "C:\\fw\\image.all" : "fw\\image.all", "image.all"},
+      {"plain.rst", "plain.rst"},
+      {longName, longName}};
   struct InFolder {  // the row without separators is a path relative to the temp folder
     std::filesystem::path old = std::filesystem::current_path();
     explicit InFolder(const std::filesystem::path& dir) { std::filesystem::current_path(dir); }
