@@ -1,9 +1,6 @@
 #include "simulator.h"
 
-#include <poll.h>
-
 #include <algorithm>
-#include <cerrno>
 
 namespace corvalink::sim {
 namespace {
@@ -63,31 +60,31 @@ std::vector<TftpTransfer> Simulator::Transfers() const {
 }
 
 void Simulator::PollOnce(int timeoutMs) {
-  m_fds.clear();
-  m_fds.push_back(m_responder.Descriptor());
-  if (m_responder.StrayDescriptor() >= 0) m_fds.push_back(m_responder.StrayDescriptor());
-  if (m_tftp) m_tftp->CollectDescriptors(m_fds);
-
-  std::vector<pollfd> polls;
-  polls.reserve(m_fds.size());
-  for (int fd : m_fds) polls.push_back(pollfd{fd, POLLIN, 0});
+  m_waits.clear();
+  m_waits.push_back(SocketWait{m_responder.Descriptor()});
+  if (m_responder.StrayDescriptor() != NO_SOCKET) {
+    m_waits.push_back(SocketWait{m_responder.StrayDescriptor()});
+  }
+  if (m_tftp) m_tftp->CollectDescriptors(m_waits);
 
   uint64_t now = SimNowMs();
   int wait = std::min(timeoutMs, TICK_MS);
   int untilSend = m_queue.MsUntilNext(now);
   if (untilSend >= 0) wait = std::min(wait, untilSend);
-  int ready = ::poll(polls.data(), polls.size(), std::max(wait, 0));
+  // An interrupted or failed wait only ends this round early; the loop looks at its stop
+  // request and waits again.
+  const WaitStatus ready = WaitForReadable(m_waits, std::max(wait, 0), nullptr);
   now = SimNowMs();
   m_queue.SendDue(now);
-  if (ready > 0) {
-    for (const pollfd& p : polls) {
-      if ((p.revents & POLLIN) == 0) continue;
-      if (p.fd == m_responder.Descriptor()) {
+  if (ready == WaitStatus::Ready) {
+    for (const SocketWait& w : m_waits) {
+      if (!w.readable) continue;
+      if (w.handle == m_responder.Descriptor()) {
         m_responder.OnReadable();
-      } else if (p.fd == m_responder.StrayDescriptor()) {
+      } else if (w.handle == m_responder.StrayDescriptor()) {
         m_responder.OnStrayReadable();
       } else if (m_tftp) {
-        m_tftp->OnReadable(p.fd, now);
+        m_tftp->OnReadable(w.handle, now);
       }
     }
   }
@@ -95,9 +92,9 @@ void Simulator::PollOnce(int timeoutMs) {
   m_queue.SendDue(SimNowMs());
 }
 
-bool Simulator::Run(const std::atomic<bool>& stop) {
+bool Simulator::Run(const std::function<bool()>& stop) {
   uint64_t end = SimNowMs() + static_cast<uint64_t>(m_options.maxSeconds) * 1000;
-  while (!stop.load()) {
+  while (!stop()) {
     uint64_t now = SimNowMs();
     if (now >= end) return false;
     PollOnce(static_cast<int>(std::min<uint64_t>(end - now, TICK_MS)));
@@ -114,7 +111,7 @@ bool SimulatorThread::Start(SimOptions options, std::string* err, EventSink even
   m_stop = false;
   m_thread = std::thread([this] {
     m_sim->StartUpFlood();
-    m_sim->Run(m_stop);
+    m_sim->Run([this] { return m_stop.load(); });
   });
   return true;
 }

@@ -4,6 +4,7 @@
 // on its main thread; tests run it in-process on a thread of its own with SimulatorThread.
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -36,8 +37,9 @@ class Simulator {
   void StartUpFlood();
   /// Waits up to `timeoutMs` for work and does it: datagrams read and answered, due sends sent.
   void PollOnce(int timeoutMs);
-  /// Polls until `stop` is set or --max-seconds have passed. True when stopped by `stop`.
-  bool Run(const std::atomic<bool>& stop);
+  /// Polls until `stop` returns true (asked at least every tick) or --max-seconds have passed.
+  /// True when stopped by `stop`.
+  bool Run(const std::function<bool()>& stop);
 
   const DatagramLog& Log() const { return m_log; }
   std::vector<TftpTransfer> Transfers() const;
@@ -51,7 +53,7 @@ class Simulator {
   SendQueue m_queue;
   RouterResponder m_responder;
   std::unique_ptr<TftpServer> m_tftp;
-  std::vector<int> m_fds;
+  std::vector<SocketWait> m_waits;
 };
 
 /// A Simulator on a thread of its own, for tests in the same process. The counters the thread
