@@ -14,10 +14,10 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "app/app_message.h"
-#include "app/dialog_units.h"
-#include "app/file_chooser.h"
-#include "app/port_setup_dlg.h"
+#include "qt/app_message.h"
+#include "qt/dialog_units.h"
+#include "qt/file_chooser.h"
+#include "qt/port_setup_dlg.h"
 #include "gui_test_util.h"
 #include "main_window_test_util.h"
 

@@ -2,7 +2,7 @@
 // loopback that stands in for the router, and the transfer against the router simulator's TFTP
 // server on loopback.
 
-#include "upgrade/upgrade_dlg.h"
+#include "qt/upgrade_dlg.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/dev_dialogs.h"
+#include "qt/dev_dialogs.h"
 #include "gui_test_util.h"
 #include "password/scrambler.h"
 #include "platform/ms_clock.h"

@@ -1,4 +1,4 @@
-#include "app/file_chooser.h"
+#include "qt/file_chooser.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
-#include "app/router_tool_app.h"
+#include "qt/router_tool_app.h"
 
 #include <cstdio>
 
-#include "app/app_message.h"
+#include "qt/app_message.h"
 #include "app/resource_ids.h"
 
 namespace corvalink {

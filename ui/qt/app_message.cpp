@@ -1,4 +1,4 @@
-#include "app/app_message.h"
+#include "qt/app_message.h"
 
 #include <QApplication>
 #include <QCoreApplication>

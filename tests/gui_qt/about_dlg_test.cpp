@@ -7,8 +7,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/about_dlg.h"
-#include "app/port_setup_dlg.h"
+#include "qt/about_dlg.h"
+#include "qt/port_setup_dlg.h"
 #include "gui_test_util.h"
 #include "main_window_test_util.h"
 

@@ -1,4 +1,4 @@
-#include "app/progress_ctrl.h"
+#include "qt/progress_ctrl.h"
 
 #include <QProgressBar>
 #include <algorithm>

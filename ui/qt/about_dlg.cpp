@@ -1,13 +1,13 @@
-#include "app/about_dlg.h"
+#include "qt/about_dlg.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/app_icon.h"
-#include "app/dialog_builder.h"
-#include "app/dialog_units.h"
+#include "qt/app_icon.h"
+#include "qt/dialog_builder.h"
+#include "qt/dialog_units.h"
 #include "app/resource_ids.h"
 
 namespace corvalink {

@@ -3,7 +3,7 @@
 // ended into the process's exit code.
 
 #include "app/app_state.h"
-#include "app/port_setup_dlg.h"
+#include "qt/port_setup_dlg.h"
 #include "platform/socket_layer.h"
 
 namespace corvalink {

@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "app/app_icon.h"
+#include "qt/app_icon.h"
 #include "app/app_state.h"
-#include "app/dev_dialogs.h"
+#include "qt/dev_dialogs.h"
 #include "app/resource_ids.h"
-#include "app/router_tool_app.h"
+#include "qt/router_tool_app.h"
 #include "app/version_info.h"
 #include "platform/registry_store.h"
 #include "platform/socket_layer.h"

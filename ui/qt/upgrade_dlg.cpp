@@ -1,4 +1,4 @@
-#include "upgrade/upgrade_dlg.h"
+#include "qt/upgrade_dlg.h"
 
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -13,11 +13,11 @@
 #include <algorithm>
 #include <string>
 
-#include "app/app_icon.h"
+#include "qt/app_icon.h"
 #include "app/app_state.h"
-#include "app/app_message.h"
-#include "app/dialog_builder.h"
-#include "app/dialog_units.h"
+#include "qt/app_message.h"
+#include "qt/dialog_builder.h"
+#include "qt/dialog_units.h"
 #include "platform/ipv4.h"
 #include "platform/ms_clock.h"
 #include "text/interface_text.h"

@@ -12,11 +12,11 @@
 #include <memory>
 
 #include "app/app_state.h"
-#include "app/file_chooser.h"
+#include "qt/file_chooser.h"
 #include "discovery/search_socket.h"
-#include "password/password_dlg.h"
+#include "qt/password_dlg.h"
 #include "platform/registry_store.h"
-#include "upgrade/upgrade_dlg.h"
+#include "qt/upgrade_dlg.h"
 
 class QLabel;
 class QLineEdit;

@@ -13,7 +13,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/progress_ctrl.h"
+#include "qt/progress_ctrl.h"
 #include "discovery/search_formats.h"
 #include "upgrade/upgrade_socket.h"
 

@@ -1,4 +1,4 @@
-#include "password/password_dlg.h"
+#include "qt/password_dlg.h"
 
 #include <QEvent>
 #include <QLineEdit>
@@ -12,11 +12,11 @@
 #include <optional>
 #include <string_view>
 
-#include "app/app_icon.h"
-#include "app/app_message.h"
+#include "qt/app_icon.h"
+#include "qt/app_message.h"
 #include "app/app_state.h"
-#include "app/dialog_builder.h"
-#include "app/dialog_units.h"
+#include "qt/dialog_builder.h"
+#include "qt/dialog_units.h"
 #include "password/password_check.h"
 #include "text/ansi_text.h"
 

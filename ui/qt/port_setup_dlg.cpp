@@ -1,4 +1,4 @@
-#include "app/port_setup_dlg.h"
+#include "qt/port_setup_dlg.h"
 
 #include <QFile>
 #include <QFrame>
@@ -19,11 +19,11 @@
 #include <string>
 #include <system_error>
 
-#include "app/about_dlg.h"
-#include "app/app_icon.h"
-#include "app/app_message.h"
-#include "app/dialog_builder.h"
-#include "app/dialog_units.h"
+#include "qt/about_dlg.h"
+#include "qt/app_icon.h"
+#include "qt/app_message.h"
+#include "qt/dialog_builder.h"
+#include "qt/dialog_units.h"
 #include "app/resource_ids.h"
 #include "discovery/router_table.h"
 #include "portsetup/server_address.h"

@@ -1,4 +1,4 @@
-#include "app/dev_dialogs.h"
+#include "qt/dev_dialogs.h"
 
 #include <QByteArray>
 #include <algorithm>
@@ -11,12 +11,12 @@
 
 #include "app/app_state.h"
 #include "password/password_check.h"
-#include "password/password_dlg.h"
+#include "qt/password_dlg.h"
 #include "password/scrambler.h"
 #include "platform/ipv4.h"
 #include "platform/registry_store.h"
 #include "text/interface_text.h"
-#include "upgrade/upgrade_dlg.h"
+#include "qt/upgrade_dlg.h"
 
 namespace corvalink {
 namespace {

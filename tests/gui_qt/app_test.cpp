@@ -8,8 +8,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "app/app_message.h"
-#include "app/router_tool_app.h"
+#include "qt/app_message.h"
+#include "qt/router_tool_app.h"
 #include "gui_test_util.h"
 #include "main_window_test_util.h"
 

@@ -1,4 +1,4 @@
-#include "app/dialog_builder.h"
+#include "qt/dialog_builder.h"
 
 #include <string_view>
 

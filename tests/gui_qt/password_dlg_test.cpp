@@ -1,6 +1,6 @@
 // The password dialog in a real (offscreen) window, driven by typed keys and clicks.
 
-#include "password/password_dlg.h"
+#include "qt/password_dlg.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 #include <string>
 
 #include "app/app_state.h"
-#include "app/dev_dialogs.h"
+#include "qt/dev_dialogs.h"
 #include "gui_test_util.h"
 #include "password/scrambler.h"
 

@@ -2,7 +2,7 @@
 // also where QProgressBar behaves unlike a Windows bar (it resets on a narrower range, ignores
 // out-of-range values and animates an empty range).
 
-#include "app/progress_ctrl.h"
+#include "qt/progress_ctrl.h"
 
 #include <gtest/gtest.h>
 
