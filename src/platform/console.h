@@ -33,6 +33,12 @@ bool IsTerminal(ConsoleStream stream);
 /// resized window is followed; 0 when `stream` is no terminal or the width is unknown.
 int TerminalColumns(ConsoleStream stream);
 
+/// Makes the terminal behind `stream` follow the escape sequences the progress line uses
+/// (carriage return is always understood; "erase to the end of the line" needs asking on
+/// Windows, whose console follows them only in its virtual-terminal mode). True when they work;
+/// false when `stream` is no terminal or the console cannot, and the caller draws without them.
+bool EnableTerminalSequences(ConsoleStream stream);
+
 enum class ConsoleRead {
   Byte,         ///< one byte was read
   End,          ///< the end of the input

@@ -79,6 +79,9 @@ int TerminalColumns(ConsoleStream stream) {
   return size.ws_col;
 }
 
+// Every terminal Linux runs follows them.
+bool EnableTerminalSequences(ConsoleStream stream) { return IsTerminal(stream); }
+
 ConsoleRead ReadInputByte(char& c, std::string* err) {
   return ReadByteFrom(STDIN_FILENO, c, err, "cannot read standard input");
 }

@@ -42,119 +42,21 @@ std::string CliPath() {
       .string();
 }
 
-struct CliRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-  long long ms = 0;
-  std::vector<std::string> ErrLines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(err);
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-    return lines;
-  }
-};
+using CliRun = ProgramRun;
 
-struct CliOptions {
-  std::string input;  ///< standard input, then its end
-  std::vector<std::string> env;  ///< extra environment variables
-  int timeoutS = 60;  ///< then the process is ended by its pid
-  /// Standard output: a pipe the test reads, /dev/full, or a pipe whose reading end is closed.
-  enum class Out { Pipe, DevFull, ClosedPipe } out = Out::Pipe;
-  /// Called with the pid and the standard output so far after each read of it.
-  std::function<void(pid_t, const std::string&)> onOutput;
-};
-
-CliRun RunCli(const std::vector<std::string>& args, const CliOptions& options) {
-  CliRun run;
-  int in[2], out[2], err[2];
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe";
-    return run;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  if (options.out == CliOptions::Out::DevFull) {
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
-  } else {
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  }
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  std::vector<std::string> argStore = {CliPath()};
-  argStore.insert(argStore.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argStore) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> envStore(options.env);
-  for (char** e = environ; *e != nullptr; ++e) envStore.emplace_back(*e);
-  std::vector<char*> envp;
-  for (auto& e : envStore) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  const auto start = SteadyClock::now();
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(in[0]);
-  ::close(out[1]);
-  ::close(err[1]);
-  if (options.out == CliOptions::Out::ClosedPipe) ::close(out[0]);
-  if (rc != 0) {
-    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(rc);
-    ::close(in[1]);
-    if (options.out != CliOptions::Out::ClosedPipe) ::close(out[0]);
-    ::close(err[0]);
-    return run;
-  }
-  const std::string& input = options.input;
-  if (!input.empty()) EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-  ::close(in[1]);
-
-  const auto deadline = start + std::chrono::seconds(options.timeoutS);
-  pollfd fds[2] = {{options.out == CliOptions::Out::ClosedPipe ? -1 : out[0], POLLIN, 0},
-                   {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&run.out, &run.err};
-  int open = fds[0].fd < 0 ? 1 : 2;
-  while (open > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-    if (left.count() <= 0) {
-      ADD_FAILURE() << "corvalink-cli did not end within " << options.timeoutS << " s; killing pid " << pid;
-      ::kill(pid, SIGKILL);
-      break;
-    }
-    if (::poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buf[4096];
-      const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<std::size_t>(n));
-        if (i == 0 && options.onOutput) options.onOutput(pid, run.out);
-      } else {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
-  for (auto& f : fds) {
-    if (f.fd >= 0) ::close(f.fd);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.ms = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count();
-  return run;
-}
-
+// Runs corvalink-cli with `args`, `input` on its standard input (then end of input), and extra
+// environment variables; ends it by its pid after `timeoutS`.
 CliRun RunCli(const std::vector<std::string>& args, const std::string& input = "",
               const std::vector<std::string>& extraEnv = {}, int timeoutS = 60) {
-  CliOptions options;
-  options.input = input;
-  options.env = extraEnv;
-  options.timeoutS = timeoutS;
-  return RunCli(args, options);
+  std::vector<std::string> argv = {CliPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, input, extraEnv, timeoutS);
+}
+
+CliRun RunCli(const std::vector<std::string>& args, const ProgramOptions& options) {
+  std::vector<std::string> argv = {CliPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, options);
 }
 
 // Runs corvalink-cli on a terminal of `columns` columns (a pseudo-terminal that is its
@@ -584,7 +486,7 @@ TEST(CliLab, CtrlCDuringTheFlashWaitStopsAtOnceWithAWarning) {
   const auto image = RandomBytes(1000 * 512 + 3, 21);  // a flash wait of about 9 s
   WriteFile(client.Path() / "fw.all", image);
   SteadyClock::time_point signalledAt{};
-  CliOptions options;
+  ProgramOptions options;
   options.input = "pw1\n";
   options.onOutput = [&signalledAt](pid_t pid, const std::string& out) {
     if (signalledAt == SteadyClock::time_point{} &&
@@ -624,13 +526,13 @@ TEST(CliLab, OutputThatCannotBeWrittenEndsNonZeroWithAMessage) {
   TestTimeout timeout(30);
   LabSimulator sim;
   ASSERT_TRUE(sim.Start(env, {"--router", ROUTER_SPEC}));
-  const std::pair<CliOptions::Out, const char*> rows[] = {
-      {CliOptions::Out::DevFull, "No space left on device"},
-      {CliOptions::Out::ClosedPipe, "Broken pipe"},
+  const std::pair<ProgramOptions::Out, const char*> rows[] = {
+      {ProgramOptions::Out::DevFull, "No space left on device"},
+      {ProgramOptions::Out::ClosedPipe, "Broken pipe"},
   };
   for (const auto& [out, cause] : rows) {
     SCOPED_TRACE(cause);
-    CliOptions options;
+    ProgramOptions options;
     options.out = out;
     const CliRun run = RunCli({"search", "--timeout", "0.5"}, options);
     EXPECT_EQ(run.exitCode, 1) << Describe(run);

@@ -16,9 +16,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "../gui/gui_test_util.h"
-#include "../gui/main_window_test_util.h"
-#include "app/port_setup_dlg.h"
+#include "../gui_qt/gui_test_util.h"
+#include "../gui_qt/main_window_test_util.h"
+#include "qt/port_setup_dlg.h"
 #include "discovery/packet_header.h"
 #include "lab_util.h"
 

@@ -1,12 +1,12 @@
 #include "commands.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -20,7 +20,7 @@
 #include "password_input.h"
 #include "platform/console.h"
 #include "platform/ms_clock.h"
-#include "platform/registry_store.h"
+#include "platform/registry.h"
 #include "portsetup/server_address.h"
 #include "progress_display.h"
 #include "router_output.h"
@@ -119,8 +119,9 @@ int Discover(const SearchOptions& options, Clock& clock, Discovery& found,
       found.turnedAway.push_back(mac);
     }
   });
-  if (!socket.Create()) {
-    PrintError(std::string("cannot create the search socket: ") + std::strerror(errno));
+  std::string socketErr;
+  if (!socket.Create(&socketErr)) {
+    PrintError("cannot create the search socket: " + socketErr);
     return EXIT_ERROR;
   }
   auto stop = [&stopWhen] { return InterruptRequested() || (stopWhen && stopWhen()); };
@@ -235,8 +236,9 @@ int CheckFirmware(const std::string& path, uint64_t* size) {
 int Handshake(const UpgradeCommand& command, const RouterRecord& selected, Clock& clock) {
   int32_t acknowledged = 0;
   CUpgradeSocket socket(acknowledged);
-  if (!socket.Create()) {
-    PrintError(std::string("cannot create the upgrade socket: ") + std::strerror(errno));
+  std::string socketErr;
+  if (!socket.Create(&socketErr)) {
+    PrintError("cannot create the upgrade socket: " + socketErr);
     return EXIT_ERROR;
   }
   std::printf("Asking the router to accept new firmware (a request every %u ms, for up to %s)...\n",
@@ -281,10 +283,13 @@ int Transfer(const UpgradeCommand& command, const RouterRecord& selected, uint64
               FormatDuration((EstimateFlashMs(size) + 999) / 1000).c_str());
   FlushOutput();
 
+  const ProgressStyle style = !IsTerminal(ConsoleStream::Output) ? ProgressStyle::Lines
+                              : EnableTerminalSequences(ConsoleStream::Output)
+                                  ? ProgressStyle::RedrawErase
+                                  : ProgressStyle::Redraw;
   // The width is asked at every redraw, so a resized terminal is followed.
-  std::function<int()> columns;
-  if (IsTerminal(ConsoleStream::Output)) columns = [] { return TerminalColumns(ConsoleStream::Output); };
-  ProgressDisplay display(stdout, columns, clock);
+  ProgressDisplay display(stdout, style, clock,
+                          [] { return TerminalColumns(ConsoleStream::Output); });
   // Ctrl-C stops this one transfer; nothing else sets a lasting abort flag here.
   const int32_t noAbortFlag = 0;
   TftpControl control{display, noAbortFlag, [&display] { display.Pump(); },
@@ -357,15 +362,15 @@ int RunInstallCommand(const InstallCommand& command) {
   if (int code = FindChosenRouter(command.search, command.router, clock, selected); code != EXIT_OK) {
     return code;
   }
-  const RegistryStore registry(RegistryStore::DefaultRoot());
+  const std::unique_ptr<Registry> registry = OpenSystemRegistry();
   std::string err;
-  if (!StoreServerAddress(registry, selected.ipAddress, &err)) {
+  if (!StoreServerAddress(*registry, selected.ipAddress, &err)) {
     PrintError(err);
     return EXIT_STORE_FAILED;
   }
   std::printf("Stored \"%s\" = %s (REG_SZ, %zu bytes) under %s\\%s in %s\n", SERVER_IP_VALUE,
               Ipv4ToText(selected.ipAddress).c_str(), SERVER_IP_DATA_SIZE,
-              HKEY_LOCAL_MACHINE_NAME, SERVER_KEY, registry.Root().c_str());
+              HKEY_LOCAL_MACHINE_NAME, SERVER_KEY, registry->Location().c_str());
   return EXIT_OK;
 }
 

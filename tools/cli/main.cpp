@@ -10,6 +10,7 @@
 #include "cli_args.h"
 #include "commands.h"
 #include "platform/console.h"
+#include "platform/socket_layer.h"
 
 namespace {
 
@@ -109,6 +110,11 @@ int main(int argc, char** argv) {
     return EXIT_USAGE;
   }
 
+  // Every command opens a socket. Windows grants the socket layer only to a program that asks.
+  if (!InitializeSocketLayer()) {
+    PrintError("cannot start the socket layer (Windows Sockets 1.1)");
+    return EXIT_ERROR;
+  }
   InstallInterruptHandler();
   // A closed pipe on standard output is reported at the end like any failed write.
   ReportBrokenPipeAsError();

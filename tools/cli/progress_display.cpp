@@ -95,9 +95,9 @@ uint32_t EstimateFlashMs(uint64_t fileSize) {
   return static_cast<uint32_t>(std::min<uint64_t>(steps * FILL_STEP_ESTIMATE_MS, UINT32_MAX));
 }
 
-ProgressDisplay::ProgressDisplay(std::FILE* out, std::function<int()> terminalColumns,
-                                 Clock& clock)
-    : m_out(out), m_columns(std::move(terminalColumns)), m_clock(clock) {}
+ProgressDisplay::ProgressDisplay(std::FILE* out, ProgressStyle style, Clock& clock,
+                                 std::function<int()> terminalColumns)
+    : m_out(out), m_style(style), m_columns(std::move(terminalColumns)), m_clock(clock) {}
 
 void ProgressDisplay::OnBlockAcked(const TftpStats& stats) {
   const uint32_t now = m_clock.NowMs();
@@ -136,6 +136,7 @@ void ProgressDisplay::Finish() {
     std::fputc('\n', m_out);
     Flush();
     m_lineOpen = false;
+    m_lineLength = 0;
   }
 }
 
@@ -147,23 +148,33 @@ void ProgressDisplay::Flush() {
 }
 
 // `columns` > 0: redraw the one line in place, one column short of the terminal's width, so the
-// cursor never reaches the last column, where a terminal may wrap.
+// cursor never reaches the last column, where a terminal may wrap. Otherwise a plain line.
 void ProgressDisplay::Emit(const std::string& line, int columns) {
-  if (columns > 0) {
-    const std::size_t width = static_cast<std::size_t>(columns > 1 ? columns - 1 : 1);
-    // Back to the start of the line, then clear what a longer earlier line left there.
-    std::fprintf(m_out, "\r%s\x1b[K", FitLine(line, width).c_str());
-    m_lineOpen = true;
-  } else {
+  if (columns <= 0) {
     std::fprintf(m_out, "%s\n", line.c_str());
+    Flush();
+    return;
   }
+  const std::size_t width = static_cast<std::size_t>(columns > 1 ? columns - 1 : 1);
+  const std::string fitted = FitLine(line, width);
+  if (m_style == ProgressStyle::RedrawErase) {
+    // Back to the start of the line, then clear what a longer earlier line left there.
+    std::fprintf(m_out, "\r%s\x1b[K", fitted.c_str());
+  } else {
+    // No escape sequences: spaces cover what a longer earlier line left, within the width.
+    const std::size_t cover = std::min(m_lineLength, width);
+    const int pad = cover > fitted.size() ? static_cast<int>(cover - fitted.size()) : 0;
+    std::fprintf(m_out, "\r%s%*s", fitted.c_str(), pad, "");
+    m_lineLength = fitted.size();
+  }
+  m_lineOpen = true;
   Flush();
 }
 
 void ProgressDisplay::Show(bool force) {
   if (!m_started) return;
   const uint32_t now = m_clock.NowMs();
-  const int columns = m_columns ? m_columns() : 0;
+  const int columns = m_style == ProgressStyle::Lines || !m_columns ? 0 : m_columns();
   if (columns <= 0) {
     Finish();  // a redrawn line that was open (the width became unknown) ends first
     ShowPlain();

@@ -46,13 +46,23 @@ std::string FitLine(const std::string& line, std::size_t width);
 /// PROGRESS_FILL_STEP_MS for each step the data phase left to do.
 uint32_t EstimateFlashMs(uint64_t fileSize);
 
+/// How the progress reaches its reader.
+enum class ProgressStyle {
+  Lines,        ///< a file or a pipe: a plain line now and then
+  Redraw,       ///< a terminal: one line redrawn in place, padded with spaces over what a
+                ///< longer earlier line left (a console that follows no escape sequences)
+  RedrawErase,  ///< a terminal that follows "erase to the end of the line"
+};
+
 /// Drives the display from the transfer's callbacks. Give it to TftpSendFile as the progress
 /// model, and call OnBlockAcked and Pump from TftpControl's callbacks.
 class ProgressDisplay : public ProgressModel {
  public:
-  /// `out` receives the display. `terminalColumns` gives the width of the terminal `out` is,
-  /// asked at each redraw; empty (not a terminal) or a width of 0 (unknown) gives plain lines.
-  ProgressDisplay(std::FILE* out, std::function<int()> terminalColumns, Clock& clock);
+  /// `out` receives the display in the given style. For the redrawn styles `terminalColumns`
+  /// gives the terminal's width, asked at each redraw; empty, or a width of 0 (unknown), gives
+  /// plain lines as ProgressStyle::Lines does.
+  ProgressDisplay(std::FILE* out, ProgressStyle style, Clock& clock,
+                  std::function<int()> terminalColumns = {});
 
   void OnBlockAcked(const TftpStats& stats);
   void Pump();
@@ -75,7 +85,9 @@ class ProgressDisplay : public ProgressModel {
   uint32_t FlashMsLeft(uint32_t now) const;
 
   std::FILE* m_out;
+  ProgressStyle m_style;
   std::function<int()> m_columns;
+  std::size_t m_lineLength = 0;  ///< what the open redrawn line shows, for the padding
   Clock& m_clock;
   TftpStats m_stats;
   uint32_t m_startMs = 0;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/console.h"
+#include "platform/socket_layer.h"
 #include "simulator.h"
 
 namespace {
@@ -29,6 +30,10 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  if (!corvalink::InitializeSocketLayer()) {
+    std::fprintf(stderr, "router_sim: cannot start the socket layer (Windows Sockets 1.1)\n");
+    return 1;
+  }
   // SIGTERM and Ctrl-C interrupt the poll, and the loop sees the request at once.
   corvalink::InstallInterruptHandler();
 
