@@ -3,6 +3,8 @@
 // modal loop runs, and saving what a window looks like.
 
 #include <QApplication>
+#include <QFont>
+#include <QFontMetrics>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QString>
@@ -21,6 +23,15 @@ struct SeenMessageBox {
   Qt::TextFormat format = Qt::AutoText;
   int width = 0;
 };
+
+/// The least width a box needs so that a window manager's title bar shows `caption` whole: the
+/// caption in the bold title font, beside a window icon and a close box.
+inline int TitleBarWidthFor(const QString& caption) {
+  QFont bold = QApplication::font();
+  bold.setBold(true);
+  const QFontMetrics fm(bold);
+  return fm.horizontalAdvance(caption) + 3 * fm.height();
+}
 
 /// Polls for modal message boxes and dismisses each one (after `beforeDismiss`, if given),
 /// remembering what it showed. Lives as long as the test needs it.

@@ -243,11 +243,7 @@ TEST_F(PortSetupDlgTest, MessageBoxesAreWideEnoughForTheirCaption) {
     MessageBoxWatcher boxes;
     ExecMessageBox(nullptr, QMessageBox::NoIcon, caption, "x");
     ASSERT_EQ(boxes.Seen().size(), 1u);
-    QFont bold = QApplication::font();
-    bold.setBold(true);
-    const QFontMetrics fm(bold);
-    // The caption in a title bar's bold font, beside a window icon and a close box.
-    EXPECT_GE(boxes.Seen()[0].width, fm.horizontalAdvance(caption) + 3 * fm.height()) << caption;
+    EXPECT_GE(boxes.Seen()[0].width, TitleBarWidthFor(caption)) << caption;
   }
 }
 
