@@ -10,6 +10,7 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <functional>
 #include <vector>
 
@@ -17,12 +18,17 @@ namespace corvalink::testing {
 
 /// What a message box showed before the watcher dismissed it.
 struct SeenMessageBox {
-  QString title;
+  QString title;  // as shown
   QString text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   Qt::TextFormat format = Qt::AutoText;
   int width = 0;
 };
+
+/// The caption as the window system got it to show, once the window exists.
+inline QString ShownCaption(QWidget* window) {
+  return window->windowHandle() != nullptr ? window->windowHandle()->title() : window->windowTitle();
+}
 
 /// The least width a box needs so that a window manager's title bar shows `caption` whole: the
 /// caption in the bold title font, beside a window icon and a close box.
@@ -51,7 +57,7 @@ class MessageBoxWatcher {
       auto* box = qobject_cast<QMessageBox*>(w);
       if (box == nullptr || !box->isVisible() || box->property("seenByWatcher").toBool()) continue;
       box->setProperty("seenByWatcher", true);
-      m_seen.push_back({box->windowTitle(), box->text(), box->icon(), box->textFormat(), box->width()});
+      m_seen.push_back({ShownCaption(box), box->text(), box->icon(), box->textFormat(), box->width()});
       if (m_beforeDismiss) m_beforeDismiss(box);
       QTimer::singleShot(0, box, [box] { box->done(QMessageBox::Ok); });
     }

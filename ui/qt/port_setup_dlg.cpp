@@ -270,7 +270,7 @@ void CPortSetupDlg::LoadInterfaceText() {
   if (ec) currentDir = ".";
   const InterfaceTextTable& text = m_state.interfaceText;
   if (LoadInterfaceTextFile(m_state.interfaceText, Registry(), currentDir)) {
-    setWindowTitle(SlotText(text, SLOT_CAPTION));
+    SetCaption(*this, SlotText(text, SLOT_CAPTION));
     m_staticFirmwareLabel->setText(SlotText(text, SLOT_FIRMWARE_LABEL));
     m_btnSelect->setText(SlotText(text, SLOT_SELECT_FILE));
     m_staticRouterLabel->setText(SlotText(text, SLOT_ROUTER_LABEL));
