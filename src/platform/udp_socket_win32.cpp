@@ -97,6 +97,14 @@ bool UdpSocket::WaitReadable(int timeoutMs) {
   return Readable(Native(m_fd), timeoutMs < 0 ? 0 : timeoutMs);
 }
 
+// A select with the timeout, then the read: a receive timeout (SO_RCVTIMEO) would do both in
+// one call, but Winsock leaves a socket whose read timed out in an undefined state.
+int UdpSocket::ReceiveWithin(std::span<uint8_t> buffer, Endpoint* from, int timeoutMs) {
+  if (m_fd == NO_SOCKET) return -1;
+  if (!Readable(Native(m_fd), timeoutMs < 0 ? 0 : timeoutMs)) return RECEIVE_TIMED_OUT;
+  return ReceiveFrom(buffer, from);
+}
+
 bool UdpSocket::SetBroadcast(bool on) {
   if (m_fd == NO_SOCKET) return false;
   const BOOL value = on ? TRUE : FALSE;

@@ -40,95 +40,15 @@ std::string CliPath() {
       .string();
 }
 
-struct CliRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-  long long ms = 0;
-  std::vector<std::string> ErrLines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(err);
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-    return lines;
-  }
-};
+using CliRun = ProgramRun;
 
 // Runs corvalink-cli with `args`, `input` on its standard input (then end of input), and extra
 // environment variables; ends it by its pid after `timeoutS`.
 CliRun RunCli(const std::vector<std::string>& args, const std::string& input = "",
               const std::vector<std::string>& extraEnv = {}, int timeoutS = 60) {
-  CliRun run;
-  int in[2], out[2], err[2];
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe";
-    return run;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  std::vector<std::string> argStore = {CliPath()};
-  argStore.insert(argStore.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argStore) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> envStore(extraEnv);
-  for (char** e = environ; *e != nullptr; ++e) envStore.emplace_back(*e);
-  std::vector<char*> envp;
-  for (auto& e : envStore) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  const auto start = SteadyClock::now();
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(in[0]);
-  ::close(out[1]);
-  ::close(err[1]);
-  if (rc != 0) {
-    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(rc);
-    ::close(in[1]);
-    ::close(out[0]);
-    ::close(err[0]);
-    return run;
-  }
-  if (!input.empty()) EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-  ::close(in[1]);
-
-  const auto deadline = start + std::chrono::seconds(timeoutS);
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&run.out, &run.err};
-  int open = 2;
-  while (open > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-    if (left.count() <= 0) {
-      ADD_FAILURE() << "corvalink-cli did not end within " << timeoutS << " s; killing pid " << pid;
-      ::kill(pid, SIGKILL);
-      break;
-    }
-    if (::poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buf[4096];
-      const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<std::size_t>(n));
-      } else {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
-  for (auto& f : fds) {
-    if (f.fd >= 0) ::close(f.fd);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.ms = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count();
-  return run;
+  std::vector<std::string> argv = {CliPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, input, extraEnv, timeoutS);
 }
 
 std::string Describe(const CliRun& r) {

@@ -119,6 +119,24 @@ class TempDir {
   std::filesystem::path m_path;
 };
 
+/// What a program run to its end with RunProgram did.
+struct ProgramRun {
+  int exitCode = -1;  ///< 128 + the signal when a signal ended it
+  std::string out;
+  std::string err;
+  long long ms = 0;
+  std::vector<std::string> ErrLines() const;
+};
+
+/// Runs `argv` (argv[0] looked up on PATH when it has no '/') in this namespace with `input` on
+/// its standard input (then end of input) and `extraEnv` ("NAME=value") before the inherited
+/// environment; kills it by its pid after `timeoutS`, which fails the current test.
+ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& input = "",
+                      const std::vector<std::string>& extraEnv = {}, int timeoutS = 60);
+
+/// Whether the process `pid` holds a TCP socket listening on any port, IPv4 or IPv6.
+bool ProcessListensTcp(pid_t pid);
+
 /// Where the build put router_sim: $CORVALINK_ROUTER_SIM, else beside this test program.
 std::string RouterSimPath();
 

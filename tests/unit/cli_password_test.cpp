@@ -1,28 +1,25 @@
 #include "password_input.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 
 namespace corvalink::cli {
 namespace {
 
-// Feeds `input` through a pipe, reads one password line, and returns it with what the read
-// left in the pipe.
-std::pair<std::string, std::string> ReadThroughPipe(const std::string& input) {
-  int fds[2];
-  EXPECT_EQ(::pipe(fds), 0);
-  EXPECT_EQ(::write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-  ::close(fds[1]);
+// Feeds `input` one byte per call, reads one password line, and returns it with what the read
+// left unread.
+std::pair<std::string, std::string> ReadFromBytes(const std::string& input) {
+  std::size_t next = 0;
+  ByteSource source = [&](char& c, std::string*) {
+    if (next == input.size()) return ConsoleRead::End;
+    c = input[next++];
+    return ConsoleRead::Byte;
+  };
   PasswordBuffer buffer;
   std::string err;
-  EXPECT_EQ(ReadPasswordLine(fds[0], buffer, &err), PasswordRead::Ok) << err;
-  std::string rest;
-  char c;
-  while (::read(fds[0], &c, 1) == 1) rest += c;
-  ::close(fds[0]);
-  return {std::string(buffer.Text()), rest};
+  EXPECT_EQ(ReadPasswordLine(source, buffer, &err), PasswordRead::Ok) << err;
+  return {std::string(buffer.Text()), input.substr(next)};
 }
 
 TEST(ReadPasswordLine, OneLineWithoutItsLineEndAndNothingMore) {
@@ -40,18 +37,30 @@ TEST(ReadPasswordLine, OneLineWithoutItsLineEndAndNothingMore) {
       {longLine + "\nrest", longLine.substr(0, PASSWORD_LINE_MAX), "rest"},
   };
   for (const auto& row : rows) {
-    const auto [password, rest] = ReadThroughPipe(row.input);
+    const auto [password, rest] = ReadFromBytes(row.input);
     EXPECT_EQ(password, row.password) << row.input.substr(0, 20);
     EXPECT_EQ(rest, row.rest) << row.input.substr(0, 20);
   }
 }
 
-TEST(ReadPasswordLine, UnreadableInputFailsWithAReason) {
-  PasswordBuffer buffer;
-  std::string err;
-  EXPECT_EQ(ReadPasswordLine(-1, buffer, &err), PasswordRead::Failed);
-  EXPECT_FALSE(err.empty());
-  EXPECT_TRUE(buffer.Text().empty());
+TEST(ReadPasswordLine, AFailedOrInterruptedReadKeepsNothingOfTheLine) {
+  for (ConsoleRead end : {ConsoleRead::Failed, ConsoleRead::Interrupted}) {
+    int calls = 0;
+    ByteSource source = [&](char& c, std::string* err) {
+      if (calls++ < 3) {
+        c = 'x';
+        return ConsoleRead::Byte;
+      }
+      if (err != nullptr) *err = "device gone";
+      return end;
+    };
+    PasswordBuffer buffer;
+    std::string err;
+    const PasswordRead r = ReadPasswordLine(source, buffer, &err);
+    EXPECT_EQ(r, end == ConsoleRead::Failed ? PasswordRead::Failed : PasswordRead::Interrupted);
+    if (end == ConsoleRead::Failed) EXPECT_NE(err.find("device gone"), std::string::npos) << err;
+    EXPECT_TRUE(buffer.Text().empty());
+  }
 }
 
 }  // namespace

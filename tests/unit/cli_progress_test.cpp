@@ -48,7 +48,8 @@ std::vector<uint8_t> Ack(uint16_t block) {
 
 // Runs a real transfer against a scripted router on fake time, the display writing to a file.
 struct DisplayRig {
-  explicit DisplayRig(bool terminal) : net(clock), out(std::tmpfile()), display(out, terminal, clock) {
+  explicit DisplayRig(ProgressStyle style)
+      : net(clock), out(std::tmpfile()), display(out, style, clock) {
     net.onSend = [this](const SentDatagram& d) {
       const uint16_t op = GetU16Be(d.bytes, 0);
       if (op == TFTP_OP_WRQ) net.Deliver(Ack(0), {ROUTER, 1069}, 5);
@@ -91,7 +92,7 @@ struct DisplayRig {
 };
 
 TEST(ProgressDisplay, PlainLinesThenTheFlashCountdownOnlyAfterTheLastBlock) {
-  DisplayRig rig(false);
+  DisplayRig rig(ProgressStyle::Lines);
   ASSERT_TRUE(rig.Send(2560).ok());  // five full blocks and an empty sixth
   std::istringstream text(rig.Output());
   std::vector<std::string> lines;
@@ -114,7 +115,7 @@ TEST(ProgressDisplay, PlainLinesThenTheFlashCountdownOnlyAfterTheLastBlock) {
 
 TEST(ProgressDisplay, FlashEstimateMatchesTheFillTheTransferMakes) {
   for (std::size_t size : {0u, 1000u, 1024u, 2560u, 64u * 1024u + 7u}) {
-    DisplayRig rig(true);
+    DisplayRig rig(ProgressStyle::RedrawErase);
     ASSERT_TRUE(rig.Send(size).ok()) << size;
     EXPECT_EQ(EstimateFlashMs(size), static_cast<uint32_t>(rig.stepsLeftAfterLastAck) *
                                          (PROGRESS_FILL_STEP_MS + 1))
@@ -127,6 +128,25 @@ TEST(ProgressDisplay, FlashEstimateMatchesTheFillTheTransferMakes) {
     EXPECT_EQ(out.substr(out.rfind('\n', flash) + 1, 1), "\r") << size;
     EXPECT_EQ(out.back(), '\n');
   }
+}
+
+TEST(ProgressDisplay, ConsoleWithoutSequencesGetsPaddedRedrawsOnly) {
+  DisplayRig rig(ProgressStyle::Redraw);
+  ASSERT_TRUE(rig.Send(64 * 1024 + 7).ok());
+  const std::string out = rig.Output();
+  EXPECT_EQ(out.find('\x1b'), std::string::npos);
+  // Within one line every redraw covers all of the one before it.
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    std::size_t previous = 0;
+    std::istringstream draws(line);
+    for (std::string draw; std::getline(draws, draw, '\r');) {
+      if (draw.empty()) continue;
+      EXPECT_GE(draw.size(), previous) << line;
+      previous = draw.size();
+    }
+  }
+  EXPECT_NE(out.find("do not power it off"), std::string::npos);
 }
 
 }  // namespace

@@ -1,15 +1,12 @@
 #include "commands.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -21,8 +18,9 @@
 #include "discovery/search_socket.h"
 #include "password/password_check.h"
 #include "password_input.h"
+#include "platform/console.h"
 #include "platform/ms_clock.h"
-#include "platform/registry_store.h"
+#include "platform/registry.h"
 #include "portsetup/server_address.h"
 #include "progress_display.h"
 #include "router_output.h"
@@ -32,15 +30,7 @@
 
 namespace corvalink::cli {
 
-volatile std::sig_atomic_t g_interrupted = 0;
-int32_t g_abortRequested = 0;
-
 namespace {
-
-extern "C" void OnStopSignal(int) {
-  g_interrupted = 1;
-  g_abortRequested = 1;
-}
 
 uint32_t ToMs(double seconds) {
   return static_cast<uint32_t>(std::llround(std::max(0.0, seconds) * 1000.0));
@@ -118,15 +108,16 @@ int Discover(const SearchOptions& options, Clock& clock, Discovery& found,
       found.turnedAway.push_back(mac);
     }
   });
-  if (!socket.Create()) {
-    PrintError(std::string("cannot create the search socket: ") + std::strerror(errno));
+  std::string socketErr;
+  if (!socket.Create(&socketErr)) {
+    PrintError("cannot create the search socket: " + socketErr);
     return EXIT_ERROR;
   }
-  auto stop = [&stopWhen] { return g_interrupted != 0 || (stopWhen && stopWhen()); };
+  auto stop = [&stopWhen] { return InterruptRequested() || (stopWhen && stopWhen()); };
   const PollResult polled =
       RunSearch(socket, found.table, clock, ToMs(options.timeoutSeconds), destination, stop);
   socket.Close();
-  if (g_interrupted != 0) {
+  if (InterruptRequested()) {
     PrintError("interrupted");
     return EXIT_INTERRUPTED;
   }
@@ -190,8 +181,8 @@ int CheckPassword(const UpgradeCommand& command, RouterRecord& selected) {
   std::string err;
   PasswordRead read = PasswordRead::Ok;
   if (command.passwordStdin) {
-    read = ReadPasswordLine(STDIN_FILENO, typed, &err);
-  } else if (::isatty(STDIN_FILENO) != 0) {
+    read = ReadPasswordFromInput(typed, &err);
+  } else if (IsTerminal(ConsoleStream::Input)) {
     const std::string prompt = "Password for router " + MacText(selected.macAddress) + ": ";
     read = PromptPassword(prompt, typed, &err);
   } else if (CheckRouterPassword(selected.password, "") != PasswordVerdict::Accepted) {
@@ -200,7 +191,7 @@ int CheckPassword(const UpgradeCommand& command, RouterRecord& selected) {
                "--password-stdin");
     return EXIT_USAGE;
   }
-  if (read == PasswordRead::Interrupted || g_interrupted != 0) {
+  if (read == PasswordRead::Interrupted || InterruptRequested()) {
     PrintError("interrupted");
     return EXIT_INTERRUPTED;
   }
@@ -232,8 +223,9 @@ int CheckFirmware(const std::string& path, uint64_t* size) {
 int Handshake(const UpgradeCommand& command, const RouterRecord& selected, Clock& clock) {
   int32_t acknowledged = 0;
   CUpgradeSocket socket(acknowledged);
-  if (!socket.Create()) {
-    PrintError(std::string("cannot create the upgrade socket: ") + std::strerror(errno));
+  std::string socketErr;
+  if (!socket.Create(&socketErr)) {
+    PrintError("cannot create the upgrade socket: " + socketErr);
     return EXIT_ERROR;
   }
   std::printf("Asking the router to accept new firmware (a request every %u ms, for up to %s)...\n",
@@ -242,7 +234,7 @@ int Handshake(const UpgradeCommand& command, const RouterRecord& selected, Clock
   std::fflush(stdout);
   HandshakeOptions options;
   options.timeoutMs = ToMs(command.handshakeTimeoutSeconds);
-  options.stop = [] { return g_interrupted != 0; };
+  options.stop = [] { return InterruptRequested(); };
   const Endpoint to{selected.ipAddress, command.upgradePort};
   const HandshakeResult result = RunUpgradeHandshake(socket, acknowledged, selected, to, clock, options);
   socket.Close();
@@ -278,9 +270,16 @@ int Transfer(const UpgradeCommand& command, const RouterRecord& selected, uint64
               FormatDuration((EstimateFlashMs(size) + 999) / 1000).c_str());
   std::fflush(stdout);
 
-  ProgressDisplay display(stdout, ::isatty(STDOUT_FILENO) != 0, clock);
-  TftpControl control{display, g_abortRequested, [&display] { display.Pump(); },
-                      [&display](const TftpStats& stats) { display.OnBlockAcked(stats); }};
+  const ProgressStyle style = !IsTerminal(ConsoleStream::Output) ? ProgressStyle::Lines
+                              : EnableTerminalSequences(ConsoleStream::Output)
+                                  ? ProgressStyle::RedrawErase
+                                  : ProgressStyle::Redraw;
+  ProgressDisplay display(stdout, style, clock);
+  // Ctrl-C stops this one transfer; nothing else sets a lasting abort flag here.
+  const int32_t noAbortFlag = 0;
+  TftpControl control{display, noAbortFlag, [&display] { display.Pump(); },
+                      [&display](const TftpStats& stats) { display.OnBlockAcked(stats); },
+                      [] { return InterruptRequested(); }};
   TftpEnv env{clock, {}, command.tftpPort, {}};
   const TftpResult result = TftpSendFile(command.file, routerText, control, env);
   display.Finish();
@@ -288,7 +287,7 @@ int Transfer(const UpgradeCommand& command, const RouterRecord& selected, uint64
     std::printf("Upgrade complete\n");
     return EXIT_OK;
   }
-  if (result.outcome == TftpOutcome::Aborted && g_interrupted != 0) {
+  if (result.outcome == TftpOutcome::Aborted && InterruptRequested()) {
     PrintError("Upgrade failed: interrupted; the router was told the transfer is aborted");
     return EXIT_INTERRUPTED;
   }
@@ -306,17 +305,6 @@ void PrintError(const std::string& message) {
   }
   std::fflush(stdout);
   std::fprintf(stderr, "corvalink-cli: %s\n", line.c_str());
-}
-
-void InstallSignalHandlers() {
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  // No SA_RESTART: a wait or a read returns at once so the job can stop. SA_RESETHAND: a second
-  // Ctrl-C ends the process the ordinary way.
-  action.sa_flags = SA_RESETHAND;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
 }
 
 int RunSearchCommand(const SearchCommand& command) {
@@ -343,15 +331,15 @@ int RunInstallCommand(const InstallCommand& command) {
   if (int code = FindChosenRouter(command.search, command.router, clock, selected); code != EXIT_OK) {
     return code;
   }
-  const RegistryStore registry(RegistryStore::DefaultRoot());
+  const std::unique_ptr<Registry> registry = OpenSystemRegistry();
   std::string err;
-  if (!StoreServerAddress(registry, selected.ipAddress, &err)) {
+  if (!StoreServerAddress(*registry, selected.ipAddress, &err)) {
     PrintError(err);
     return EXIT_STORE_FAILED;
   }
   std::printf("Stored \"%s\" = %s (REG_SZ, %zu bytes) under %s\\%s in %s\n", SERVER_IP_VALUE,
               Ipv4ToText(selected.ipAddress).c_str(), SERVER_IP_DATA_SIZE,
-              HKEY_LOCAL_MACHINE_NAME, SERVER_KEY, registry.Root().c_str());
+              HKEY_LOCAL_MACHINE_NAME, SERVER_KEY, registry->Location().c_str());
   return EXIT_OK;
 }
 

@@ -3,7 +3,6 @@
 // its results to standard output and at most one error line to standard error, and returns the
 // process's exit code.
 
-#include <csignal>
 #include <cstdint>
 #include <string>
 
@@ -54,15 +53,6 @@ struct UpgradeCommand {
   uint16_t upgradePort = DISCOVERY_PORT;
   uint16_t tftpPort = TFTP_PORT;
 };
-
-/// Set by the signal handler; the commands stop at their next check.
-extern volatile std::sig_atomic_t g_interrupted;
-/// The transfer's abort flag, also set by the signal handler: the transfer reads it before
-/// every attempt.
-extern int32_t g_abortRequested;
-
-/// Makes Ctrl-C and SIGTERM stop the current job cleanly (a second Ctrl-C ends the process).
-void InstallSignalHandlers();
 
 int RunSearchCommand(const SearchCommand& command);
 int RunInstallCommand(const InstallCommand& command);

@@ -8,6 +8,8 @@
 
 #include "app/version_info.h"
 #include "commands.h"
+#include "platform/console.h"
+#include "platform/socket_layer.h"
 
 namespace {
 
@@ -96,7 +98,12 @@ int main(int argc, char** argv) {
     return EXIT_USAGE;
   }
 
-  InstallSignalHandlers();
+  // Every command opens a socket. Windows grants the socket layer only to a program that asks.
+  if (!InitializeSocketLayer()) {
+    PrintError("cannot start the socket layer (Windows Sockets 1.1)");
+    return EXIT_ERROR;
+  }
+  InstallInterruptHandler();
   if (searchCmd->parsed()) return RunSearchCommand(search);
   if (installCmd->parsed()) return RunInstallCommand(install);
   return RunUpgradeCommand(upgrade);

@@ -5,8 +5,11 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
+
+#include "platform/console.h"
 
 namespace corvalink::cli {
 
@@ -38,9 +41,15 @@ enum class PasswordRead {
   Failed,       ///< `err` says why
 };
 
-/// Reads up to the first line end (LF, or CR LF) or the end of input from `fd`, byte by byte so
-/// nothing after the line is consumed or copied.
-PasswordRead ReadPasswordLine(int fd, PasswordBuffer& out, std::string* err);
+/// Where a password's bytes come from, one per call: standard input or the terminal.
+using ByteSource = std::function<ConsoleRead(char& c, std::string* err)>;
+
+/// Reads up to the first line end (LF, or CR LF) or the end of input, byte by byte so nothing
+/// after the line is consumed or copied.
+PasswordRead ReadPasswordLine(const ByteSource& read, PasswordBuffer& out, std::string* err);
+
+/// The first line of standard input.
+PasswordRead ReadPasswordFromInput(PasswordBuffer& out, std::string* err);
 
 /// Writes `prompt` to the controlling terminal and reads a line from it with echo off; the
 /// terminal's settings are restored on every path.

@@ -84,8 +84,8 @@ uint32_t EstimateFlashMs(uint64_t fileSize) {
   return static_cast<uint32_t>(std::min<uint64_t>(steps * FILL_STEP_ESTIMATE_MS, UINT32_MAX));
 }
 
-ProgressDisplay::ProgressDisplay(std::FILE* out, bool terminal, Clock& clock)
-    : m_out(out), m_terminal(terminal), m_clock(clock) {}
+ProgressDisplay::ProgressDisplay(std::FILE* out, ProgressStyle style, Clock& clock)
+    : m_out(out), m_style(style), m_clock(clock) {}
 
 void ProgressDisplay::OnBlockAcked(const TftpStats& stats) {
   const uint32_t now = m_clock.NowMs();
@@ -124,16 +124,27 @@ void ProgressDisplay::Finish() {
     std::fputc('\n', m_out);
     std::fflush(m_out);
     m_lineOpen = false;
+    m_lineLength = 0;
   }
 }
 
 void ProgressDisplay::Emit(const std::string& line) {
-  if (m_terminal) {
-    // Back to the start of the line, then clear what a longer earlier line left there.
-    std::fprintf(m_out, "\r%s\x1b[K", line.c_str());
-    m_lineOpen = true;
-  } else {
-    std::fprintf(m_out, "%s\n", line.c_str());
+  switch (m_style) {
+    case ProgressStyle::Lines:
+      std::fprintf(m_out, "%s\n", line.c_str());
+      break;
+    case ProgressStyle::RedrawErase:
+      // Back to the start of the line, then clear what a longer earlier line left there.
+      std::fprintf(m_out, "\r%s\x1b[K", line.c_str());
+      m_lineOpen = true;
+      break;
+    case ProgressStyle::Redraw: {
+      const int pad = m_lineLength > line.size() ? static_cast<int>(m_lineLength - line.size()) : 0;
+      std::fprintf(m_out, "\r%s%*s", line.c_str(), pad, "");
+      m_lineLength = line.size();
+      m_lineOpen = true;
+      break;
+    }
   }
   std::fflush(m_out);
 }
@@ -141,7 +152,7 @@ void ProgressDisplay::Emit(const std::string& line) {
 void ProgressDisplay::Show(bool force) {
   if (!m_started) return;
   const uint32_t now = m_clock.NowMs();
-  if (!m_terminal) {
+  if (m_style == ProgressStyle::Lines) {
     ShowPlain();
     return;
   }

@@ -40,12 +40,20 @@ std::string FormatFlashLine(uint32_t msLeft);
 /// PROGRESS_FILL_STEP_MS for each step the data phase left to do.
 uint32_t EstimateFlashMs(uint64_t fileSize);
 
+/// How the progress reaches its reader.
+enum class ProgressStyle {
+  Lines,        ///< a file or a pipe: a plain line now and then
+  Redraw,       ///< a terminal: one line redrawn in place, padded with spaces over what a
+                ///< longer earlier line left (a console that follows no escape sequences)
+  RedrawErase,  ///< a terminal that follows "erase to the end of the line"
+};
+
 /// Drives the display from the transfer's callbacks. Give it to TftpSendFile as the progress
 /// model, and call OnBlockAcked and Pump from TftpControl's callbacks.
 class ProgressDisplay : public ProgressModel {
  public:
-  /// `out` receives the display; `terminal` chooses the redrawn line over plain lines.
-  ProgressDisplay(std::FILE* out, bool terminal, Clock& clock);
+  /// `out` receives the display in the given style.
+  ProgressDisplay(std::FILE* out, ProgressStyle style, Clock& clock);
 
   void OnBlockAcked(const TftpStats& stats);
   void Pump();
@@ -63,7 +71,8 @@ class ProgressDisplay : public ProgressModel {
   uint32_t FlashMsLeft(uint32_t now) const;
 
   std::FILE* m_out;
-  bool m_terminal;
+  ProgressStyle m_style;
+  std::size_t m_lineLength = 0;  ///< what the open redrawn line shows, for the padding
   Clock& m_clock;
   TftpStats m_stats;
   uint32_t m_startMs = 0;

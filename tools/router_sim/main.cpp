@@ -1,18 +1,13 @@
 // router_sim: answers as one or many Corvalink routers, for the tests and the lab.
 
-#include <signal.h>
-
-#include <atomic>
 #include <cstdio>
 #include <string>
 
+#include "platform/console.h"
+#include "platform/socket_layer.h"
 #include "simulator.h"
 
 namespace {
-
-std::atomic<bool> g_stop{false};
-
-void OnSignal(int) { g_stop = true; }
 
 void PrintLine(const std::string& line) {
   std::fputs(line.c_str(), stdout);
@@ -35,12 +30,12 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  // No SA_RESTART: a signal interrupts the poll, and the loop sees the flag at once.
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGTERM, &sa, nullptr);
-  sigaction(SIGINT, &sa, nullptr);
+  if (!corvalink::InitializeSocketLayer()) {
+    std::fprintf(stderr, "router_sim: cannot start the socket layer (Windows Sockets 1.1)\n");
+    return 1;
+  }
+  // SIGTERM and Ctrl-C interrupt the poll, and the loop sees the request at once.
+  corvalink::InstallInterruptHandler();
 
   corvalink::sim::Simulator sim(options, PrintLine);
   if (!sim.Open(&err)) {
@@ -49,7 +44,7 @@ int main(int argc, char** argv) {
   }
   PrintLine(sim.ReadyLine());
   sim.StartUpFlood();
-  bool stopped = sim.Run(g_stop);
+  bool stopped = sim.Run([] { return corvalink::InterruptRequested(); });
   PrintLine(stopped ? "STOPPED signal" : "STOPPED max-seconds");
   return 0;
 }

@@ -81,8 +81,12 @@ bool RouterResponder::Open(const Endpoint& bind, std::string* err) {
 }
 
 uint16_t RouterResponder::Port() const { return m_socket ? m_socket->LocalPort() : 0; }
-int RouterResponder::Descriptor() const { return m_socket ? m_socket->Descriptor() : -1; }
-int RouterResponder::StrayDescriptor() const { return m_stray ? m_stray->Descriptor() : -1; }
+SocketHandle RouterResponder::Descriptor() const {
+  return m_socket ? m_socket->Descriptor() : NO_SOCKET;
+}
+SocketHandle RouterResponder::StrayDescriptor() const {
+  return m_stray ? m_stray->Descriptor() : NO_SOCKET;
+}
 
 void RouterResponder::OnReadable() {
   Endpoint from;

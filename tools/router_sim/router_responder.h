@@ -63,9 +63,9 @@ class RouterResponder {
   /// Binds the protocol socket (and the stray socket when asked for). False with `err`.
   bool Open(const Endpoint& bind, std::string* err);
   uint16_t Port() const;
-  int Descriptor() const;
-  /// The stray sender's descriptor, -1 when there is none.
-  int StrayDescriptor() const;
+  SocketHandle Descriptor() const;
+  /// The stray sender's socket, NO_SOCKET when there is none.
+  SocketHandle StrayDescriptor() const;
 
   /// Reads one datagram from the protocol socket and answers it.
   void OnReadable();

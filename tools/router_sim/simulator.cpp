@@ -1,9 +1,6 @@
 #include "simulator.h"
 
-#include <poll.h>
-
 #include <algorithm>
-#include <cerrno>
 
 namespace corvalink::sim {
 namespace {
@@ -26,6 +23,12 @@ Simulator::Simulator(SimOptions options, EventSink events)
     t.idleMs = m_options.tftpIdleMs;
     m_tftp = std::make_unique<TftpServer>(t, m_log, m_queue, m_events);
   }
+  if (m_options.lpdEnabled) {
+    LpdReceiverOptions l;
+    l.bind = Endpoint{m_options.bindAddress, m_options.lpdPort};
+    l.storeDir = m_options.lpdDir;
+    m_lpd = std::make_unique<LpdReceiver>(l, m_events);
+  }
 }
 
 Simulator::~Simulator() = default;
@@ -39,17 +42,20 @@ bool Simulator::Open(std::string* err) {
   if (m_options.responder.floodCount > 0 || m_options.floodTarget) m_log.SetMemoryLimit(1000);
   if (!m_responder.Open(Endpoint{m_options.bindAddress, m_options.searchPort}, err)) return false;
   if (m_tftp && !m_tftp->Open(err)) return false;
+  if (m_lpd && !m_lpd->Open(err)) return false;
   return true;
 }
 
 std::string Simulator::ReadyLine() const {
   std::string line = "READY search=" + std::to_string(SearchPort());
   if (m_tftp) line += " tftp=" + std::to_string(TftpPort());
+  if (m_lpd) line += " lpd=" + std::to_string(LpdPort());
   return line;
 }
 
 uint16_t Simulator::SearchPort() const { return m_responder.Port(); }
 uint16_t Simulator::TftpPort() const { return m_tftp ? m_tftp->Port() : 0; }
+uint16_t Simulator::LpdPort() const { return m_lpd ? m_lpd->Port() : 0; }
 
 void Simulator::StartUpFlood() {
   if (m_options.floodTarget && m_options.responder.floodCount > 0) {
@@ -62,42 +68,50 @@ std::vector<TftpTransfer> Simulator::Transfers() const {
   return m_tftp ? m_tftp->Finished() : std::vector<TftpTransfer>{};
 }
 
-void Simulator::PollOnce(int timeoutMs) {
-  m_fds.clear();
-  m_fds.push_back(m_responder.Descriptor());
-  if (m_responder.StrayDescriptor() >= 0) m_fds.push_back(m_responder.StrayDescriptor());
-  if (m_tftp) m_tftp->CollectDescriptors(m_fds);
+std::vector<LpdJob> Simulator::PrintJobs() const {
+  return m_lpd ? m_lpd->Finished() : std::vector<LpdJob>{};
+}
 
-  std::vector<pollfd> polls;
-  polls.reserve(m_fds.size());
-  for (int fd : m_fds) polls.push_back(pollfd{fd, POLLIN, 0});
+void Simulator::PollOnce(int timeoutMs) {
+  m_waits.clear();
+  m_waits.push_back(SocketWait{m_responder.Descriptor()});
+  if (m_responder.StrayDescriptor() != NO_SOCKET) {
+    m_waits.push_back(SocketWait{m_responder.StrayDescriptor()});
+  }
+  if (m_tftp) m_tftp->CollectDescriptors(m_waits);
+  if (m_lpd) m_lpd->CollectDescriptors(m_waits);
 
   uint64_t now = SimNowMs();
   int wait = std::min(timeoutMs, TICK_MS);
   int untilSend = m_queue.MsUntilNext(now);
   if (untilSend >= 0) wait = std::min(wait, untilSend);
-  int ready = ::poll(polls.data(), polls.size(), std::max(wait, 0));
+  // An interrupted or failed wait only ends this round early; the loop looks at its stop
+  // request and waits again.
+  const WaitStatus ready = WaitForReadable(m_waits, std::max(wait, 0), nullptr);
   now = SimNowMs();
   m_queue.SendDue(now);
-  if (ready > 0) {
-    for (const pollfd& p : polls) {
-      if ((p.revents & POLLIN) == 0) continue;
-      if (p.fd == m_responder.Descriptor()) {
+  if (ready == WaitStatus::Ready) {
+    for (const SocketWait& w : m_waits) {
+      if (!w.readable) continue;
+      // A stream connection may end with only a hang-up; its read sees the end.
+      if (m_lpd && m_lpd->OnReadable(w.handle, now)) continue;
+      if (w.handle == m_responder.Descriptor()) {
         m_responder.OnReadable();
-      } else if (p.fd == m_responder.StrayDescriptor()) {
+      } else if (w.handle == m_responder.StrayDescriptor()) {
         m_responder.OnStrayReadable();
       } else if (m_tftp) {
-        m_tftp->OnReadable(p.fd, now);
+        m_tftp->OnReadable(w.handle, now);
       }
     }
   }
   if (m_tftp) m_tftp->OnTick(SimNowMs());
+  if (m_lpd) m_lpd->OnTick(SimNowMs());
   m_queue.SendDue(SimNowMs());
 }
 
-bool Simulator::Run(const std::atomic<bool>& stop) {
+bool Simulator::Run(const std::function<bool()>& stop) {
   uint64_t end = SimNowMs() + static_cast<uint64_t>(m_options.maxSeconds) * 1000;
-  while (!stop.load()) {
+  while (!stop()) {
     uint64_t now = SimNowMs();
     if (now >= end) return false;
     PollOnce(static_cast<int>(std::min<uint64_t>(end - now, TICK_MS)));
@@ -114,7 +128,7 @@ bool SimulatorThread::Start(SimOptions options, std::string* err, EventSink even
   m_stop = false;
   m_thread = std::thread([this] {
     m_sim->StartUpFlood();
-    m_sim->Run(m_stop);
+    m_sim->Run([this] { return m_stop.load(); });
   });
   return true;
 }

@@ -1,15 +1,18 @@
 #pragma once
-// The router simulator: the protocol responder and the TFTP server behind one poll loop, with
-// the delayed-send queue and the record of received datagrams. The router_sim program runs it
-// on its main thread; tests run it in-process on a thread of its own with SimulatorThread.
+// The router simulator: the protocol responder, the TFTP server and the print server behind one
+// poll loop, with the delayed-send queue and the record of received datagrams. The router_sim
+// program runs it on its main thread; tests run it in-process on a thread of its own with
+// SimulatorThread.
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "datagram_log.h"
+#include "lpd_receiver.h"
 #include "router_responder.h"
 #include "send_queue.h"
 #include "sim_options.h"
@@ -26,21 +29,25 @@ class Simulator {
 
   /// Binds every socket and opens the record file. False with `err` naming what failed.
   bool Open(std::string* err);
-  /// "READY search=PORT" plus " tftp=PORT" when the TFTP server runs.
+  /// "READY search=PORT" plus " tftp=PORT" and " lpd=PORT" for the servers that run.
   std::string ReadyLine() const;
   uint16_t SearchPort() const;
   /// 0 when the TFTP server is off.
   uint16_t TftpPort() const;
+  /// 0 when the print server is off.
+  uint16_t LpdPort() const;
 
   /// Sends the start-up flood, if one was asked for.
   void StartUpFlood();
   /// Waits up to `timeoutMs` for work and does it: datagrams read and answered, due sends sent.
   void PollOnce(int timeoutMs);
-  /// Polls until `stop` is set or --max-seconds have passed. True when stopped by `stop`.
-  bool Run(const std::atomic<bool>& stop);
+  /// Polls until `stop` returns true (asked at least every tick) or --max-seconds have passed.
+  /// True when stopped by `stop`.
+  bool Run(const std::function<bool()>& stop);
 
   const DatagramLog& Log() const { return m_log; }
   std::vector<TftpTransfer> Transfers() const;
+  std::vector<LpdJob> PrintJobs() const;
   int SearchRequests() const { return m_responder.SearchRequests(); }
   int UpgradeRequests() const { return m_responder.UpgradeRequests(); }
 
@@ -51,7 +58,8 @@ class Simulator {
   SendQueue m_queue;
   RouterResponder m_responder;
   std::unique_ptr<TftpServer> m_tftp;
-  std::vector<int> m_fds;
+  std::unique_ptr<LpdReceiver> m_lpd;
+  std::vector<SocketWait> m_waits;
 };
 
 /// A Simulator on a thread of its own, for tests in the same process. The counters the thread

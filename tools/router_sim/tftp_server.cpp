@@ -191,15 +191,15 @@ bool TftpServer::Open(std::string* err) {
 
 uint16_t TftpServer::Port() const { return m_listen ? m_listen->LocalPort() : 0; }
 
-void TftpServer::CollectDescriptors(std::vector<int>& fds) const {
-  if (m_listen) fds.push_back(m_listen->Descriptor());
-  if (m_stray) fds.push_back(m_stray->Descriptor());
+void TftpServer::CollectDescriptors(std::vector<SocketWait>& waits) const {
+  if (m_listen) waits.push_back(SocketWait{m_listen->Descriptor()});
+  if (m_stray) waits.push_back(SocketWait{m_stray->Descriptor()});
   for (const auto& s : m_sessions) {
-    if (s->ownSocket) fds.push_back(s->socket->Descriptor());
+    if (s->ownSocket) waits.push_back(SocketWait{s->socket->Descriptor()});
   }
 }
 
-void TftpServer::OnReadable(int fd, uint64_t nowMs) {
+void TftpServer::OnReadable(SocketHandle fd, uint64_t nowMs) {
   Endpoint from;
   if (m_listen && fd == m_listen->Descriptor()) {
     Ipv4 to = m_options.bind.address;

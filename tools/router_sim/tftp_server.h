@@ -86,9 +86,9 @@ class TftpServer {
   uint16_t Port() const;
 
   /// Every descriptor the event loop must watch (listening, per-transfer and stray sockets).
-  void CollectDescriptors(std::vector<int>& fds) const;
-  /// Reads one datagram from the socket with descriptor `fd`.
-  void OnReadable(int fd, uint64_t nowMs);
+  void CollectDescriptors(std::vector<SocketWait>& waits) const;
+  /// Reads one datagram from the socket `fd`.
+  void OnReadable(SocketHandle fd, uint64_t nowMs);
   /// Gives up idle transfers and closes finished ones whose dally time is over.
   void OnTick(uint64_t nowMs);
 
