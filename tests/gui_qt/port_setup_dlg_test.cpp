@@ -243,11 +243,7 @@ TEST_F(PortSetupDlgTest, MessageBoxesAreWideEnoughForTheirCaption) {
     MessageBoxWatcher boxes;
     ExecMessageBox(nullptr, QMessageBox::NoIcon, caption, "x");
     ASSERT_EQ(boxes.Seen().size(), 1u);
-    QFont bold = QApplication::font();
-    bold.setBold(true);
-    const QFontMetrics fm(bold);
-    // The caption in a title bar's bold font, beside a window icon and a close box.
-    EXPECT_GE(boxes.Seen()[0].width, fm.horizontalAdvance(caption) + 3 * fm.height()) << caption;
+    EXPECT_GE(boxes.Seen()[0].width, TitleBarWidthFor(caption)) << caption;
   }
 }
 
@@ -303,6 +299,16 @@ TEST_F(PortSetupDlgTest, RepliesBecomeRowsNewestOnTopMarkedAndSelected) {
   EXPECT_TRUE(list->topLevelItem(0)->isSelected());
   EXPECT_FALSE(list->topLevelItem(1)->isSelected());
   EXPECT_TRUE(list->topLevelItem(3)->isSelected());
+
+  // Two replies sent back to back reach the window as one burst; the rows read as if they had
+  // come one by one: only the newest selected, the user's row still selected.
+  SendReply(port, Router({0x02, 0, 0, 0, 0, 0x0E}, {10, 0, 0, 14}));
+  ASSERT_TRUE(ReplyAndWait(port, Router({0x02, 0, 0, 0, 0, 0x0F}, {10, 0, 0, 15}), list, 6));
+  EXPECT_EQ(list->topLevelItem(0)->text(0), "02000000000F");
+  EXPECT_EQ(list->topLevelItem(1)->text(0), "02000000000E");
+  EXPECT_EQ(list->currentItem(), list->topLevelItem(0));
+  const bool selected[] = {true, false, false, false, false, true};
+  for (int row = 0; row < 6; ++row) EXPECT_EQ(list->topLevelItem(row)->isSelected(), selected[row]) << row;
   SaveScreenshot(dlg.get(), "main_routers");
 }
 

@@ -40,6 +40,7 @@ namespace corvalink {
 namespace {
 
 using testing::MessageBoxWatcher;
+using testing::TitleBarWidthFor;
 
 const Endpoint kAnyLoopback{{127, 0, 0, 1}, 0};
 
@@ -243,7 +244,7 @@ TEST_F(UpgradeDlgTest, InterfaceTextsAreTrimmedOnceAndStayAcrossOpenings) {
   auto put = [&](std::size_t slot, const char* text) {
     std::strncpy(state.interfaceText.slots[slot].data(), text, TEXT_SLOT_SIZE - 1);
   };
-  put(0, "Corvalink");
+  put(0, "ZUD Arora Ruza vez Udu98/De");
   put(13, "Firmware\r\n");
   put(14, "Address:\n");
   put(15, "&Go");  // a last line may have no line end
@@ -262,7 +263,8 @@ TEST_F(UpgradeDlgTest, InterfaceTextsAreTrimmedOnceAndStayAcrossOpenings) {
     Reply({0xDD, 0x82});
     ASSERT_TRUE(PumpUntil([&] { return !boxes.Seen().empty(); }, 2000));
     EXPECT_EQ(boxes.Seen()[0].text, "It failed");
-    EXPECT_EQ(boxes.Seen()[0].title, "Corvalink");
+    EXPECT_EQ(boxes.Seen()[0].title, "ZUD Arora Ruza vez Udu98/De");
+    EXPECT_GE(boxes.Seen()[0].width, TitleBarWidthFor(boxes.Seen()[0].title)) << "caption cut";
     m_dlg->reject();
     EXPECT_FALSE(m_dlg->isVisible());
     EXPECT_EQ(m_dlg->result(), UPGRADE_DLG_CANCELLED);

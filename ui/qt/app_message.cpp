@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include "qt/dialog_builder.h"
+
 namespace corvalink {
 
 QString ApplicationTitle() {
@@ -17,7 +19,8 @@ QString ApplicationTitle() {
 
 void ExecMessageBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption,
                     const QString& text, const QString& informative) {
-  QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
+  QMessageBox box(icon, QString(), text, QMessageBox::Ok, owner);
+  SetCaption(box, caption);
   box.setTextFormat(Qt::PlainText);
   if (!informative.isEmpty()) box.setInformativeText(informative);
   // Qt sizes the box for its caption in the small title font of an MDI frame; a window

@@ -8,10 +8,17 @@ namespace corvalink {
 
 void SetUpDialogFrame(QDialog& dialog, const char* templateId, const QString& caption, QSize size) {
   dialog.setObjectName(QString::fromLatin1(templateId));
-  dialog.setWindowTitle(caption);
+  SetCaption(dialog, caption);
   dialog.setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                         Qt::WindowCloseButtonHint);
   dialog.setFixedSize(size);
+}
+
+void SetCaption(QWidget& window, const QString& text) {
+  // Qt shows each doubled "[*][*]" as one "[*]".
+  QString escaped = text;
+  escaped.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+  window.setWindowTitle(escaped);
 }
 
 void MakeStaticText(QLabel* label, QWidget* mnemonicTarget) {

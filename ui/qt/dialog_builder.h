@@ -20,6 +20,10 @@ namespace corvalink {
 /// box (no minimise or maximise box) and the fixed `size`.
 void SetUpDialogFrame(QDialog& dialog, const char* templateId, const QString& caption, QSize size);
 
+/// Gives `window` the caption `text` exactly as written. (Qt reads "[*]" in a window title as
+/// the place of its modified mark and drops it.)
+void SetCaption(QWidget& window, const QString& text);
+
 /// Creates a `Control` from `args` followed by `parent`, names it `controlId` (none when null)
 /// and places it at `rect`. The parent owns the control.
 template <typename Control, typename... Args>

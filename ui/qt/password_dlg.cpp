@@ -74,7 +74,7 @@ void CPasswordDlg::OnInitDialog() {
 void CPasswordDlg::ApplyInterfaceText() {
   const InterfaceTextTable& table = m_state.interfaceText;
   if (table.loaded == 0) return;
-  setWindowTitle(SlotText(table, SLOT_CAPTION));
+  SetCaption(*this, SlotText(table, SLOT_CAPTION));
   m_btnOk->setText(SlotText(table, SLOT_OK));
   m_btnCancel->setText(SlotText(table, SLOT_CANCEL));
 }

@@ -53,6 +53,10 @@ struct ListColumn {
 constexpr ListColumn LIST_COLUMNS[] = {
     {"MAC ADDRESS", 115}, {"IP ADDRESS", 115}, {"IP MASK", 165}, {"Location", 170}};
 
+// Datagrams read per search-socket notification: a full table's answers and as many again
+// (duplicates, strays), and few enough that a flood of datagrams never holds the window up.
+constexpr int SEARCH_BURST_LIMIT = 2 * MAX_ROUTERS;
+
 // A cell is read back into 100 bytes, so no more than 99 of its characters are ever looked at;
 // a MAC text has 12.
 constexpr int MAX_CELL_TEXT = 99;
@@ -235,12 +239,16 @@ bool CPortSetupDlg::CreateSearchSocket() {
     if (cause != 0) m_initError += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(cause)));
     return false;
   }
-  // One notification per readable datagram, on this thread; each reads exactly one.
+  // Each notification takes every reply waiting, up to a bound, and lists the new routers
+  // together: routers answer a search at once, and the list is laid out and painted once per
+  // burst rather than once per row.
   const int fd = m_searchSocket.Descriptor();
   if (fd >= 0) {
     m_searchNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(m_searchNotifier, &QSocketNotifier::activated, this,
-            [this] { m_searchSocket.OnReceive(0); });
+    connect(m_searchNotifier, &QSocketNotifier::activated, this, [this] {
+      m_searchSocket.ReceiveBurst(SEARCH_BURST_LIMIT);
+      ShowNewRows();
+    });
   }
   return true;
 }
@@ -262,7 +270,7 @@ void CPortSetupDlg::LoadInterfaceText() {
   if (ec) currentDir = ".";
   const InterfaceTextTable& text = m_state.interfaceText;
   if (LoadInterfaceTextFile(m_state.interfaceText, Registry(), currentDir)) {
-    setWindowTitle(SlotText(text, SLOT_CAPTION));
+    SetCaption(*this, SlotText(text, SLOT_CAPTION));
     m_staticFirmwareLabel->setText(SlotText(text, SLOT_FIRMWARE_LABEL));
     m_btnSelect->setText(SlotText(text, SLOT_SELECT_FILE));
     m_staticRouterLabel->setText(SlotText(text, SLOT_ROUTER_LABEL));
@@ -304,22 +312,31 @@ void CPortSetupDlg::OnSearchReply(const Packet& reply) {
   RouterTable& table = m_state.routerTable;
   if (AddRouterFromReply(table, reply) != AddResult::Added) return;
   const RouterRecord& router = table.slots[static_cast<std::size_t>(table.routerCount - 1)];
+  // Its location is single-byte (Windows-1252) text. Listed by ShowNewRows once the burst read.
+  m_newRows.push_back(new QTreeWidgetItem(QStringList{AnsiText(MacText(router.macAddress)),
+                                                      AnsiText(Ipv4ToText(router.ipAddress)),
+                                                      AnsiText(Ipv4ToText(router.ipMask)),
+                                                      AnsiText(LocationText(router))}));
+}
 
+void CPortSetupDlg::ShowNewRows() {
+  if (m_newRows.empty()) return;
   QTreeWidget* list = RouterList();
   list->setEnabled(true);
-  // The newest router goes on top. Its location is single-byte (Windows-1252) text.
-  auto* row = new QTreeWidgetItem(QStringList{AnsiText(MacText(router.macAddress)),
-                                              AnsiText(Ipv4ToText(router.ipAddress)),
-                                              AnsiText(Ipv4ToText(router.ipMask)),
-                                              AnsiText(LocationText(router))});
-  list->insertTopLevelItem(0, row);
+  // Each new router goes on top, so the newest is row 0 and the burst reads in reverse.
+  QTreeWidgetItem* previousTop = list->topLevelItem(0);
+  QList<QTreeWidgetItem*> rows(m_newRows.rbegin(), m_newRows.rend());
+  m_newRows.clear();
+  list->insertTopLevelItems(0, rows);
 
-  // Mark, select and focus the new row; of the others only the one that was on top loses its
-  // selection, so rows the user picked further down keep theirs.
-  list->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
-  static_cast<RouterListView*>(list)->SetMark(row);
-  row->setSelected(true);
-  if (QTreeWidgetItem* previousTop = list->topLevelItem(1)) previousTop->setSelected(false);
+  // The newest row is marked, selected and focused. Of the rows below, each new one lost its
+  // selection to the one after it, as did the row that was on top before; rows the user picked
+  // further down keep theirs.
+  QTreeWidgetItem* newest = rows.front();
+  list->setCurrentItem(newest, 0, QItemSelectionModel::NoUpdate);
+  static_cast<RouterListView*>(list)->SetMark(newest);
+  newest->setSelected(true);
+  if (previousTop != nullptr) previousTop->setSelected(false);
 
   m_btnInstall->setEnabled(true);
 }

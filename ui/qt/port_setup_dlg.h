@@ -10,6 +10,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/app_state.h"
 #include "qt/file_chooser.h"
@@ -23,6 +24,7 @@ class QLineEdit;
 class QPushButton;
 class QSocketNotifier;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace corvalink {
 
@@ -83,6 +85,7 @@ class CPortSetupDlg : public QDialog {
   void LoadInterfaceText();
   void SetUpRouterList();
   void OnSearchReply(const Packet& reply);
+  void ShowNewRows();
   bool SelectRouterFromList();
   QTreeWidget* RouterList() const;
   RegistryStore Registry() const;
@@ -104,6 +107,8 @@ class CPortSetupDlg : public QDialog {
   CPasswordDlg m_passwordDlg;
 
   QSocketNotifier* m_searchNotifier = nullptr;
+  // Rows of routers stored during the current notification, oldest first, not yet listed.
+  std::vector<QTreeWidgetItem*> m_newRows;
   std::unique_ptr<FileChooser> m_fileChooser;
   QString m_initError;
 };

@@ -128,7 +128,7 @@ int CUpgradeDlg::ApplyInterfaceText() {
   // The loader leaves these three slots with their line ends; trimming them in the table means
   // a later opening finds them clean and shows the same texts.
   TrimLineEnd(table.slots[SLOT_CAPTION]);
-  setWindowTitle(SlotText(table, SLOT_CAPTION));
+  SetCaption(*this, SlotText(table, SLOT_CAPTION));
   TrimLineEnd(table.slots[SLOT_ROUTER_IP_LABEL]);
   m_staticRouterIp->setText(SlotText(table, SLOT_ROUTER_IP_LABEL));
   TrimLineEnd(table.slots[SLOT_SEND]);
