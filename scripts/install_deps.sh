@@ -10,6 +10,7 @@ PACKAGES=(
   libcli11-dev nlohmann-json3-dev
   iproute2 procps util-linux nftables
   tftpd-hpa tftp-hpa atftp curl
+  cups cups-client cups-bsd
   xvfb xauth
 )
 

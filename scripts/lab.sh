@@ -11,10 +11,12 @@
 #                                variables exported, remove the lab on every exit path;
 #                                exits with CMD's status
 #   lab.sh exec client|router CMD [ARG...]   run CMD in a namespace of $CORVALINK_LAB_ID
-#   lab.sh faults client|router [loss=PCT] [dup=PCT]   nftables faults on that side's veth end
-#                                of $CORVALINK_LAB_ID: PCT% of the UDP datagrams arriving there are
-#                                dropped, PCT% of those leaving it are sent twice; no argument
-#                                removes that side's faults
+#   lab.sh faults client|router [loss=PCT] [dup=PCT] [keep-ack=N] [lose-ack=N]
+#                                nftables faults on that side's veth end of $CORVALINK_LAB_ID:
+#                                PCT% of the UDP datagrams arriving there are dropped, PCT% of
+#                                those leaving it are sent twice; a TFTP ACK of block N arriving
+#                                there is never dropped (keep-ack) or always dropped (lose-ack);
+#                                no argument removes that side's faults
 #
 # Needs root and iproute2 ("ip"). Without them it says why and exits with 77 (the usual
 # "skipped" status of test drivers).
@@ -161,7 +163,7 @@ cmd_exec() {
 # Loss on the ingress hook and duplication on the egress hook of one veth end (netdev family):
 # the kernel itself drops or doubles the datagrams, in front of whatever server runs there.
 cmd_faults() {
-  local side=${1:-} ns dev loss=0 dup=0 arg
+  local side=${1:-} ns dev loss=0 dup=0 keep="" lose="" arg
   shift || true
   local id=${CORVALINK_LAB_ID:-}
   [ -n "$id" ] || { echo "lab.sh: CORVALINK_LAB_ID is not set" >&2; exit 2; }
@@ -174,15 +176,22 @@ cmd_faults() {
     case $arg in
       loss=[0-9]*) loss=${arg#loss=} ;;
       dup=[0-9]*) dup=${arg#dup=} ;;
-      *) echo "lab.sh: faults takes loss=PCT and dup=PCT, not '$arg'" >&2; exit 2 ;;
+      keep-ack=[0-9]*) keep=${arg#keep-ack=} ;;
+      lose-ack=[0-9]*) lose=${arg#lose-ack=} ;;
+      *) echo "lab.sh: faults takes loss=PCT, dup=PCT, keep-ack=N and lose-ack=N, not '$arg'" >&2
+         exit 2 ;;
     esac
   done
   command -v nft >/dev/null 2>&1 || { echo "lab.sh: nft (nftables) is not installed" >&2; exit "$SKIP"; }
   ip netns exec "$ns" nft delete table netdev "$FAULT_TABLE" 2>/dev/null || true
-  [ "$loss" -eq 0 ] && [ "$dup" -eq 0 ] && return 0
+  [ "$loss" -eq 0 ] && [ "$dup" -eq 0 ] && [ -z "$keep$lose" ] && return 0
+  # A TFTP ACK is the 4 bytes opcode 4, block number, right after the 8-byte UDP header.
+  ack() { printf '0x0004%04x' "$1"; }
   {
     echo "table netdev $FAULT_TABLE {"
     echo "  chain in { type filter hook ingress device \"$dev\" priority 0; policy accept;"
+    [ -n "$keep" ] && echo "    meta l4proto udp @th,64,32 $(ack "$keep") accept"
+    [ -n "$lose" ] && echo "    meta l4proto udp @th,64,32 $(ack "$lose") drop"
     [ "$loss" -gt 0 ] && echo "    meta l4proto udp numgen random mod 100 < $loss drop"
     echo "  }"
     echo "  chain out { type filter hook egress device \"$dev\" priority 0; policy accept;"

@@ -107,9 +107,12 @@ part_lab() {
 started=$SECONDS
 for part in "${wanted[@]}"; do
   t0=$SECONDS
+  failed_before=$failed_total
   if ! "part_$part"; then
     failed=1
     echo "== part '$part' FAILED"
+    # A part that fails without a failed test in its log (a build error, a crash) counts as one.
+    [ "$failed_total" -eq "$failed_before" ] && failed_total=$((failed_total + 1))
   fi
   echo "== part '$part' took $((SECONDS - t0)) s"
 done

@@ -21,13 +21,24 @@ int CSearchSocket::Receive(uint8_t* buffer, int length, int /*flags*/) {
                                nullptr);
 }
 
-void CSearchSocket::OnReceive(int /*errorCode*/) {
+void CSearchSocket::OnReceive(int /*errorCode*/) { ReceiveOne(); }
+
+int CSearchSocket::ReceiveBurst(int maxDatagrams) {
+  int read = 0;
+  while (read < maxDatagrams && ReceiveOne()) ++read;
+  return read;
+}
+
+bool CSearchSocket::ReceiveOne() {
   m_buffer.fill(0);
-  // One datagram per notification. A longer one is cut to the packet size by the read itself;
-  // a shorter one leaves zeros after its end, which is how the protocol reads missing bytes.
-  if (Receive(m_buffer.data(), static_cast<int>(m_buffer.size()), 0) < 0) m_buffer.fill(0);
-  if (!IsSearchReply(m_buffer)) return;
-  if (m_onReply) m_onReply(m_buffer);
+  // A longer datagram is cut to the packet size by the read itself; a shorter one leaves zeros
+  // after its end, which is how the protocol reads missing bytes.
+  if (Receive(m_buffer.data(), static_cast<int>(m_buffer.size()), 0) < 0) {
+    m_buffer.fill(0);
+    return false;
+  }
+  if (IsSearchReply(m_buffer) && m_onReply) m_onReply(m_buffer);
+  return true;
 }
 
 int StartSearch(RouterTable& table, CSearchSocket& socket, const Endpoint& destination) {

@@ -1,7 +1,7 @@
 #pragma once
 // The socket that sends searches and reads the routers' replies. It is event-driven: whoever
-// watches Descriptor() (a Qt notifier, the CLI's poll loop) calls OnReceive once per readable
-// datagram, on the same thread that owns the router table.
+// watches Descriptor() (a Qt notifier, the CLI's poll loop) calls OnReceive (one datagram) or
+// ReceiveBurst (all that are waiting) when it is readable, on the thread that owns the table.
 
 #include <functional>
 #include <memory>
@@ -26,8 +26,16 @@ class CSearchSocket : public EventSocket {
   int Receive(uint8_t* buffer, int length, int flags);
   /// Reads one datagram and hands it on when it is a search reply. The error code is unused.
   void OnReceive(int errorCode) override;
+  /// Reads and hands on datagrams as OnReceive does until none is waiting, a read fails, or
+  /// `maxDatagrams` were read. Returns how many were read. Routers answer a search all at
+  /// once, so a watcher that takes the whole burst per notification lists them together; the
+  /// bound lets a flood of datagrams give the watcher's other events their turn.
+  int ReceiveBurst(int maxDatagrams);
 
  private:
+  /// One datagram read and tested; false when none could be read.
+  bool ReceiveOne();
+
   ReplyHandler m_onReply;
   Packet m_buffer{};
 };

@@ -1,9 +1,33 @@
 #include "portsetup/server_address.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string_view>
 
 namespace corvalink {
+namespace {
+
+// Any value this long is not an address; the bound keeps a stray large file from being read.
+constexpr std::size_t SERVER_IP_READ_LIMIT = 4096;
+
+/// Stored text in a message: printable ASCII as it is, other bytes as \xNN, cut at 40.
+std::string Quoted(std::string_view text) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size() && i < 40; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  if (text.size() > 40) out += "...";
+  return out + "\"";
+}
+
+}  // namespace
 
 std::array<uint8_t, SERVER_IP_DATA_SIZE> BuildServerIpData(const Ipv4& address) {
   std::array<uint8_t, SERVER_IP_DATA_SIZE> data{};
@@ -27,6 +51,34 @@ bool StoreServerAddress(const Registry& registry, const Ipv4& address, std::stri
                            &cause)) {
     return fail(cause);
   }
+  return true;
+}
+
+bool ReadServerAddress(const Registry& registry, Ipv4* address, std::string* reason) {
+  const std::string where = std::string("\"") + SERVER_IP_VALUE + "\" under " + HKEY_LOCAL_MACHINE_NAME +
+                            "\\" + SERVER_KEY + " (" + registry.Location() + ")";
+  auto fail = [&](const std::string& why) {
+    if (reason != nullptr) *reason = where + " " + why;
+    return false;
+  };
+  const std::optional<RegistryValue> value =
+      registry.ReadValue(HKEY_LOCAL_MACHINE_NAME, SERVER_KEY, SERVER_IP_VALUE, SERVER_IP_READ_LIMIT);
+  if (!value) return fail("is not set or cannot be read");
+  if (value->type != REG_TYPE_SZ) {
+    return fail("is not a string value (type " + std::to_string(value->type) + ")");
+  }
+  const auto nul = std::find(value->data.begin(), value->data.end(), uint8_t{0});
+  const std::string text(value->data.begin(), nul);
+  const std::optional<Ipv4> parsed = ParseIpv4(text);
+  // Only the form StoreServerAddress writes: a reader that takes "010" as octal (as inet_addr
+  // does) would otherwise print to another host than this one.
+  if (!parsed || Ipv4ToText(*parsed) != text) {
+    return fail("holds " + Quoted(text) + ", which is not a dotted IPv4 address");
+  }
+  if ((*parsed)[0] == 0 || (*parsed)[0] >= 224) {
+    return fail("holds " + text + ", which is no router's address");
+  }
+  if (address != nullptr) *address = *parsed;
   return true;
 }
 

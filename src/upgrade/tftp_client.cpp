@@ -398,9 +398,16 @@ TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) 
         return Fail(TftpOutcome::Aborted,
                     "Transfer aborted at block " + std::to_string(m_block));
       }
-      return Fail(TftpOutcome::Timeout, "Block " + std::to_string(m_block) +
-                                            " was not acknowledged by " + routerText + " after " +
-                                            std::to_string(TFTP_DATA_ATTEMPTS) + " sends");
+      // A server may stop listening soon after it sent its last ACK (RFC 1350 sec. 6 only
+      // encourages it to wait), so a lost last ACK cannot be told from a lost last block.
+      const bool last = k < static_cast<std::size_t>(TFTP_BLOCK_SIZE);
+      return Fail(TftpOutcome::Timeout,
+                  "Block " + std::to_string(m_block) + " was not acknowledged by " + routerText +
+                      " after " + std::to_string(TFTP_DATA_ATTEMPTS) + " sends" +
+                      (last ? "; it is the last block and every earlier one was acknowledged, so "
+                              "the router may have the whole image and only its acknowledgement "
+                              "was lost"
+                            : ""));
     }
     ++m_result.stats.blocksAcked;
     m_result.stats.bytesAcked += k;

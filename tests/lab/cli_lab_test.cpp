@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -40,90 +42,73 @@ std::string CliPath() {
       .string();
 }
 
-struct CliRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-  long long ms = 0;
-  std::vector<std::string> ErrLines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(err);
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-    return lines;
-  }
-};
+using CliRun = ProgramRun;
 
 // Runs corvalink-cli with `args`, `input` on its standard input (then end of input), and extra
 // environment variables; ends it by its pid after `timeoutS`.
 CliRun RunCli(const std::vector<std::string>& args, const std::string& input = "",
               const std::vector<std::string>& extraEnv = {}, int timeoutS = 60) {
+  std::vector<std::string> argv = {CliPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, input, extraEnv, timeoutS);
+}
+
+CliRun RunCli(const std::vector<std::string>& args, const ProgramOptions& options) {
+  std::vector<std::string> argv = {CliPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, options);
+}
+
+// Runs corvalink-cli on a terminal of `columns` columns (a pseudo-terminal that is its
+// controlling terminal and all three standard streams) and returns what the terminal showed.
+CliRun RunCliOnTerminal(const std::vector<std::string>& args, int columns, int timeoutS) {
   CliRun run;
-  int in[2], out[2], err[2];
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe";
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+    ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
+    if (master >= 0) ::close(master);
     return run;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  const std::string slave = ::ptsname(master);
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = static_cast<unsigned short>(columns);
+  ::ioctl(master, TIOCSWINSZ, &size);
   std::vector<std::string> argStore = {CliPath()};
   argStore.insert(argStore.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
-  std::vector<std::string> envStore(extraEnv);
-  for (char** e = environ; *e != nullptr; ++e) envStore.emplace_back(*e);
-  std::vector<char*> envp;
-  for (auto& e : envStore) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
   const auto start = SteadyClock::now();
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(in[0]);
-  ::close(out[1]);
-  ::close(err[1]);
-  if (rc != 0) {
-    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(rc);
-    ::close(in[1]);
-    ::close(out[0]);
-    ::close(err[0]);
-    return run;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only calls that are safe between fork and exec.
+    ::setsid();
+    const int fd = ::open(slave.c_str(), O_RDWR);
+    if (fd < 0) ::_exit(127);
+    ::ioctl(fd, TIOCSCTTY, 0);
+    ::dup2(fd, 0);
+    ::dup2(fd, 1);
+    ::dup2(fd, 2);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
   }
-  if (!input.empty()) EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-  ::close(in[1]);
-
   const auto deadline = start + std::chrono::seconds(timeoutS);
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&run.out, &run.err};
-  int open = 2;
-  while (open > 0) {
+  for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
     if (left.count() <= 0) {
       ADD_FAILURE() << "corvalink-cli did not end within " << timeoutS << " s; killing pid " << pid;
       ::kill(pid, SIGKILL);
       break;
     }
-    if (::poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buf[4096];
-      const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<std::size_t>(n));
-      } else {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
+    char buf[4096];
+    const ssize_t n = ::read(master, buf, sizeof buf);
+    if (n <= 0) break;  // EIO once the terminal's last user is gone
+    run.out.append(buf, static_cast<std::size_t>(n));
   }
-  for (auto& f : fds) {
-    if (f.fd >= 0) ::close(f.fd);
-  }
+  ::close(master);
   int status = 0;
   ::waitpid(pid, &status, 0);
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -489,6 +474,103 @@ TEST(CliLab, FailedTransferExitsWithItsOwnCodeAndTheRoutersError) {
   EXPECT_FALSE(std::filesystem::exists(store.Path() / "fw.all"));
 }
 
+// Once every block is acknowledged, Ctrl-C ends the flash wait at once: nothing more is sent to
+// the router (there is nothing to abort), and the warning says the router may still be writing.
+TEST(CliLab, CtrlCDuringTheFlashWaitStopsAtOnceWithAWarning) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(60);
+  TempDir store, client;
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--router", ROUTER_SPEC, "--upgrade", "at-once", "--tftp",
+                              "--tftp-dir", store.Path().string()}));
+  const auto image = RandomBytes(1000 * 512 + 3, 21);  // a flash wait of about 9 s
+  WriteFile(client.Path() / "fw.all", image);
+  SteadyClock::time_point signalledAt{};
+  ProgramOptions options;
+  options.input = "pw1\n";
+  options.onOutput = [&signalledAt](pid_t pid, const std::string& out) {
+    if (signalledAt == SteadyClock::time_point{} &&
+        out.find("do not power it off") != std::string::npos) {
+      signalledAt = SteadyClock::now();
+      ::kill(pid, SIGINT);
+    }
+  };
+  const CliRun run = RunCli({"upgrade", ROUTER_MAC, (client.Path() / "fw.all").string(),
+                             "--password-stdin"},
+                            options);
+  const auto afterSignal = SteadyClock::now() - signalledAt;
+  ASSERT_NE(signalledAt, SteadyClock::time_point{}) << Describe(run);
+  EXPECT_EQ(run.exitCode, 130) << Describe(run);
+  EXPECT_LT(afterSignal, std::chrono::milliseconds(1000));
+  const auto lines = run.ErrLines();
+  ASSERT_EQ(lines.size(), 1u) << run.err;
+  for (const char* part : {"warning", "every block of the image was acknowledged",
+                           "may still be writing", "do not power it off"}) {
+    EXPECT_NE(lines[0].find(part), std::string::npos) << part << " in: " << lines[0];
+  }
+  EXPECT_EQ(run.out.find("Upgrade complete"), std::string::npos);
+  EXPECT_EQ(ReadFile(store.Path() / "fw.all"), image);
+  // The client's last TFTP datagram is the last block, not an ERROR.
+  const auto records = sim.Recorded();
+  const sim::LoggedDatagram* last = nullptr;
+  for (const auto& d : records) {
+    if (d.socket == "tftp" && d.bytes.size() >= 2) last = &d;
+  }
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(GetU16Be(last->bytes, 0), 3u) << "opcode of the last datagram";
+}
+
+// Output that cannot be written is an error: a full disk, or a reader that went away.
+TEST(CliLab, OutputThatCannotBeWrittenEndsNonZeroWithAMessage) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(30);
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--router", ROUTER_SPEC}));
+  const std::pair<ProgramOptions::Out, const char*> rows[] = {
+      {ProgramOptions::Out::DevFull, "No space left on device"},
+      {ProgramOptions::Out::ClosedPipe, "Broken pipe"},
+  };
+  for (const auto& [out, cause] : rows) {
+    SCOPED_TRACE(cause);
+    ProgramOptions options;
+    options.out = out;
+    const CliRun run = RunCli({"search", "--timeout", "0.5"}, options);
+    EXPECT_EQ(run.exitCode, 1) << Describe(run);
+    const auto lines = run.ErrLines();
+    ASSERT_EQ(lines.size(), 1u) << run.err;
+    EXPECT_NE(lines[0].find("cannot write to standard output"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(cause), std::string::npos) << lines[0];
+  }
+}
+
+// On a terminal 50 columns wide, a router without a password: no prompt, and each redraw of the
+// progress line stays within 49 columns, so it never wraps.
+TEST(CliLab, OnATerminalTheProgressFitsItsWidthAndARouterWithoutPasswordIsNotAsked) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(60);
+  TempDir store, client;
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--router", "mac=02C04C000001,ip=198.18.0.2", "--upgrade",
+                              "at-once", "--tftp", "--tftp-dir", store.Path().string()}));
+  const auto image = RandomBytes(300 * 512, 22);
+  WriteFile(client.Path() / "fw.all", image);
+  const CliRun run =
+      RunCliOnTerminal({"upgrade", ROUTER_MAC, (client.Path() / "fw.all").string()}, 50, 40);
+  ASSERT_EQ(run.exitCode, 0) << Describe(run);
+  EXPECT_EQ(ReadFile(store.Path() / "fw.all"), image);
+  EXPECT_EQ(run.out.find("Password"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Upgrade complete"), std::string::npos) << run.out;
+  int redraws = 0;
+  for (std::size_t at = run.out.find("\x1b[K"); at != std::string::npos;
+       at = run.out.find("\x1b[K", at + 1)) {
+    const std::size_t from = run.out.rfind('\r', at);
+    ASSERT_NE(from, std::string::npos);
+    EXPECT_LE(at - from - 1, 49u) << run.out.substr(from + 1, at - from - 1);
+    ++redraws;
+  }
+  EXPECT_GE(redraws, 2) << run.out;
+}
+
 // These send nothing: the command line is refused before any socket is made.
 TEST(CliUsage, BadCommandLinesExitTwoWithOneLine) {
   TempDir dir;
@@ -500,6 +582,13 @@ TEST(CliUsage, BadCommandLinesExitTwoWithOneLine) {
       {"search", "--bogus"},
       {"search", "--timeout", "0"},
       {"search", "--timeout", "soon"},
+      {"search", "--timeout", "nan"},
+      {"search", "--timeout", "inf"},
+      {"search", "--timeout", ""},
+      {"search", "--timeout="},
+      {"upgrade", ROUTER_MAC, fw, "--handshake-timeout", "nan"},
+      {"upgrade", ROUTER_MAC, fw, "--handshake-timeout", "-inf"},
+      {"upgrade", ROUTER_MAC, fw, "--handshake-timeout", ""},
       {"search", "--interface", "nosuch0"},
       {"search", "--interface", "lo", "--destination", "127.0.0.1:9"},
       {"search", "--destination", "127.0.0.1"},

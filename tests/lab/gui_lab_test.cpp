@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QEventLoop>
 #include <QPushButton>
 #include <QTest>
@@ -12,13 +13,14 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <cstdio>
+#include <functional>
+#include <string>
 #include <vector>
 
-#include "../gui/gui_test_util.h"
-#include "../gui/main_window_test_util.h"
-#include "app/port_setup_dlg.h"
+#include "../gui_qt/gui_test_util.h"
+#include "../gui_qt/main_window_test_util.h"
+#include "qt/port_setup_dlg.h"
 #include "discovery/packet_header.h"
 #include "lab_util.h"
 
@@ -28,8 +30,8 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 /// Runs a real event loop, as the window's modal loop does, until `done` holds or `timeoutMs`
-/// pass. (QTest::qWaitFor sleeps 10 ms between rounds of events, which would make a window that
-/// takes one datagram per notification look slow and let a flood pile up in the socket.)
+/// pass. (QTest::qWaitFor sleeps 10 ms between rounds of events, which would show in the
+/// figures as the window's delay and let a flood pile up in the socket.)
 bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
   if (done()) return true;
   QEventLoop loop;
@@ -93,38 +95,91 @@ TEST_F(GuiLab, SearchButtonBroadcastsTheExactRequestFromAnEphemeralPort) {
   EXPECT_GE(recorded[0].from.port, 1024);
 }
 
-TEST_F(GuiLab, ThirtyRoutersAreListedNewestOnTopInArrivalOrder) {
+/// Watches the router list of one search: when each row was listed, and when the list was first
+/// painted with all `rows` of them.
+class ListTimes : public QObject {
+ public:
+  ListTimes(QTreeWidget* list, int rows) : m_list(list), m_rows(rows) {
+    connect(list->model(), &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) {
+              listed.insert(listed.end(), last - first + 1, SteadyClock::now());
+            });
+    list->viewport()->installEventFilter(this);
+  }
+  long long ListedUs() const { return Us(listed.front(), listed.back()); }
+  long long PaintedUs() const { return Us(listed.front(), painted); }
+  bool Painted() const { return listed.size() == static_cast<std::size_t>(m_rows) && m_seen; }
+
+  std::vector<SteadyClock::time_point> listed;
+  SteadyClock::time_point painted;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint && !m_seen && m_list->topLevelItemCount() == m_rows) {
+      painted = SteadyClock::now();
+      m_seen = true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  static long long Us(SteadyClock::time_point from, SteadyClock::time_point to) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(to - from).count();
+  }
+  QTreeWidget* m_list;
+  int m_rows;
+  bool m_seen = false;
+};
+
+TEST_F(GuiLab, ThirtyRoutersAreListedNewestOnTopInArrivalOrderWithinTenMs) {
   LAB_OR_SKIP(env);
-  TestTimeout timeout(30);
+  TestTimeout timeout(60);
   LabSimulator sim;
   ASSERT_TRUE(sim.Start(env, {"--routers", "30"}));
   auto dlg = Open();
   QTreeWidget* list = List(dlg.get());
-  std::vector<SteadyClock::time_point> rowAt;
-  QObject::connect(list->model(), &QAbstractItemModel::rowsInserted,
-                   [&] { rowAt.push_back(SteadyClock::now()); });
 
-  Press(dlg.get(), "IDC_SEARCH");
-  ASSERT_TRUE(RunUntil([&] { return list->topLevelItemCount() == 30; }, 5000))
-      << list->topLevelItemCount() << " rows";
-  RunUntil([] { return false; }, 50);
-  ASSERT_EQ(list->topLevelItemCount(), 30) << "none lost, none doubled";
-  for (int row = 0; row < 30; ++row) {
-    // Row r holds the (30 - r)-th reply: router_sim's n-th router has MAC 02C04C0000nn.
-    char mac[13];
-    std::snprintf(mac, sizeof mac, "02C04C0000%02X", 30 - row);
-    EXPECT_EQ(list->topLevelItem(row)->text(0).toStdString(), mac) << "row " << row;
+  // Several searches, each answered by a burst of 30 replies: one burst can be slowed by
+  // whatever else the machine runs, so the median decides.
+  constexpr int SEARCHES = 5;
+  std::vector<long long> listedUs, paintedUs;
+  for (int search = 0; search < SEARCHES; ++search) {
+    ListTimes times(list, MAX_ROUTERS);
+    Press(dlg.get(), "IDC_SEARCH");
+    ASSERT_TRUE(RunUntil([&] { return times.Painted(); }, 5000))
+        << "search " << search << ": " << list->topLevelItemCount() << " rows";
+    RunUntil([] { return false; }, 50);
+    ASSERT_EQ(list->topLevelItemCount(), 30) << "none lost, none doubled";
+    for (int row = 0; row < 30; ++row) {
+      // Row r holds the (30 - r)-th reply: router_sim's n-th router has MAC 02C04C0000nn.
+      char mac[13];
+      std::snprintf(mac, sizeof mac, "02C04C0000%02X", 30 - row);
+      ASSERT_EQ(list->topLevelItem(row)->text(0).toStdString(), mac) << "row " << row;
+    }
+    EXPECT_TRUE(list->topLevelItem(0)->isSelected());
+    EXPECT_FALSE(list->topLevelItem(1)->isSelected());
+    EXPECT_EQ(list->currentItem(), list->topLevelItem(0));
+    listedUs.push_back(times.ListedUs());
+    paintedUs.push_back(times.PaintedUs());
   }
-  EXPECT_TRUE(list->topLevelItem(0)->isSelected());
-  EXPECT_EQ(list->currentItem(), list->topLevelItem(0));
 
   auto burst = sim.Process().WaitLine("BURST search", 2000);
   ASSERT_TRUE(burst.has_value());
-  ASSERT_EQ(rowAt.size(), 30u);
-  auto us = std::chrono::duration_cast<std::chrono::microseconds>(rowAt.back() - rowAt.front())
-                .count();
-  std::printf("[ lab figure ] window: 30 replies sent in %lld us; first row to 30th row: %lld us\n",
-              FieldOf(*burst, "us").value_or(-1), static_cast<long long>(us));
+  std::string each;
+  for (int i = 0; i < SEARCHES; ++i) {
+    each += (i ? " " : "") + std::to_string(listedUs[i]) + "/" + std::to_string(paintedUs[i]);
+  }
+  std::sort(listedUs.begin(), listedUs.end());
+  std::sort(paintedUs.begin(), paintedUs.end());
+  const long long listedMedian = listedUs[SEARCHES / 2];
+  const long long paintedMedian = paintedUs[SEARCHES / 2];
+  std::printf("[ lab figure ] window: 30 replies sent in %lld us; first row to 30th row: %lld us, "
+              "to all 30 painted: %lld us (medians of %d searches; each listed/painted us: %s)\n",
+              FieldOf(*burst, "us").value_or(-1), listedMedian, paintedMedian, SEARCHES,
+              each.c_str());
+  // The core stores a burst in well under a millisecond; the window must keep up with it.
+  EXPECT_LE(listedMedian, 10000);
+  EXPECT_LE(paintedMedian, 10000);
 }
 
 TEST_F(GuiLab, JunkFloodDoesNotFreezeTheWindowAndALaterReplyIsListed) {

@@ -7,8 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -232,6 +234,134 @@ bool ProcessListensUdp(pid_t pid, uint16_t port) {
     std::string slot, local;
     fields >> slot >> local;
     if (local.ends_with(wanted)) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> ProgramRun::ErrLines() const {
+  std::vector<std::string> lines;
+  std::istringstream in(err);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+ProgramRun RunProgram(const std::vector<std::string>& argvIn, const std::string& input,
+                      const std::vector<std::string>& extraEnv, int timeoutS) {
+  ProgramOptions options;
+  options.input = input;
+  options.extraEnv = extraEnv;
+  options.timeoutS = timeoutS;
+  return RunProgram(argvIn, options);
+}
+
+ProgramRun RunProgram(const std::vector<std::string>& argvIn, const ProgramOptions& options) {
+  const std::string& input = options.input;
+  const std::vector<std::string>& extraEnv = options.extraEnv;
+  const int timeoutS = options.timeoutS;
+  const bool closedOut = options.out == ProgramOptions::Out::ClosedPipe;
+  ProgramRun run;
+  int in[2], out[2], err[2];
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe";
+    return run;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  if (options.out == ProgramOptions::Out::DevFull) {
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  }
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  std::vector<std::string> argStore = argvIn;
+  std::vector<char*> argv;
+  for (auto& a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envStore(extraEnv);
+  for (char** e = environ; *e != nullptr; ++e) envStore.emplace_back(*e);
+  std::vector<char*> envp;
+  for (auto& e : envStore) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  const auto start = Clock::now();
+  pid_t pid = -1;
+  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(in[0]);
+  ::close(out[1]);
+  ::close(err[1]);
+  if (closedOut) ::close(out[0]);  // before the program can write to it
+  if (rc != 0) {
+    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(rc);
+    ::close(in[1]);
+    if (!closedOut) ::close(out[0]);
+    ::close(err[0]);
+    return run;
+  }
+  if (!input.empty()) {
+    EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+  }
+  ::close(in[1]);
+
+  const auto deadline = start + std::chrono::seconds(timeoutS);
+  pollfd fds[2] = {{closedOut ? -1 : out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  int open = closedOut ? 1 : 2;
+  while (open > 0) {
+    const int left = MsLeft(deadline);
+    if (left <= 0) {
+      ADD_FAILURE() << argvIn[0] << " did not end within " << timeoutS << " s; killing pid " << pid;
+      ::kill(pid, SIGKILL);
+      break;
+    }
+    if (::poll(fds, 2, left) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buf[4096];
+      const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<std::size_t>(n));
+        if (i == 0 && options.onOutput) options.onOutput(pid, run.out);
+      } else {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (auto& f : fds) {
+    if (f.fd >= 0) ::close(f.fd);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  return run;
+}
+
+bool ProcessListensTcp(pid_t pid) {
+  // The inodes of the process's sockets, then the listening ones (state 0A) of its namespace.
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::vector<std::string> inodes;
+  std::error_code ec;
+  for (const auto& fd : std::filesystem::directory_iterator(proc + "/fd", ec)) {
+    const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+    if (!ec && target.starts_with("socket:[")) inodes.push_back(target.substr(8, target.size() - 9));
+  }
+  for (const char* table : {"/net/tcp", "/net/tcp6"}) {
+    std::ifstream in(proc + table);
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+      fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+          timeout >> inode;
+      if (state == "0A" && std::find(inodes.begin(), inodes.end(), inode) != inodes.end()) {
+        return true;
+      }
+    }
   }
   return false;
 }

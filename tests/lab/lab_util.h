@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -118,6 +119,36 @@ class TempDir {
  private:
   std::filesystem::path m_path;
 };
+
+/// What a program run to its end with RunProgram did.
+struct ProgramRun {
+  int exitCode = -1;  ///< 128 + the signal when a signal ended it
+  std::string out;
+  std::string err;
+  long long ms = 0;
+  std::vector<std::string> ErrLines() const;
+};
+
+/// Runs `argv` (argv[0] looked up on PATH when it has no '/') in this namespace with `input` on
+/// its standard input (then end of input) and `extraEnv` ("NAME=value") before the inherited
+/// environment; kills it by its pid after `timeoutS`, which fails the current test.
+ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& input = "",
+                      const std::vector<std::string>& extraEnv = {}, int timeoutS = 60);
+
+/// The same run with more control over it.
+struct ProgramOptions {
+  std::string input;
+  std::vector<std::string> extraEnv;
+  int timeoutS = 60;
+  /// Standard output: a pipe the run reads, /dev/full, or a pipe whose reading end is closed.
+  enum class Out { Pipe, DevFull, ClosedPipe } out = Out::Pipe;
+  /// Called with the pid and the standard output so far after each read of it.
+  std::function<void(pid_t, const std::string&)> onOutput;
+};
+ProgramRun RunProgram(const std::vector<std::string>& argv, const ProgramOptions& options);
+
+/// Whether the process `pid` holds a TCP socket listening on any port, IPv4 or IPv6.
+bool ProcessListensTcp(pid_t pid);
 
 /// Where the build put router_sim: $CORVALINK_ROUTER_SIM, else beside this test program.
 std::string RouterSimPath();

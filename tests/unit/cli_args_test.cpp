@@ -54,6 +54,22 @@ TEST(ParseEndpoint, TakesAnAddressAndANonZeroPort) {
   }
 }
 
+TEST(ParseSeconds, FiniteDecimalsInTheRangeOnly) {
+  const std::pair<const char*, double> good[] = {
+      {"2", 2.0}, {"0.5", 0.5}, {"1e1", 10.0}, {"0.01", 0.01}, {"3600", 3600.0}, {"007", 7.0}};
+  for (const auto& [text, value] : good) {
+    const auto v = ParseSeconds(text, 0.01, 3600.0, nullptr);
+    ASSERT_TRUE(v) << text;
+    EXPECT_DOUBLE_EQ(*v, value) << text;
+  }
+  for (const char* text : {"", "nan", "NaN", "-nan", "inf", "-inf", "infinity", "1e999",
+                           "0", "0.009", "3600.5", "-1", "+2", " 2", "2 ", "2s", "0x10", "."}) {
+    std::string err;
+    EXPECT_FALSE(ParseSeconds(text, 0.01, 3600.0, &err)) << text;
+    EXPECT_NE(err.find("from 0.01 to 3600"), std::string::npos) << err;
+  }
+}
+
 RouterRecord Record(uint8_t n, Ipv4 ip) {
   RouterRecord r;
   r.macAddress = {0x02, 0, 0, 0, 0, n};

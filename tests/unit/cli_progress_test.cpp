@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -48,8 +50,8 @@ std::vector<uint8_t> Ack(uint16_t block) {
 
 // Runs a real transfer against a scripted router on fake time, the display writing to a file.
 struct DisplayRig {
-  explicit DisplayRig(ProgressStyle style)
-      : net(clock), out(std::tmpfile()), display(out, style, clock) {
+  explicit DisplayRig(ProgressStyle style, std::function<int()> columns = [] { return 80; })
+      : net(clock), out(std::tmpfile()), display(out, style, clock, std::move(columns)) {
     net.onSend = [this](const SentDatagram& d) {
       const uint16_t op = GetU16Be(d.bytes, 0);
       if (op == TFTP_OP_WRQ) net.Deliver(Ack(0), {ROUTER, 1069}, 5);
@@ -128,6 +130,55 @@ TEST(ProgressDisplay, FlashEstimateMatchesTheFillTheTransferMakes) {
     EXPECT_EQ(out.substr(out.rfind('\n', flash) + 1, 1), "\r") << size;
     EXPECT_EQ(out.back(), '\n');
   }
+}
+
+TEST(FitLine, DropsWholeFieldsFromTheEndThenCutsTheFirst) {
+  const std::string line = " 42%  1.2 MiB of 2.9 MiB  450.0 KiB/s  0:04 left";
+  const std::pair<std::size_t, std::string> rows[] = {
+      {100, line},
+      {line.size(), line},
+      {line.size() - 1, " 42%  1.2 MiB of 2.9 MiB  450.0 KiB/s"},
+      {25, " 42%  1.2 MiB of 2.9 MiB"},
+      {10, " 42%"},
+      {3, " 42"},
+  };
+  for (const auto& [width, fitted] : rows) EXPECT_EQ(FitLine(line, width), fitted) << width;
+}
+
+// Every redraw fits the terminal as it is at that moment; a width that becomes unknown turns
+// the display into plain lines, with the open line ended first.
+TEST(ProgressDisplay, RedrawnLineNeverReachesTheTerminalsLastColumn) {
+  int columns = 30;
+  DisplayRig rig(ProgressStyle::RedrawErase, [&columns] { return columns; });
+  rig.net.onSend = [&rig, &columns](const SentDatagram& d) {
+    const uint16_t op = GetU16Be(d.bytes, 0);
+    if (op == TFTP_OP_WRQ) rig.net.Deliver(Ack(0), {DisplayRig::ROUTER, 1069}, 5);
+    if (op != TFTP_OP_DATA) return;
+    const uint16_t block = GetU16Be(d.bytes, 2);
+    if (block == 40) columns = 12;
+    if (block == 80) columns = 0;
+    rig.net.Deliver(Ack(block), {DisplayRig::ROUTER, 1069}, 5);
+  };
+  ASSERT_TRUE(rig.Send(100 * 512).ok());
+  const std::string out = rig.Output();
+  const std::size_t plainFrom = out.find('\n');
+  ASSERT_NE(plainFrom, std::string::npos);
+  // Up to the first line end: redraws, each "\r" + text + "\x1b[K", the text under 30 columns
+  // and, once the terminal shrank, under 12.
+  std::size_t widest = 0, narrowAt = 0;
+  for (std::size_t at = out.find('\r'); at < plainFrom; at = out.find('\r', at + 1)) {
+    const std::size_t end = out.find("\x1b[K", at);
+    ASSERT_LT(end, plainFrom);
+    const std::size_t width = end - at - 1;
+    widest = std::max(widest, width);
+    if (width < 12 && narrowAt == 0) narrowAt = at;
+    if (narrowAt != 0) EXPECT_LT(width, 12u) << out.substr(at, end - at);
+  }
+  EXPECT_EQ(widest, 29u);
+  EXPECT_NE(narrowAt, 0u);
+  // After it only plain lines, the countdown among them.
+  EXPECT_EQ(out.find('\r', plainFrom), std::string::npos);
+  EXPECT_NE(out.find("do not power it off", plainFrom), std::string::npos);
 }
 
 TEST(ProgressDisplay, ConsoleWithoutSequencesGetsPaddedRedrawsOnly) {

@@ -245,6 +245,20 @@ TEST_F(RegistryStoreReplaceTest, FoldersDifferingByCaseResolveToTheFirstInByteOr
   EXPECT_EQ(std::string(v->data.begin(), v->data.end()), "upper");  // "Path" < "path"
 }
 
+TEST_F(RegistryStoreReplaceTest, ValueThatIsNoRegularFileReadsAsMissingWithoutBlocking) {
+  ASSERT_EQ(::mkfifo((m_keyDir / "Path").c_str(), 0644), 0);
+  fs::create_directory(m_keyDir / "Server IP");
+  for (const char* name : {"Path", "Server IP"}) {
+    // In a child that the alarm ends, so a blocking open fails the test instead of hanging it.
+    std::optional<bool> found = RunInChild([&] {
+      ::alarm(5);
+      return m_store.QueryValue(Open(RegAccess::Read), name).has_value();
+    });
+    ASSERT_TRUE(found.has_value()) << name << " hung or crashed";
+    EXPECT_FALSE(*found) << name;
+  }
+}
+
 TEST_F(RegistryStoreReplaceTest, LeftoverTemporaryFilesAreNoValuesAndGoOnTheNextWrite) {
   const fs::path stale = m_keyDir / ".corvalink-tmp-AbC123";
   const fs::path fresh = m_keyDir / ".corvalink-tmp-XyZ789";

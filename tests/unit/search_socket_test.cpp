@@ -127,6 +127,25 @@ TEST(SearchSocket, EveryLengthOfAReplyIsReadAsItsFirst54BytesThenZeros) {
   EXPECT_EQ(replies.size(), 1u);
 }
 
+TEST(SearchSocket, BurstReadsWhatIsWaitingUpToItsBoundAndStopsAtAFailedRead) {
+  FakeClock clock;
+  FakeNet net(clock);
+  std::vector<uint8_t> macs;
+  CSearchSocket search([&](const Packet& p) { macs.push_back(p[17]); });  // last MAC byte
+  search.Adopt(net.OpenSocket());
+  for (uint8_t mac : {1, 0, 2, 3, 4}) {
+    if (mac == 4) net.DeliverReadError();
+    // MAC 0 goes as junk: read, counted, not handed on.
+    net.Deliver({0xDD, uint8_t(mac ? 0x80 : 0x81), 0, 0x36, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, mac},
+                {LOOPBACK, DISCOVERY_PORT});
+  }
+  EXPECT_EQ(search.ReceiveBurst(3), 3);
+  EXPECT_EQ(search.ReceiveBurst(9), 1) << "the failed read ends the burst";
+  EXPECT_EQ(search.ReceiveBurst(9), 1);
+  EXPECT_EQ(search.ReceiveBurst(9), 0) << "nothing waiting";
+  EXPECT_EQ(macs, (std::vector<uint8_t>{1, 2, 3, 4}));
+}
+
 TEST(SearchSocket, ClosedSocketSendsNothingAndClosesTwiceQuietly) {
   CSearchSocket search(nullptr);
   RouterTable table;

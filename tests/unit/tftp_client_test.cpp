@@ -345,6 +345,28 @@ TEST(TftpSendFile, SilentRouterGetsFourteenWriteRequestsThenError) {
   }
 }
 
+// A block that is never acknowledged ends the transfer after four sends of it. Only for the last
+// block does the message say that the router may nonetheless have the whole image.
+TEST(TftpSendFile, UnacknowledgedBlockFailsAndTheLastOneSaysTheImageMayHaveArrived) {
+  for (uint16_t silentAt : {1, 2}) {
+    SCOPED_TRACE(silentAt);
+    Rig rig;
+    rig.net.onSend = [&](const SentDatagram& d) {
+      if (Opcode(d) == TFTP_OP_WRQ) rig.net.Deliver(Ack(0), PEER);
+      if (Opcode(d) == TFTP_OP_DATA && Block(d) != silentAt) rig.net.Deliver(Ack(Block(d)), PEER);
+    };
+    TftpResult r = rig.Send(rig.MakeFile("fw.all", 1000));
+    EXPECT_EQ(r.outcome, TftpOutcome::Timeout);
+    EXPECT_NE(r.message.find("Block " + std::to_string(silentAt)), std::string::npos) << r.message;
+    EXPECT_EQ(r.message.find("may have the whole image") != std::string::npos, silentAt == 2)
+        << r.message;
+    int sends = 0;
+    for (const auto& d : rig.SentWith(TFTP_OP_DATA)) sends += Block(d) == silentAt;
+    EXPECT_EQ(sends, TFTP_DATA_ATTEMPTS);
+    EXPECT_EQ(rig.net.sent.back().bytes, ABORT_ERROR);
+  }
+}
+
 // A server on a host with several addresses that answers from its primary one is refused as a
 // stranger, and the failure says so instead of only "no acknowledgement".
 TEST(TftpSendFile, WriteRequestAnsweredFromAnotherAddressIsRefusedAndNamed) {

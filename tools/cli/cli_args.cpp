@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cctype>
+#include <cmath>
+#include <cstdio>
 
 #include "discovery/router_table.h"
 
@@ -76,6 +78,24 @@ std::optional<Endpoint> ParseEndpoint(std::string_view text, std::string* err) {
     return fail();
   }
   return Endpoint{*ip, static_cast<uint16_t>(port)};
+}
+
+std::optional<double> ParseSeconds(std::string_view text, double min, double max,
+                                   std::string* err) {
+  double value = 0;
+  // from_chars takes no sign, spaces or hexadecimal prefix, but does take "nan" and "inf".
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value,
+                                   std::chars_format::general);
+  if (!text.empty() && ec == std::errc() && ptr == text.data() + text.size() &&
+      std::isfinite(value) && value >= min && value <= max) {
+    return value;
+  }
+  if (err != nullptr) {
+    char range[80];
+    std::snprintf(range, sizeof range, "a number of seconds from %g to %g", min, max);
+    *err = "\"" + std::string(text) + "\" is not " + range;
+  }
+  return std::nullopt;
 }
 
 std::vector<int> FindRouters(const RouterTable& table, const RouterSelector& selector) {

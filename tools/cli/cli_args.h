@@ -31,6 +31,11 @@ std::optional<RouterSelector> ParseRouterSelector(std::string_view text, std::st
 /// "a.b.c.d:port" with a port from 1 to 65535.
 std::optional<Endpoint> ParseEndpoint(std::string_view text, std::string* err);
 
+/// A number of seconds from `min` to `max` written as a plain decimal ("2", "0.5", "1e1"):
+/// nothing else may follow it. Empty texts, NaN and infinities are refused, and `err` says what
+/// was expected.
+std::optional<double> ParseSeconds(std::string_view text, double min, double max, std::string* err);
+
 /// The slots (0..routerCount-1) whose router the selector names, newest first as the list
 /// shows them. A MAC names at most one router; several routers may answer with one IP.
 std::vector<int> FindRouters(const RouterTable& table, const RouterSelector& selector);

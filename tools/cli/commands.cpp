@@ -32,6 +32,17 @@ namespace corvalink::cli {
 
 namespace {
 
+// The first error a write to standard output met; the run ends with it (EndOutput).
+int g_outputError = 0;
+
+void NoteOutputError(int err) {
+  if (g_outputError == 0 && err != 0) g_outputError = err;
+}
+
+void FlushOutput() {
+  if (std::fflush(stdout) != 0) NoteOutputError(errno != 0 ? errno : EIO);
+}
+
 uint32_t ToMs(double seconds) {
   return static_cast<uint32_t>(std::llround(std::max(0.0, seconds) * 1000.0));
 }
@@ -126,7 +137,7 @@ int Discover(const SearchOptions& options, Clock& clock, Discovery& found,
     return EXIT_ERROR;
   }
   if (!found.turnedAway.empty()) {
-    std::fflush(stdout);
+    FlushOutput();
     std::fprintf(stderr,
                  "corvalink-cli: warning: more than %d routers answered; %zu more were not "
                  "listed\n",
@@ -171,12 +182,14 @@ int FindChosenRouter(const SearchOptions& options, const std::string& routerText
   const std::string macText = MacText(found.table.slots[static_cast<std::size_t>(slots[0])].macAddress);
   SelectRouterByMacText(found.table, selected, macText.c_str());
   std::printf("Found %s\n", RouterLine(selected).c_str());
-  std::fflush(stdout);
+  FlushOutput();
   return EXIT_OK;
 }
 
 // Asks for the password as the password dialog would and checks it with the same code.
 int CheckPassword(const UpgradeCommand& command, RouterRecord& selected) {
+  // A router without a password is not asked for one, however the password would be read.
+  if (CheckRouterPassword(selected.password, "") == PasswordVerdict::Accepted) return EXIT_OK;
   PasswordBuffer typed;
   std::string err;
   PasswordRead read = PasswordRead::Ok;
@@ -185,7 +198,7 @@ int CheckPassword(const UpgradeCommand& command, RouterRecord& selected) {
   } else if (IsTerminal(ConsoleStream::Input)) {
     const std::string prompt = "Password for router " + MacText(selected.macAddress) + ": ";
     read = PromptPassword(prompt, typed, &err);
-  } else if (CheckRouterPassword(selected.password, "") != PasswordVerdict::Accepted) {
+  } else {
     PrintError("router " + MacText(selected.macAddress) +
                " has a password: type it at a terminal, or give it on standard input with "
                "--password-stdin");
@@ -231,7 +244,7 @@ int Handshake(const UpgradeCommand& command, const RouterRecord& selected, Clock
   std::printf("Asking the router to accept new firmware (a request every %u ms, for up to %s)...\n",
               static_cast<unsigned>(UPGRADE_REQUEST_INTERVAL_MS),
               Seconds(command.handshakeTimeoutSeconds).c_str());
-  std::fflush(stdout);
+  FlushOutput();
   HandshakeOptions options;
   options.timeoutMs = ToMs(command.handshakeTimeoutSeconds);
   options.stop = [] { return InterruptRequested(); };
@@ -242,7 +255,7 @@ int Handshake(const UpgradeCommand& command, const RouterRecord& selected, Clock
     case HandshakeEnd::Acknowledged:
       std::printf("The router accepted after %d request%s.\n", result.requestsSent,
                   result.requestsSent == 1 ? "" : "s");
-      std::fflush(stdout);
+      FlushOutput();
       return EXIT_OK;
     case HandshakeEnd::Stopped:
       PrintError("interrupted");
@@ -268,13 +281,15 @@ int Transfer(const UpgradeCommand& command, const RouterRecord& selected, uint64
               command.file.c_str(), FormatBytes(size).c_str(), routerText.c_str(),
               RemoteFileName(command.file).c_str(),
               FormatDuration((EstimateFlashMs(size) + 999) / 1000).c_str());
-  std::fflush(stdout);
+  FlushOutput();
 
   const ProgressStyle style = !IsTerminal(ConsoleStream::Output) ? ProgressStyle::Lines
                               : EnableTerminalSequences(ConsoleStream::Output)
                                   ? ProgressStyle::RedrawErase
                                   : ProgressStyle::Redraw;
-  ProgressDisplay display(stdout, style, clock);
+  // The width is asked at every redraw, so a resized terminal is followed.
+  ProgressDisplay display(stdout, style, clock,
+                          [] { return TerminalColumns(ConsoleStream::Output); });
   // Ctrl-C stops this one transfer; nothing else sets a lasting abort flag here.
   const int32_t noAbortFlag = 0;
   TftpControl control{display, noAbortFlag, [&display] { display.Pump(); },
@@ -283,9 +298,17 @@ int Transfer(const UpgradeCommand& command, const RouterRecord& selected, uint64
   TftpEnv env{clock, {}, command.tftpPort, {}};
   const TftpResult result = TftpSendFile(command.file, routerText, control, env);
   display.Finish();
+  NoteOutputError(display.WriteError());
   if (result.ok()) {
     std::printf("Upgrade complete\n");
     return EXIT_OK;
+  }
+  if (result.outcome == TftpOutcome::FlashWaitStopped) {
+    PrintError("warning: interrupted while the router writes its flash; every block of the image "
+               "was acknowledged, and the router may still be writing it: do not power it off or "
+               "restart it for about " + FormatDuration((display.FlashMsLeft() + 999) / 1000) +
+               " more");
+    return EXIT_INTERRUPTED;
   }
   if (result.outcome == TftpOutcome::Aborted && InterruptRequested()) {
     PrintError("Upgrade failed: interrupted; the router was told the transfer is aborted");
@@ -297,13 +320,21 @@ int Transfer(const UpgradeCommand& command, const RouterRecord& selected, uint64
 
 }  // namespace
 
+int EndOutput(int code) {
+  FlushOutput();
+  if (g_outputError == 0 && std::ferror(stdout) == 0) return code;
+  PrintError(std::string("cannot write to standard output: ") +
+             std::strerror(g_outputError != 0 ? g_outputError : EIO));
+  return code == EXIT_OK ? EXIT_ERROR : code;
+}
+
 void PrintError(const std::string& message) {
   std::string line = message;
   for (char& c : line) {
     const auto u = static_cast<unsigned char>(c);
     if (u < 0x20 || u == 0x7F) c = ' ';
   }
-  std::fflush(stdout);
+  FlushOutput();
   std::fprintf(stderr, "corvalink-cli: %s\n", line.c_str());
 }
 
@@ -316,7 +347,7 @@ int RunSearchCommand(const SearchCommand& command) {
   } else {
     std::fputs(FormatRouterTable(found.table).c_str(), stdout);
   }
-  std::fflush(stdout);
+  FlushOutput();
   if (found.table.routerCount == 0) {
     PrintError("no router answered within " + Seconds(command.search.timeoutSeconds) +
                " (searched " + found.where + ")");

@@ -58,6 +58,11 @@ int RunSearchCommand(const SearchCommand& command);
 int RunInstallCommand(const InstallCommand& command);
 int RunUpgradeCommand(const UpgradeCommand& command);
 
+/// Flushes standard output and returns `code`, or, when a write to standard output failed at
+/// any time in the run (a full disk, a closed pipe), says so on standard error and returns
+/// EXIT_ERROR in place of EXIT_OK.
+int EndOutput(int code);
+
 /// Writes "corvalink-cli: <message>" as one line on standard error; line ends and other
 /// control characters in the message become spaces.
 void PrintError(const std::string& message);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/version_info.h"
+#include "cli_args.h"
 #include "commands.h"
 #include "platform/console.h"
 #include "platform/socket_layer.h"
@@ -16,12 +17,23 @@ namespace {
 using namespace corvalink;
 using namespace corvalink::cli;
 
+// A number of seconds, checked by the command line's own parser: CLI11's range check lets NaN
+// through, since NaN compares false with both ends.
+CLI::Validator Seconds(double min, double max) {
+  return CLI::Validator(
+      [min, max](std::string& text) {
+        std::string err;
+        return ParseSeconds(text, min, max, &err) ? std::string() : err;
+      },
+      "SECONDS");
+}
+
 // Options of every command that searches. --destination is for tests (it aims the search at a
 // simulator on loopback) and is not listed in the help.
 void AddSearchOptions(CLI::App* command, SearchOptions& options) {
   command->add_option("--timeout", options.timeoutSeconds,
                       "Seconds to collect replies (default 2)")
-      ->check(CLI::Range(0.01, 3600.0));
+      ->check(Seconds(0.01, 3600.0));
   command->add_option(
       "--interface", options.interfaceName,
       "Search only the network on this interface (directed broadcast) instead of "
@@ -77,7 +89,7 @@ int main(int argc, char** argv) {
                        "instead of asking at the terminal");
   upgradeCmd->add_option("--handshake-timeout", upgrade.handshakeTimeoutSeconds,
                          "Seconds to wait for the router to accept the upgrade (default 30)")
-      ->check(CLI::Range(0.01, 86400.0));
+      ->check(Seconds(0.01, 86400.0));
   upgradeCmd->add_option("--upgrade-port", upgrade.upgradePort, "UDP port of upgrade requests")
       ->group("")
       ->check(CLI::Range(1, 65535));
@@ -104,7 +116,9 @@ int main(int argc, char** argv) {
     return EXIT_ERROR;
   }
   InstallInterruptHandler();
-  if (searchCmd->parsed()) return RunSearchCommand(search);
-  if (installCmd->parsed()) return RunInstallCommand(install);
-  return RunUpgradeCommand(upgrade);
+  // A closed pipe on standard output is reported at the end like any failed write.
+  ReportBrokenPipeAsError();
+  if (searchCmd->parsed()) return EndOutput(RunSearchCommand(search));
+  if (installCmd->parsed()) return EndOutput(RunInstallCommand(install));
+  return EndOutput(RunUpgradeCommand(upgrade));
 }

@@ -1,6 +1,7 @@
 #include "progress_display.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 
@@ -77,6 +78,16 @@ std::string FormatFlashLine(uint32_t msLeft) {
          FormatDuration((msLeft + 999) / 1000) + " left";
 }
 
+std::string FitLine(const std::string& line, std::size_t width) {
+  std::string fitted = line;
+  while (fitted.size() > width) {
+    const std::size_t cut = fitted.rfind("  ");
+    if (cut == std::string::npos || cut == 0) return fitted.substr(0, width);
+    fitted.erase(cut);
+  }
+  return fitted;
+}
+
 uint32_t EstimateFlashMs(uint64_t fileSize) {
   const uint64_t fullBlocks = fileSize / TFTP_BLOCK_SIZE;
   // The bar's top is fullBlocks + 1; the data phase stepped it once per five full blocks.
@@ -84,8 +95,9 @@ uint32_t EstimateFlashMs(uint64_t fileSize) {
   return static_cast<uint32_t>(std::min<uint64_t>(steps * FILL_STEP_ESTIMATE_MS, UINT32_MAX));
 }
 
-ProgressDisplay::ProgressDisplay(std::FILE* out, ProgressStyle style, Clock& clock)
-    : m_out(out), m_style(style), m_clock(clock) {}
+ProgressDisplay::ProgressDisplay(std::FILE* out, ProgressStyle style, Clock& clock,
+                                 std::function<int()> terminalColumns)
+    : m_out(out), m_style(style), m_columns(std::move(terminalColumns)), m_clock(clock) {}
 
 void ProgressDisplay::OnBlockAcked(const TftpStats& stats) {
   const uint32_t now = m_clock.NowMs();
@@ -122,47 +134,59 @@ void ProgressDisplay::OnChanged() {
 void ProgressDisplay::Finish() {
   if (m_lineOpen) {
     std::fputc('\n', m_out);
-    std::fflush(m_out);
+    Flush();
     m_lineOpen = false;
     m_lineLength = 0;
   }
 }
 
-void ProgressDisplay::Emit(const std::string& line) {
-  switch (m_style) {
-    case ProgressStyle::Lines:
-      std::fprintf(m_out, "%s\n", line.c_str());
-      break;
-    case ProgressStyle::RedrawErase:
-      // Back to the start of the line, then clear what a longer earlier line left there.
-      std::fprintf(m_out, "\r%s\x1b[K", line.c_str());
-      m_lineOpen = true;
-      break;
-    case ProgressStyle::Redraw: {
-      const int pad = m_lineLength > line.size() ? static_cast<int>(m_lineLength - line.size()) : 0;
-      std::fprintf(m_out, "\r%s%*s", line.c_str(), pad, "");
-      m_lineLength = line.size();
-      m_lineOpen = true;
-      break;
-    }
+uint32_t ProgressDisplay::FlashMsLeft() { return m_flashing ? FlashMsLeft(m_clock.NowMs()) : 0; }
+
+void ProgressDisplay::Flush() {
+  errno = 0;
+  if (std::fflush(m_out) != 0 && m_writeError == 0) m_writeError = errno != 0 ? errno : EIO;
+}
+
+// `columns` > 0: redraw the one line in place, one column short of the terminal's width, so the
+// cursor never reaches the last column, where a terminal may wrap. Otherwise a plain line.
+void ProgressDisplay::Emit(const std::string& line, int columns) {
+  if (columns <= 0) {
+    std::fprintf(m_out, "%s\n", line.c_str());
+    Flush();
+    return;
   }
-  std::fflush(m_out);
+  const std::size_t width = static_cast<std::size_t>(columns > 1 ? columns - 1 : 1);
+  const std::string fitted = FitLine(line, width);
+  if (m_style == ProgressStyle::RedrawErase) {
+    // Back to the start of the line, then clear what a longer earlier line left there.
+    std::fprintf(m_out, "\r%s\x1b[K", fitted.c_str());
+  } else {
+    // No escape sequences: spaces cover what a longer earlier line left, within the width.
+    const std::size_t cover = std::min(m_lineLength, width);
+    const int pad = cover > fitted.size() ? static_cast<int>(cover - fitted.size()) : 0;
+    std::fprintf(m_out, "\r%s%*s", fitted.c_str(), pad, "");
+    m_lineLength = fitted.size();
+  }
+  m_lineOpen = true;
+  Flush();
 }
 
 void ProgressDisplay::Show(bool force) {
   if (!m_started) return;
   const uint32_t now = m_clock.NowMs();
-  if (m_style == ProgressStyle::Lines) {
+  const int columns = m_style == ProgressStyle::Lines || !m_columns ? 0 : m_columns();
+  if (columns <= 0) {
+    Finish();  // a redrawn line that was open (the width became unknown) ends first
     ShowPlain();
     return;
   }
   if (!force && ElapsedMs(m_lastDrawMs, now) < REDRAW_MS && m_lineOpen) return;
   m_lastDrawMs = now;
   if (!m_flashing) {
-    Emit(FormatTransferLine(View(now)));
+    Emit(FormatTransferLine(View(now)), columns);
     return;
   }
-  Emit(FormatFlashLine(FlashMsLeft(now)));
+  Emit(FormatFlashLine(FlashMsLeft(now)), columns);
 }
 
 TransferView ProgressDisplay::View(uint32_t now) const {
@@ -186,13 +210,13 @@ void ProgressDisplay::ShowPlain() {
     const int tenth = size == 0 ? 10 : static_cast<int>(std::min(m_stats.bytesAcked, size) * 10 / size);
     if (tenth == m_lastPlainTenth) return;
     m_lastPlainTenth = tenth;
-    Emit(FormatTransferLine(View(now)));
+    Emit(FormatTransferLine(View(now)), 0);
     return;
   }
   if (m_flashAnnounced && ElapsedMs(m_lastPlainFlashMs, now) < PLAIN_FLASH_EVERY_MS) return;
   m_flashAnnounced = true;
   m_lastPlainFlashMs = now;
-  Emit(FormatFlashLine(FlashMsLeft(now)));
+  Emit(FormatFlashLine(FlashMsLeft(now)), 0);
 }
 
 }  // namespace corvalink::cli

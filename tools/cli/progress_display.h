@@ -1,11 +1,13 @@
 #pragma once
-// The upgrade's progress as a terminal shows it: one line redrawn in place on a terminal, plain
-// lines now and then when the output goes to a file or a pipe. It follows the transfer through
+// The upgrade's progress as a terminal shows it: one line redrawn in place on a terminal, never
+// wider than the terminal, plain lines now and then when the output goes to a file or a pipe or
+// the terminal's width is unknown. It follows the transfer through
 // the same progress bar model and block callback the upgrade window uses, and turns the bar's
 // final fill, which holds the result back while the router writes its flash, into a countdown.
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "platform/ms_clock.h"
@@ -36,6 +38,10 @@ std::string FormatTransferLine(const TransferView& view);
 /// The countdown shown while the router writes its flash.
 std::string FormatFlashLine(uint32_t msLeft);
 
+/// `line` cut to at most `width` characters: whole fields (separated by two spaces) are dropped
+/// from the end first, and only a first field still too long is cut.
+std::string FitLine(const std::string& line, std::size_t width);
+
 /// How long the final fill takes for a file of `fileSize` bytes: one step of more than
 /// PROGRESS_FILL_STEP_MS for each step the data phase left to do.
 uint32_t EstimateFlashMs(uint64_t fileSize);
@@ -52,13 +58,20 @@ enum class ProgressStyle {
 /// model, and call OnBlockAcked and Pump from TftpControl's callbacks.
 class ProgressDisplay : public ProgressModel {
  public:
-  /// `out` receives the display in the given style.
-  ProgressDisplay(std::FILE* out, ProgressStyle style, Clock& clock);
+  /// `out` receives the display in the given style. For the redrawn styles `terminalColumns`
+  /// gives the terminal's width, asked at each redraw; empty, or a width of 0 (unknown), gives
+  /// plain lines as ProgressStyle::Lines does.
+  ProgressDisplay(std::FILE* out, ProgressStyle style, Clock& clock,
+                  std::function<int()> terminalColumns = {});
 
   void OnBlockAcked(const TftpStats& stats);
   void Pump();
   /// Ends the redrawn line (after success or failure) so the next output starts clean.
   void Finish();
+  /// The time the countdown still shows; 0 before the flash wait.
+  uint32_t FlashMsLeft();
+  /// The error (errno) of the first write to `out` that failed; 0 when none did.
+  int WriteError() const { return m_writeError; }
 
  protected:
   void OnChanged() override;
@@ -66,12 +79,14 @@ class ProgressDisplay : public ProgressModel {
  private:
   void Show(bool force);
   void ShowPlain();
-  void Emit(const std::string& line);
+  void Emit(const std::string& line, int columns);
+  void Flush();
   TransferView View(uint32_t now) const;
   uint32_t FlashMsLeft(uint32_t now) const;
 
   std::FILE* m_out;
   ProgressStyle m_style;
+  std::function<int()> m_columns;
   std::size_t m_lineLength = 0;  ///< what the open redrawn line shows, for the padding
   Clock& m_clock;
   TftpStats m_stats;
@@ -86,6 +101,7 @@ class ProgressDisplay : public ProgressModel {
   int m_lastPlainTenth = -1;
   uint32_t m_lastPlainFlashMs = 0;
   bool m_flashAnnounced = false;
+  int m_writeError = 0;
 };
 
 }  // namespace corvalink::cli

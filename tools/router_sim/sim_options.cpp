@@ -180,6 +180,25 @@ const std::vector<Flag>& Flags() {
        }},
       {"tftp-idle-ms", "MS", "give up a transfer after this long without a datagram (10000)",
        IntSetter(&SimOptions::tftpIdleMs, 1, 600000)},
+      {"lpd", "", "run the print server (LPD, RFC 1179) on port 515 (or --lpd-port)",
+       [](std::string_view, SimOptions& o, std::string*) {
+         o.lpdEnabled = true;
+         return true;
+       }},
+      {"lpd-port", "PORT", "run the print server on PORT (0 = any)",
+       [](std::string_view v, SimOptions& o, std::string* err) {
+         long long n = 0;
+         if (!ParseInt(v, 0, 65535, n)) return Fail(err, "--lpd-port takes 0..65535");
+         o.lpdPort = static_cast<uint16_t>(n);
+         o.lpdEnabled = true;
+         return true;
+       }},
+      {"lpd-dir", "DIR",
+       "store print jobs in DIR/<address connected to>/ (default: keep them in memory)",
+       [](std::string_view v, SimOptions& o, std::string*) {
+         o.lpdDir = std::string(v);
+         return true;
+       }},
       {"max-seconds", "S", "end after S seconds whatever happens (600)",
        IntSetter(&SimOptions::maxSeconds, 1, 86400)},
   };
@@ -274,8 +293,9 @@ std::string SimUsage() {
   std::string s =
       "usage: router_sim [OPTION...]\n"
       "Answers as one or many Corvalink routers: searches and upgrade requests on the search\n"
-      "port, firmware writes on a TFTP port. Prints \"READY search=PORT [tftp=PORT]\" once its\n"
-      "sockets are bound; ends on SIGTERM, SIGINT or after --max-seconds.\n\n";
+      "port, firmware writes on a TFTP port, print jobs on an LPD port. Prints\n"
+      "\"READY search=PORT [tftp=PORT] [lpd=PORT]\" once its sockets are bound;\n"
+      "ends on SIGTERM, SIGINT or after --max-seconds.\n\n";
   for (const Flag& f : Flags()) {
     std::string left = "  --" + std::string(f.name);
     if (!f.valueName.empty()) left += " " + std::string(f.valueName);

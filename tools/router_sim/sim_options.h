@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/ipv4.h"
+#include "lpd_receiver.h"
 #include "router_responder.h"
 #include "tftp_server.h"
 
@@ -23,6 +24,9 @@ struct SimOptions {
   TftpFaults tftpFaults;
   std::optional<Ipv4> tftpStrayAddress;
   int tftpIdleMs = 10000;
+  bool lpdEnabled = false;
+  uint16_t lpdPort = LPD_PORT;
+  std::string lpdDir;
   std::string recordFile;
   /// A flood sent once, right after start-up, when set.
   std::optional<Endpoint> floodTarget;

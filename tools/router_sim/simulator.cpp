@@ -23,6 +23,12 @@ Simulator::Simulator(SimOptions options, EventSink events)
     t.idleMs = m_options.tftpIdleMs;
     m_tftp = std::make_unique<TftpServer>(t, m_log, m_queue, m_events);
   }
+  if (m_options.lpdEnabled) {
+    LpdReceiverOptions l;
+    l.bind = Endpoint{m_options.bindAddress, m_options.lpdPort};
+    l.storeDir = m_options.lpdDir;
+    m_lpd = std::make_unique<LpdReceiver>(l, m_events);
+  }
 }
 
 Simulator::~Simulator() = default;
@@ -36,17 +42,20 @@ bool Simulator::Open(std::string* err) {
   if (m_options.responder.floodCount > 0 || m_options.floodTarget) m_log.SetMemoryLimit(1000);
   if (!m_responder.Open(Endpoint{m_options.bindAddress, m_options.searchPort}, err)) return false;
   if (m_tftp && !m_tftp->Open(err)) return false;
+  if (m_lpd && !m_lpd->Open(err)) return false;
   return true;
 }
 
 std::string Simulator::ReadyLine() const {
   std::string line = "READY search=" + std::to_string(SearchPort());
   if (m_tftp) line += " tftp=" + std::to_string(TftpPort());
+  if (m_lpd) line += " lpd=" + std::to_string(LpdPort());
   return line;
 }
 
 uint16_t Simulator::SearchPort() const { return m_responder.Port(); }
 uint16_t Simulator::TftpPort() const { return m_tftp ? m_tftp->Port() : 0; }
+uint16_t Simulator::LpdPort() const { return m_lpd ? m_lpd->Port() : 0; }
 
 void Simulator::StartUpFlood() {
   if (m_options.floodTarget && m_options.responder.floodCount > 0) {
@@ -59,6 +68,10 @@ std::vector<TftpTransfer> Simulator::Transfers() const {
   return m_tftp ? m_tftp->Finished() : std::vector<TftpTransfer>{};
 }
 
+std::vector<LpdJob> Simulator::PrintJobs() const {
+  return m_lpd ? m_lpd->Finished() : std::vector<LpdJob>{};
+}
+
 void Simulator::PollOnce(int timeoutMs) {
   m_waits.clear();
   m_waits.push_back(SocketWait{m_responder.Descriptor()});
@@ -66,6 +79,7 @@ void Simulator::PollOnce(int timeoutMs) {
     m_waits.push_back(SocketWait{m_responder.StrayDescriptor()});
   }
   if (m_tftp) m_tftp->CollectDescriptors(m_waits);
+  if (m_lpd) m_lpd->CollectDescriptors(m_waits);
 
   uint64_t now = SimNowMs();
   int wait = std::min(timeoutMs, TICK_MS);
@@ -79,6 +93,8 @@ void Simulator::PollOnce(int timeoutMs) {
   if (ready == WaitStatus::Ready) {
     for (const SocketWait& w : m_waits) {
       if (!w.readable) continue;
+      // A stream connection may end with only a hang-up; its read sees the end.
+      if (m_lpd && m_lpd->OnReadable(w.handle, now)) continue;
       if (w.handle == m_responder.Descriptor()) {
         m_responder.OnReadable();
       } else if (w.handle == m_responder.StrayDescriptor()) {
@@ -89,6 +105,7 @@ void Simulator::PollOnce(int timeoutMs) {
     }
   }
   if (m_tftp) m_tftp->OnTick(SimNowMs());
+  if (m_lpd) m_lpd->OnTick(SimNowMs());
   m_queue.SendDue(SimNowMs());
 }
 

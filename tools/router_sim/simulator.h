@@ -1,7 +1,8 @@
 #pragma once
-// The router simulator: the protocol responder and the TFTP server behind one poll loop, with
-// the delayed-send queue and the record of received datagrams. The router_sim program runs it
-// on its main thread; tests run it in-process on a thread of its own with SimulatorThread.
+// The router simulator: the protocol responder, the TFTP server and the print server behind one
+// poll loop, with the delayed-send queue and the record of received datagrams. The router_sim
+// program runs it on its main thread; tests run it in-process on a thread of its own with
+// SimulatorThread.
 
 #include <atomic>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "datagram_log.h"
+#include "lpd_receiver.h"
 #include "router_responder.h"
 #include "send_queue.h"
 #include "sim_options.h"
@@ -27,11 +29,13 @@ class Simulator {
 
   /// Binds every socket and opens the record file. False with `err` naming what failed.
   bool Open(std::string* err);
-  /// "READY search=PORT" plus " tftp=PORT" when the TFTP server runs.
+  /// "READY search=PORT" plus " tftp=PORT" and " lpd=PORT" for the servers that run.
   std::string ReadyLine() const;
   uint16_t SearchPort() const;
   /// 0 when the TFTP server is off.
   uint16_t TftpPort() const;
+  /// 0 when the print server is off.
+  uint16_t LpdPort() const;
 
   /// Sends the start-up flood, if one was asked for.
   void StartUpFlood();
@@ -43,6 +47,7 @@ class Simulator {
 
   const DatagramLog& Log() const { return m_log; }
   std::vector<TftpTransfer> Transfers() const;
+  std::vector<LpdJob> PrintJobs() const;
   int SearchRequests() const { return m_responder.SearchRequests(); }
   int UpgradeRequests() const { return m_responder.UpgradeRequests(); }
 
@@ -53,6 +58,7 @@ class Simulator {
   SendQueue m_queue;
   RouterResponder m_responder;
   std::unique_ptr<TftpServer> m_tftp;
+  std::unique_ptr<LpdReceiver> m_lpd;
   std::vector<SocketWait> m_waits;
 };
 

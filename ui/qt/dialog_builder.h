@@ -1,0 +1,48 @@
+#pragma once
+// Building a dialog from its template in code: the window frame every dialog here shares,
+// controls placed at dialog-unit rectangles and named by their resource identifiers, and the
+// interface text that replaces a control's built-in text when the text file was found.
+
+#include <QDialog>
+#include <QLabel>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <cstddef>
+#include <string_view>
+#include <utility>
+
+#include "text/interface_text.h"
+
+namespace corvalink {
+
+/// Names `dialog` by its template identifier and gives it `caption`, a window menu and a close
+/// box (no minimise or maximise box) and the fixed `size`.
+void SetUpDialogFrame(QDialog& dialog, const char* templateId, const QString& caption, QSize size);
+
+/// Gives `window` the caption `text` exactly as written. (Qt reads "[*]" in a window title as
+/// the place of its modified mark and drops it.)
+void SetCaption(QWidget& window, const QString& text);
+
+/// Creates a `Control` from `args` followed by `parent`, names it `controlId` (none when null)
+/// and places it at `rect`. The parent owns the control.
+template <typename Control, typename... Args>
+Control* PlaceControl(QWidget* parent, const char* controlId, const QRect& rect, Args&&... args) {
+  auto* control = new Control(std::forward<Args>(args)..., parent);
+  if (controlId != nullptr) control->setObjectName(QString::fromLatin1(controlId));
+  control->setGeometry(rect);
+  return control;
+}
+
+/// Makes `label` a static text as the dialog templates have them: its text is never markup,
+/// "&&" shows as "&" and "&X" shows X underlined and moves the focus to `mnemonicTarget` (the
+/// control that follows the static in tab order) when Alt+X is pressed.
+void MakeStaticText(QLabel* label, QWidget* mnemonicTarget);
+
+/// The text of interface text slot `slot`, its bytes read as Windows-1252.
+QString SlotText(const InterfaceTextTable& table, std::size_t slot);
+
+/// Single-byte (Windows-1252) text as a QString.
+QString AnsiText(std::string_view bytes);
+
+}  // namespace corvalink

@@ -1,0 +1,127 @@
+// The corvalink program: finds the Corvalink routers on the LAN and stores the chosen one as
+// the LPR printer-port software's server.
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "qt/app_icon.h"
+#include "app/app_state.h"
+#include "qt/dev_dialogs.h"
+#include "app/resource_ids.h"
+#include "qt/router_tool_app.h"
+#include "app/version_info.h"
+#include "platform/registry_store.h"
+#include "platform/socket_layer.h"
+
+namespace {
+
+void PrintVersion() {
+  std::printf("%s %s\n%s, file version %s\n", corvalink::VERSION_PRODUCT_NAME,
+              corvalink::VERSION_PRODUCT_VERSION, corvalink::VERSION_FILE_DESCRIPTION,
+              corvalink::VERSION_FILE_VERSION);
+}
+
+void PrintUsage() {
+  std::printf("usage: corvalink [--version] [--help]\n%s",
+              qPrintable(corvalink::DevDialogUsage()));
+}
+
+// Qt's own command-line options, which QApplication takes out of the list; those in the first
+// list take a value.
+bool IsQtOption(std::string_view arg, bool* takesValue) {
+  static constexpr std::string_view WITH_VALUE[] = {
+      "-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry",
+      "-qwindowicon", "-qwindowtitle", "-session", "-display", "-geometry", "-style",
+      "-stylesheet"};
+  static constexpr std::string_view ALONE[] = {"-reverse", "-widgetcount", "-nograb", "-dograb",
+                                               "-sync"};
+  for (std::string_view o : WITH_VALUE) {
+    if (arg == o) return *takesValue = true;
+  }
+  for (std::string_view o : ALONE) {
+    if (arg == o) return !(*takesValue = false);
+  }
+  return false;
+}
+
+// Whether the window system Qt would start needs a display server that is not there: the X11
+// and Wayland platforms do, the offscreen and similar ones do not.
+bool DisplayMissing(const char* platformOption) {
+  const char* platform = platformOption != nullptr ? platformOption : std::getenv("QT_QPA_PLATFORM");
+  const std::string_view name = platform != nullptr ? platform : "";
+  const bool needsServer = name.empty() || name.starts_with("xcb") || name.starts_with("wayland");
+  auto set = [](const char* var) {
+    const char* v = std::getenv(var);
+    return v != nullptr && *v != '\0';
+  };
+  return needsServer && !set("DISPLAY") && !set("WAYLAND_DISPLAY");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The window itself takes no options; these are for packagers and developers. All of them are
+  // checked before the window system starts, so a mistake is reported even without a display.
+  int devDialogAt = 0;
+  const char* platformOption = nullptr;
+  for (int i = 1; i < argc && devDialogAt == 0; ++i) {
+    const std::string_view arg = argv[i];
+    bool takesValue = false;
+    if (arg == "--version") {
+      PrintVersion();
+      return 0;
+    }
+    if (arg == "--help") {
+      PrintUsage();
+      return 0;
+    }
+    if (arg == "--dev-dialog") {
+      devDialogAt = i;
+    } else if (IsQtOption(arg, &takesValue)) {
+      if (takesValue && i + 1 < argc) {
+        if (arg == "-platform") platformOption = argv[i + 1];
+        ++i;
+      }
+    } else {
+      std::fprintf(stderr, "corvalink: unknown option \"%s\"; usage: corvalink [--version] [--help] [--dev-dialog DIALOG ...]\n", argv[i]);
+      return corvalink::EXIT_USAGE;
+    }
+  }
+
+  corvalink::AppState state;
+  state.registryRoot = corvalink::RegistryStore::DefaultRoot();
+  QString devDialog;
+  if (devDialogAt != 0) {
+    if (devDialogAt + 1 >= argc) {
+      std::fprintf(stderr, "corvalink --dev-dialog: which dialog?\n%s",
+                   qPrintable(corvalink::DevDialogUsage()));
+      return corvalink::DEV_DIALOG_USAGE_ERROR;
+    }
+    devDialog = QString::fromLocal8Bit(argv[devDialogAt + 1]);
+    QStringList rest;
+    for (int i = devDialogAt + 2; i < argc; ++i) rest << QString::fromLocal8Bit(argv[i]);
+    if (const int checked = corvalink::CheckDevDialogArgs(state, devDialog, rest); checked != 0) {
+      return checked;
+    }
+  }
+
+  if (DisplayMissing(platformOption)) {
+    std::fprintf(stderr,
+                 "corvalink: needs a display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                 "corvalink-cli works without one\n");
+    return corvalink::EXIT_NO_DISPLAY;
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QString::fromLatin1(corvalink::VERSION_PRODUCT_NAME));
+  QApplication::setApplicationVersion(QString::fromLatin1(corvalink::VERSION_PRODUCT_VERSION));
+  QApplication::setDesktopFileName(QStringLiteral("corvalink"));
+  QApplication::setWindowIcon(corvalink::AppIcon());
+
+  if (devDialogAt != 0) return corvalink::ShowDevDialog(state, devDialog);
+
+  corvalink::CRouterToolApp tool(state, corvalink::InitializeSocketLayer);
+  return tool.Run();
+}

@@ -1,0 +1,423 @@
+#include "qt/port_setup_dlg.h"
+
+#include <QFile>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPersistentModelIndex>
+#include <QPainter>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QTreeWidget>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "qt/about_dlg.h"
+#include "qt/app_icon.h"
+#include "qt/app_message.h"
+#include "qt/dialog_builder.h"
+#include "qt/dialog_units.h"
+#include "app/resource_ids.h"
+#include "discovery/router_table.h"
+#include "portsetup/server_address.h"
+#include "text/interface_text.h"
+
+namespace corvalink {
+namespace {
+
+constexpr int DIALOG_WIDTH_DU = 339;
+constexpr int DIALOG_HEIGHT_DU = 122;
+constexpr char DIALOG_CAPTION[] = "ZUD Arora Ruza vez Udu98/De";
+
+// Interface text slots that the main window applies when the file was found.
+constexpr std::size_t SLOT_CAPTION = 0;
+constexpr std::size_t SLOT_FIRMWARE_LABEL = 1;
+constexpr std::size_t SLOT_SELECT_FILE = 2;
+constexpr std::size_t SLOT_ROUTER_LABEL = 3;
+constexpr std::size_t SLOT_INSTALL = 4;
+constexpr std::size_t SLOT_SEARCH = 5;
+constexpr std::size_t SLOT_FIRST_HEADING = 6;
+constexpr std::size_t SLOT_CONFIRMATION = 20;
+
+struct ListColumn {
+  const char* heading;  // shown when no interface text file was found
+  int width;            // pixels, whatever the font
+};
+constexpr ListColumn LIST_COLUMNS[] = {
+    {"MAC ADDRESS", 115}, {"IP ADDRESS", 115}, {"IP MASK", 165}, {"Location", 170}};
+
+// Datagrams read per search-socket notification: a full table's answers and as many again
+// (duplicates, strays), and few enough that a flood of datagrams never holds the window up.
+constexpr int SEARCH_BURST_LIMIT = 2 * MAX_ROUTERS;
+
+// A cell is read back into 100 bytes, so no more than 99 of its characters are ever looked at;
+// a MAC text has 12.
+constexpr int MAX_CELL_TEXT = 99;
+
+// The system commands with a course of their own in this window (low four bits masked off).
+constexpr unsigned SC_MINIMIZE = 0xF020;
+constexpr unsigned SC_CLOSE = 0xF060;
+constexpr unsigned SC_RESTORE = 0xF120;
+
+const QStringList& FirmwareFilters() {
+  static const QStringList filters = {QStringLiteral("*.all"), QStringLiteral("*.rst"),
+                                      QStringLiteral("*.*")};
+  return filters;
+}
+
+// Copies `bytes` into a fixed text field with its NUL. False, leaving the field as it was, when
+// they do not fit: a cut path would name another file.
+bool CopyToField(const QByteArray& bytes, std::array<char, FIRMWARE_FIELD_SIZE>& field) {
+  if (bytes.size() >= static_cast<qsizetype>(field.size())) return false;
+  field.fill('\0');
+  std::copy(bytes.begin(), bytes.end(), field.begin());
+  return true;
+}
+
+// The router list. A double-click anywhere in it (on a row or on the empty space below the rows)
+// is reported after the list has handled the clicks, so the handler sees the mark where the
+// clicks left it.
+//
+// The list keeps a selection mark as a report list view does: the row a plain click or a plain
+// movement key goes to, or a Ctrl-click or Ctrl+Space that selects; Shift and Ctrl movements
+// leave it where it is. It is Qt's current row only as long as those agree.
+class RouterListView : public QTreeWidget {
+ public:
+  using QTreeWidget::QTreeWidget;
+  std::function<void()> onDoubleClick;
+
+  QTreeWidgetItem* MarkedItem() const { return m_mark.isValid() ? itemFromIndex(m_mark) : nullptr; }
+  void SetMark(QTreeWidgetItem* item) {
+    m_mark = item != nullptr ? QPersistentModelIndex(indexFromItem(item)) : QPersistentModelIndex();
+  }
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override {
+    QTreeWidget::mousePressEvent(event);
+    if (event->button() != Qt::LeftButton || (event->modifiers() & Qt::ShiftModifier)) return;
+    QTreeWidgetItem* hit = itemAt(event->position().toPoint());
+    if (hit == nullptr) return;
+    if (!(event->modifiers() & Qt::ControlModifier) || hit->isSelected()) SetMark(hit);
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    QTreeWidget::keyPressEvent(event);
+    const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier);
+    switch (event->key()) {
+      case Qt::Key_Up:
+      case Qt::Key_Down:
+      case Qt::Key_Home:
+      case Qt::Key_End:
+      case Qt::Key_PageUp:
+      case Qt::Key_PageDown:
+        if (mods == Qt::NoModifier) SetMark(currentItem());
+        break;
+      case Qt::Key_Space:
+        if (mods == Qt::ControlModifier && currentItem() != nullptr && currentItem()->isSelected()) {
+          SetMark(currentItem());
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  void mouseDoubleClickEvent(QMouseEvent* event) override {
+    QTreeWidget::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton && onDoubleClick) onDoubleClick();
+  }
+
+ private:
+  QPersistentModelIndex m_mark;
+};
+
+}  // namespace
+
+QPoint MinimisedIconPosition(QSize client, QSize icon) {
+  // C++ division truncates towards zero, which is the rule the picture is placed by.
+  return QPoint((client.width() - icon.width() + 1) / 2, (client.height() - icon.height() + 1) / 2);
+}
+
+CPortSetupDlg::CPortSetupDlg(AppState& state, SearchSocketOpener openSearchSocket,
+                             QWidget* parent)
+    : QDialog(parent),
+      m_state(state),
+      m_openSearchSocket(std::move(openSearchSocket)),
+      m_upgradeDlg(state),
+      m_searchSocket([this](const Packet& reply) { OnSearchReply(reply); }),
+      m_hIcon(AppIcon()),
+      m_passwordDlg(state),
+      m_fileChooser(std::make_unique<QtFileChooser>()) {
+  BuildControls();
+  OnInitDialog();
+}
+
+CPortSetupDlg::~CPortSetupDlg() {
+  // The notifier must let go of the descriptor before the socket member closes it.
+  CloseSearchSocket();
+}
+
+void CPortSetupDlg::SetFileChooser(std::unique_ptr<FileChooser> chooser) {
+  if (chooser) m_fileChooser = std::move(chooser);
+}
+
+void CPortSetupDlg::BuildControls() {
+  // Caption, window menu and close box; no minimise or maximise box; a task-bar entry of its
+  // own, being a window without owner.
+  const DialogUnits du = DialogUnits::ForFont(font());
+  SetUpDialogFrame(*this, "IDD_PORT_SETUP", QString::fromLatin1(DIALOG_CAPTION),
+                   du.Size(DIALOG_WIDTH_DU, DIALOG_HEIGHT_DU));
+
+  // Created in template order, which is also the tab order.
+  m_btnSelect = PlaceControl<QPushButton>(this, "IDC_SELECT_FILE", du.Rect(272, 98, 60, 14),
+                                          QStringLiteral("&Select"));
+  m_btnSelect->setDefault(true);
+  m_btnSelect->setEnabled(false);
+  m_btnSelect->hide();
+
+  m_btnInstall = PlaceControl<QPushButton>(this, "IDC_INSTALL", du.Rect(265, 6, 67, 14),
+                                           QStringLiteral("Install / Modify"));
+
+  m_staticFirmwareLabel = PlaceControl<QLabel>(this, "IDC_FIRMWARE_LABEL", du.Rect(7, 101, 325, 8),
+                                               QStringLiteral("Choose Firmware File : "));
+  m_staticFirmwareLabel->hide();
+
+  m_editFirmwarePath = PlaceControl<QLineEdit>(this, "IDC_FIRMWARE_PATH", du.Rect(7, 100, 222, 12));
+  m_editFirmwarePath->hide();
+
+  auto* line = PlaceControl<QFrame>(this, nullptr, du.Rect(40, 115, 292, 1));
+  line->setFrameShape(QFrame::HLine);
+  line->setFrameShadow(QFrame::Sunken);
+  line->hide();
+
+  m_staticRouterLabel = PlaceControl<QLabel>(this, "IDC_ROUTER_LABEL", du.Rect(7, 9, 148, 8),
+                                             QStringLiteral("Select K4410 Router :"));
+
+  auto* list = PlaceControl<RouterListView>(this, "IDC_ROUTER_LIST", du.Rect(7, 24, 325, 91));
+  list->setRootIsDecorated(false);
+  list->setItemsExpandable(false);
+  list->setUniformRowHeights(true);
+  list->setSortingEnabled(false);
+  list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list->setAllColumnsShowFocus(true);
+  list->setEnabled(false);
+  list->onDoubleClick = [this] { OnDblclkRouterList(); };
+
+  m_btnSearch = PlaceControl<QPushButton>(this, "IDC_SEARCH", du.Rect(192, 6, 60, 14),
+                                          QStringLiteral("Search"));
+
+  MakeStaticText(m_staticFirmwareLabel, m_editFirmwarePath);
+  MakeStaticText(m_staticRouterLabel, list);
+
+  connect(m_btnInstall, &QPushButton::clicked, this, &CPortSetupDlg::OnInstall);
+  connect(m_btnSelect, &QPushButton::clicked, this, &CPortSetupDlg::OnSelectFile);
+  connect(m_btnSearch, &QPushButton::clicked, this, [this] { StartSearch(); });
+}
+
+bool CPortSetupDlg::OnInitDialog() {
+  setWindowIcon(m_hIcon);
+  m_state.firmwarePath = FirmwarePath{};
+  if (!CreateSearchSocket()) return false;
+  m_state.interfaceText = InterfaceTextTable{};
+  LoadInterfaceText();
+  m_btnInstall->setEnabled(false);
+  return true;
+}
+
+bool CPortSetupDlg::CreateSearchSocket() {
+  errno = 0;
+  bool created = m_openSearchSocket ? m_openSearchSocket(m_searchSocket) : m_searchSocket.Create();
+  if (!created) {
+    const int cause = errno;
+    m_initError = tr("The search socket could not be created, so no router can be found.");
+    if (cause != 0) m_initError += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(cause)));
+    return false;
+  }
+  // Each notification takes every reply waiting, up to a bound, and lists the new routers
+  // together: routers answer a search at once, and the list is laid out and painted once per
+  // burst rather than once per row.
+  const int fd = m_searchSocket.Descriptor();
+  if (fd >= 0) {
+    m_searchNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_searchNotifier, &QSocketNotifier::activated, this, [this] {
+      m_searchSocket.ReceiveBurst(SEARCH_BURST_LIMIT);
+      ShowNewRows();
+    });
+  }
+  return true;
+}
+
+void CPortSetupDlg::CloseSearchSocket() {
+  delete m_searchNotifier;
+  m_searchNotifier = nullptr;
+  m_searchSocket.Close();
+}
+
+RegistryStore CPortSetupDlg::Registry() const {
+  return RegistryStore(m_state.registryRoot.empty() ? RegistryStore::DefaultRoot()
+                                                    : m_state.registryRoot);
+}
+
+void CPortSetupDlg::LoadInterfaceText() {
+  std::error_code ec;
+  std::filesystem::path currentDir = std::filesystem::current_path(ec);
+  if (ec) currentDir = ".";
+  const InterfaceTextTable& text = m_state.interfaceText;
+  if (LoadInterfaceTextFile(m_state.interfaceText, Registry(), currentDir)) {
+    SetCaption(*this, SlotText(text, SLOT_CAPTION));
+    m_staticFirmwareLabel->setText(SlotText(text, SLOT_FIRMWARE_LABEL));
+    m_btnSelect->setText(SlotText(text, SLOT_SELECT_FILE));
+    m_staticRouterLabel->setText(SlotText(text, SLOT_ROUTER_LABEL));
+    m_btnInstall->setText(SlotText(text, SLOT_INSTALL));
+    m_btnSearch->setText(SlotText(text, SLOT_SEARCH));
+  }
+  SetUpRouterList();
+}
+
+void CPortSetupDlg::SetUpRouterList() {
+  QTreeWidget* list = RouterList();
+  const bool fromFile = m_state.interfaceText.loaded != 0;
+  QStringList headings;
+  for (std::size_t i = 0; i < std::size(LIST_COLUMNS); ++i) {
+    headings << (fromFile ? SlotText(m_state.interfaceText, SLOT_FIRST_HEADING + i)
+                          : QString::fromLatin1(LIST_COLUMNS[i].heading));
+  }
+  list->setColumnCount(static_cast<int>(headings.size()));
+  list->setHeaderLabels(headings);
+  QHeaderView* header = list->header();
+  header->setStretchLastSection(false);
+  header->setSectionsMovable(false);
+  header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  for (std::size_t i = 0; i < std::size(LIST_COLUMNS); ++i) {
+    list->setColumnWidth(static_cast<int>(i), LIST_COLUMNS[i].width);
+  }
+}
+
+QTreeWidget* CPortSetupDlg::RouterList() const {
+  return findChild<QTreeWidget*>(QStringLiteral("IDC_ROUTER_LIST"));
+}
+
+int CPortSetupDlg::StartSearch() {
+  RouterList()->clear();
+  return corvalink::StartSearch(m_state.routerTable, m_searchSocket, m_state.discoveryDestination);
+}
+
+void CPortSetupDlg::OnSearchReply(const Packet& reply) {
+  RouterTable& table = m_state.routerTable;
+  if (AddRouterFromReply(table, reply) != AddResult::Added) return;
+  const RouterRecord& router = table.slots[static_cast<std::size_t>(table.routerCount - 1)];
+  // Its location is single-byte (Windows-1252) text. Listed by ShowNewRows once the burst read.
+  m_newRows.push_back(new QTreeWidgetItem(QStringList{AnsiText(MacText(router.macAddress)),
+                                                      AnsiText(Ipv4ToText(router.ipAddress)),
+                                                      AnsiText(Ipv4ToText(router.ipMask)),
+                                                      AnsiText(LocationText(router))}));
+}
+
+void CPortSetupDlg::ShowNewRows() {
+  if (m_newRows.empty()) return;
+  QTreeWidget* list = RouterList();
+  list->setEnabled(true);
+  // Each new router goes on top, so the newest is row 0 and the burst reads in reverse.
+  QTreeWidgetItem* previousTop = list->topLevelItem(0);
+  QList<QTreeWidgetItem*> rows(m_newRows.rbegin(), m_newRows.rend());
+  m_newRows.clear();
+  list->insertTopLevelItems(0, rows);
+
+  // The newest row is marked, selected and focused. Of the rows below, each new one lost its
+  // selection to the one after it, as did the row that was on top before; rows the user picked
+  // further down keep theirs.
+  QTreeWidgetItem* newest = rows.front();
+  list->setCurrentItem(newest, 0, QItemSelectionModel::NoUpdate);
+  static_cast<RouterListView*>(list)->SetMark(newest);
+  newest->setSelected(true);
+  if (previousTop != nullptr) previousTop->setSelected(false);
+
+  m_btnInstall->setEnabled(true);
+}
+
+bool CPortSetupDlg::SelectRouterFromList() {
+  QTreeWidgetItem* marked = static_cast<RouterListView*>(RouterList())->MarkedItem();
+  if (marked == nullptr) return false;
+  const QByteArray macText = marked->text(0).left(MAX_CELL_TEXT).toLatin1();
+  SelectRouterByMacText(m_state.routerTable, m_state.selectedRouter, macText.constData());
+  return true;
+}
+
+void CPortSetupDlg::OnInstall() {
+  if (!SelectRouterFromList()) return;
+  // No reply may change the table or the list from here on, not even inside the message box.
+  CloseSearchSocket();
+
+  std::string err;
+  if (!StoreServerAddress(Registry(), m_state.selectedRouter.ipAddress, &err)) {
+    ShowAppMessage(this, QString::fromLocal8Bit(err.data(), static_cast<qsizetype>(err.size())),
+                   QMessageBox::Critical);
+    done(RESULT_STORE_FAILED);
+    return;
+  }
+  ShowAppMessage(this, SlotText(m_state.interfaceText, SLOT_CONFIRMATION));
+  accept();
+}
+
+void CPortSetupDlg::OnDblclkRouterList() { OnInstall(); }
+
+void CPortSetupDlg::OnSelectFile() {
+  FileChooserRequest request;
+  request.filters = FirmwareFilters();
+  request.initialDir = CurrentInitialDirectory();
+  const std::string_view previous = m_state.firmwarePath.Path();
+  request.initialName =
+      QFile::decodeName(QByteArray(previous.data(), static_cast<qsizetype>(previous.size())));
+
+  std::optional<FileChoice> choice = m_fileChooser->ChooseFile(this, request);
+  if (!choice) return;
+  FirmwarePath chosen;
+  if (!CopyToField(QFile::encodeName(choice->path), chosen.path) ||
+      !CopyToField(QFile::encodeName(choice->title), chosen.title)) {
+    return;
+  }
+  m_state.firmwarePath = chosen;
+  m_editFirmwarePath->setText(choice->path);
+  StartSearch();
+  m_btnSearch->setEnabled(true);
+}
+
+void CPortSetupDlg::OnSysCommand(unsigned command) {
+  if ((command & 0xFFF0) == IDM_ABOUTBOX) {
+    CAboutDlg about;
+    about.exec();
+    return;
+  }
+  switch (command & 0xFFF0) {
+    case SC_CLOSE:
+      close();
+      break;
+    case SC_MINIMIZE:
+      showMinimized();
+      break;
+    case SC_RESTORE:
+      showNormal();
+      break;
+    default:
+      break;
+  }
+}
+
+void CPortSetupDlg::paintEvent(QPaintEvent* event) {
+  if (!isMinimized()) {
+    QDialog::paintEvent(event);
+    return;
+  }
+  QPainter painter(this);
+  painter.fillRect(rect(), palette().window());
+  const QSize iconSize(ICON_SIZE, ICON_SIZE);
+  painter.drawPixmap(MinimisedIconPosition(rect().size(), iconSize), m_hIcon.pixmap(iconSize));
+}
+
+}  // namespace corvalink

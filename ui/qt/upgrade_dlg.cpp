@@ -1,0 +1,253 @@
+#include "qt/upgrade_dlg.h"
+
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QHideEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <string>
+
+#include "qt/app_icon.h"
+#include "app/app_state.h"
+#include "qt/app_message.h"
+#include "qt/dialog_builder.h"
+#include "qt/dialog_units.h"
+#include "platform/ipv4.h"
+#include "platform/ms_clock.h"
+#include "text/interface_text.h"
+#include "upgrade/tftp_client.h"
+#include "upgrade/upgrade_formats.h"
+
+namespace corvalink {
+namespace {
+
+constexpr char CAPTION[] = "Router Firmware Upgrade Utility";
+constexpr char UPGRADE_COMPLETE[] = "Upgrade complete";
+constexpr char UPGRADE_FAILED[] = "Upgrade failed";
+
+constexpr std::size_t SLOT_RESULT_CAPTION = 0;
+constexpr std::size_t SLOT_CAPTION = 13;
+constexpr std::size_t SLOT_ROUTER_IP_LABEL = 14;
+constexpr std::size_t SLOT_SEND = 15;
+constexpr std::size_t SLOT_COMPLETE = 18;
+constexpr std::size_t SLOT_FAILED = 19;
+
+constexpr std::size_t REQUEST_BODY_OFFSET = PACKET_HEADER_SIZE;
+
+}  // namespace
+
+CUpgradeDlg::CUpgradeDlg(AppState& state, QWidget* parent, Clock* transferClock,
+                         SleepFn transferSleep)
+    : QDialog(parent),
+      m_state(state),
+      m_progress(this),
+      m_hIcon(AppIcon()),
+      m_socket(state.upgradeAcknowledged),
+      m_ownClock(transferClock == nullptr ? std::make_unique<MsClock>() : nullptr),
+      m_transferClock(transferClock == nullptr ? *m_ownClock : *transferClock),
+      m_transferSleep(std::move(transferSleep)) {
+  BuildControls();
+  m_pollTimer.setInterval(UPGRADE_POLL_INTERVAL);
+  connect(&m_pollTimer, &QTimer::timeout, this, [this] { OnTimer(UPGRADE_POLL_TIMER); });
+  connect(m_btnSend, &QPushButton::clicked, this, &CUpgradeDlg::OnSend);
+  connect(m_btnAbort, &QPushButton::clicked, this, &CUpgradeDlg::OnAbort);
+}
+
+CUpgradeDlg::~CUpgradeDlg() {
+  // The notifier must let go of the descriptor before the socket member closes it.
+  StopWatchingSocket();
+}
+
+void CUpgradeDlg::BuildControls() {
+  const DialogUnits du = DialogUnits::ForFont(font());
+  SetUpDialogFrame(*this, "IDD_UPGRADE", QString::fromLatin1(CAPTION), du.Size(211, 108));
+
+  // The group box comes last in the template and so lies beneath the other controls.
+  PlaceControl<QGroupBox>(this, nullptr, du.Rect(7, 7, 197, 73));
+
+  m_staticRouterIp = PlaceControl<QLabel>(this, "IDC_ROUTER_IP_LABEL", du.Rect(15, 27, 77, 8),
+                                          QStringLiteral("RouterIP :"));
+  m_staticRouterIp->setAlignment(Qt::AlignRight | Qt::AlignTop);
+
+  m_editRouterIp = PlaceControl<QLineEdit>(this, "IDC_ROUTER_IP", du.Rect(95, 24, 93, 14));
+  m_editRouterIp->setEnabled(false);
+  MakeStaticText(m_staticRouterIp, m_editRouterIp);
+
+  m_btnSend =
+      PlaceControl<QPushButton>(this, "IDC_SEND", du.Rect(95, 50, 93, 14), QStringLiteral("&Send"));
+  m_btnSend->setDefault(true);
+
+  m_btnAbort = PlaceControl<QPushButton>(this, "IDC_ABORT", du.Rect(21, 66, 77, 16),
+                                         QStringLiteral("&Abort"));
+  m_btnAbort->setVisible(false);
+
+  QProgressBar* bar = m_progress.Bar();
+  bar->setObjectName(QStringLiteral("IDC_PROGRESS"));
+  bar->setGeometry(du.Rect(7, 87, 197, 14));
+
+  setTabOrder(m_btnSend, m_btnAbort);
+  setTabOrder(m_btnAbort, m_editRouterIp);
+}
+
+void CUpgradeDlg::showEvent(QShowEvent* event) {
+  // A spontaneous show is the window coming back from being minimised, not a new opening.
+  if (!event->spontaneous()) OnInitDialog();
+  QDialog::showEvent(event);
+}
+
+void CUpgradeDlg::hideEvent(QHideEvent* event) {
+  // The poll timer belongs to the window: closing the dialog ends it. The socket stays open, as
+  // a late reply may still arrive; the next opening replaces it.
+  if (!event->spontaneous()) m_pollTimer.stop();
+  QDialog::hideEvent(event);
+}
+
+int CUpgradeDlg::OnInitDialog() {
+  setWindowIcon(m_hIcon);
+  ApplyInterfaceText();
+  m_editRouterIp->setText(QString::fromStdString(Ipv4ToText(m_state.selectedRouter.ipAddress)));
+  m_state.upgradeAcknowledged = 0;
+  m_btnSend->setEnabled(false);
+  CreateUpgradeSocket();
+  m_progress.SetRange(0, 5);
+  m_progress.SetStep(1);
+  // Nothing is sent now: the first request goes out with the first tick.
+  m_pollTimer.start();
+  return 1;
+}
+
+int CUpgradeDlg::ApplyInterfaceText() {
+  InterfaceTextTable& table = m_state.interfaceText;
+  if (table.loaded == 0) return 0;
+  // The loader leaves these three slots with their line ends; trimming them in the table means
+  // a later opening finds them clean and shows the same texts.
+  TrimLineEnd(table.slots[SLOT_CAPTION]);
+  SetCaption(*this, SlotText(table, SLOT_CAPTION));
+  TrimLineEnd(table.slots[SLOT_ROUTER_IP_LABEL]);
+  m_staticRouterIp->setText(SlotText(table, SLOT_ROUTER_IP_LABEL));
+  TrimLineEnd(table.slots[SLOT_SEND]);
+  m_btnSend->setText(SlotText(table, SLOT_SEND));
+  return 1;
+}
+
+void CUpgradeDlg::CreateUpgradeSocket() {
+  // A socket left open by an earlier opening is closed first; its notifier goes before it.
+  StopWatchingSocket();
+  m_socket.Close();
+  if (!m_socket.Create()) return;
+  int fd = m_socket.Descriptor();
+  if (fd < 0) return;
+  m_socketNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+  connect(m_socketNotifier, &QSocketNotifier::activated, this, &CUpgradeDlg::OnSocketReadable);
+}
+
+void CUpgradeDlg::StopWatchingSocket() {
+  if (m_socketNotifier == nullptr) return;
+  m_socketNotifier->setEnabled(false);
+  m_socketNotifier->deleteLater();
+  m_socketNotifier = nullptr;
+}
+
+void CUpgradeDlg::OnSocketReadable() {
+  m_socket.OnReceive(0);
+  // An accepted reply closes the socket; its descriptor number may soon belong to another.
+  if (!m_socket.IsOpen()) StopWatchingSocket();
+}
+
+void CUpgradeDlg::OnTimer(unsigned timerId) {
+  if (timerId != UPGRADE_POLL_TIMER) return;
+  if (m_state.upgradeAcknowledged == 1) {
+    m_btnSend->setEnabled(true);
+    m_pollTimer.stop();
+    StopWatchingSocket();
+    m_socket.Close();
+    m_progress.SetPos(0);
+    OnSend();
+    return;
+  }
+  m_progress.StepIt();
+  SendUpgradeRequest();
+}
+
+int CUpgradeDlg::SendUpgradeRequest() {
+  m_request = BuildUpgradeRequest(m_state.selectedRouter);
+  std::copy_n(m_request.begin() + REQUEST_BODY_OFFSET, m_requestBody.size(), m_requestBody.begin());
+  // The field is filled from the selected router, so it always holds a dotted address; should
+  // it ever hold anything else there is no address to send to.
+  std::optional<Ipv4> address = ParseIpv4(m_editRouterIp->text().left(29).toStdString());
+  if (address) m_socket.SendRequest(m_request, Endpoint{*address, m_state.upgradePort});
+  return 1;
+}
+
+void CUpgradeDlg::OnAbort() { m_abortRequested = 1; }
+
+void CUpgradeDlg::OnSend() {
+  // A transfer pumps window events while it waits, so a second Send (or the timer) could try to
+  // start another one inside it.
+  if (m_transferring) return;
+  const std::string routerIp = m_editRouterIp->text().left(255).toStdString();
+  m_btnSend->setEnabled(false);
+
+  m_closeAfterTransfer.reset();
+  TftpControl control{m_progress,
+                      m_abortRequested,
+                      [] { QCoreApplication::processEvents(QEventLoop::AllEvents); },
+                      {},
+                      [this] { return m_closeAfterTransfer.has_value(); }};
+  TftpEnv env{m_transferClock, {}, m_state.tftpPort, m_transferSleep};
+  m_transferring = true;
+  TftpResult result = TftpSendFile(m_state.firmwarePath.Path(), routerIp, control, env);
+  m_transferring = false;
+
+  // Closed while the router was given time to write its flash: the image arrived whole, so
+  // there is no failure to report, and no success either, as the wait was not seen through.
+  const bool leftDuringFlashWait =
+      m_closeAfterTransfer && result.outcome == TftpOutcome::FlashWaitStopped;
+  if (!leftDuringFlashWait) ShowResult(result);
+  if (result.ok()) {
+    done(0);
+    return;
+  }
+  if (m_closeAfterTransfer) {
+    done(*m_closeAfterTransfer);
+    return;
+  }
+  // The router has already accepted the upgrade: Send retries the transfer without a new
+  // handshake.
+  m_btnSend->setEnabled(true);
+}
+
+void CUpgradeDlg::ShowResult(const TftpResult& result) {
+  const bool ok = result.ok();
+  const InterfaceTextTable& table = m_state.interfaceText;
+  QString text = QString::fromLatin1(ok ? UPGRADE_COMPLETE : UPGRADE_FAILED);
+  QString caption = text;
+  if (table.loaded != 0) {
+    text = SlotText(table, ok ? SLOT_COMPLETE : SLOT_FAILED);
+    caption = SlotText(table, SLOT_RESULT_CAPTION);
+  }
+  // Beneath the fixed text, why it failed: the file, the block, what the router said.
+  ExecMessageBox(this, QMessageBox::NoIcon, caption, text,
+                 ok ? QString() : QString::fromStdString(result.message));
+}
+
+void CUpgradeDlg::done(int result) {
+  if (m_transferring) {
+    // Stop this transfer at its next check; OnSend ends the dialog once it has returned. The
+    // abort flag stays as it is: only "&Abort" sets it, and later transfers must still work.
+    m_closeAfterTransfer = result;
+    return;
+  }
+  m_closeAfterTransfer.reset();
+  QDialog::done(result);
+}
+
+void CUpgradeDlg::reject() { done(UPGRADE_DLG_CANCELLED); }
+
+}  // namespace corvalink
