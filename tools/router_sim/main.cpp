@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/exit_codes.h"
 #include "simulator.h"
 
 namespace {
@@ -28,11 +29,11 @@ int main(int argc, char** argv) {
   bool wantHelp = false;
   if (!corvalink::sim::ParseSimArgs(argc, argv, options, &err, &wantHelp)) {
     std::fprintf(stderr, "router_sim: %s\n", err.c_str());
-    return 2;
+    return corvalink::sim::EXIT_USAGE;
   }
   if (wantHelp) {
     std::fputs(corvalink::sim::SimUsage().c_str(), stdout);
-    return 0;
+    return corvalink::sim::EXIT_OK;
   }
 
   // No SA_RESTART: a signal interrupts the poll, and the loop sees the flag at once.
@@ -45,11 +46,11 @@ int main(int argc, char** argv) {
   corvalink::sim::Simulator sim(options, PrintLine);
   if (!sim.Open(&err)) {
     std::fprintf(stderr, "router_sim: %s\n", err.c_str());
-    return 1;
+    return corvalink::sim::EXIT_OPEN_FAILED;
   }
   PrintLine(sim.ReadyLine());
   sim.StartUpFlood();
   bool stopped = sim.Run(g_stop);
   PrintLine(stopped ? "STOPPED signal" : "STOPPED max-seconds");
-  return 0;
+  return corvalink::sim::EXIT_OK;
 }
