@@ -1,33 +1,48 @@
+/* Identifiers of the dialog templates, controls, icon, strings, command and timer the
+   application is built from. The Windows resource script includes this header as well as the
+   code of both front ends, so it holds #define lines only: no C++, nothing a resource compiler
+   cannot read. The numbers are fixed: the Win32 dialogs find their controls by them, and each
+   Qt control carries its identifier's name as object name and its number as property. */
 #pragma once
-// Identifiers of the windows, controls, icon and strings the application is built from. The
-// numbers are fixed: the interface text file and the tests name controls by them, and each
-// control also carries its identifier's name as its Qt object name.
 
-namespace corvalink {
+/* Dialog templates, the icon and the string table. */
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_PORT_SETUP 102
+#define IDS_SOCKETS_INIT_FAILED 103
+#define IDR_MAINFRAME 128
+#define IDD_UPGRADE 129
+#define IDD_PASSWORD 130
 
-inline constexpr int IDD_ABOUTBOX = 100;
-inline constexpr int IDS_ABOUTBOX = 101;
-inline constexpr int IDD_PORT_SETUP = 102;
-inline constexpr int IDS_SOCKETS_INIT_FAILED = 103;
-inline constexpr int IDR_MAINFRAME = 128;
+/* The strings of the string table, for the resource script and for a front end without one. */
+#define STR_ABOUTBOX "&About Corvalink..."
+#define STR_SOCKETS_INIT_FAILED "Windows sockets initialization failed."
 
-inline constexpr int IDC_FIRMWARE_PATH = 1000;
-inline constexpr int IDC_ROUTER_LIST = 1004;
-inline constexpr int IDC_INSTALL = 1005;
-inline constexpr int IDC_SELECT_FILE = 1006;
-inline constexpr int IDC_FIRMWARE_LABEL = 1007;
-inline constexpr int IDC_ROUTER_LABEL = 1008;
-inline constexpr int IDC_SEARCH = 1009;
+/* The main dialog (IDD_PORT_SETUP). */
+#define IDC_FIRMWARE_PATH 1000
+#define IDC_ROUTER_LIST 1004
+#define IDC_INSTALL 1005
+#define IDC_SELECT_FILE 1006
+#define IDC_FIRMWARE_LABEL 1007
+#define IDC_ROUTER_LABEL 1008
+#define IDC_SEARCH 1009
 
-/// The system command that opens the about box; the low four bits of a command are the
-/// platform's own and are ignored.
-inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
+/* The upgrade dialog (IDD_UPGRADE). IDC_PROGRESS shares its number with IDC_SEARCH, which
+   belongs to another template. */
+#define IDC_ABORT 3
+#define IDC_PROGRESS 1009
+#define IDC_ROUTER_IP 1012
+#define IDC_SEND 1013
+#define IDC_ROUTER_IP_LABEL 1014
+/* The upgrade dialog's poll timer. */
+#define UPGRADE_POLL_TIMER 101
 
-inline constexpr char STR_ABOUTBOX[] = "&About Corvalink...";
-inline constexpr char STR_SOCKETS_INIT_FAILED[] = "Windows sockets initialization failed.";
+/* The password dialog (IDD_PASSWORD); its buttons are the system's IDOK and IDCANCEL. */
+#define IDC_PASSWORD 1015
 
-/// The icon as the resources hold it: 32 x 32 pixels.
-inline constexpr char ICON_RESOURCE[] = ":/corvalink.png";
-inline constexpr int ICON_SIZE = 32;
+/* The system command that opens the about box; the low four bits of a command are the
+   platform's own and are ignored. */
+#define IDM_ABOUTBOX 0x0010
 
-}  // namespace corvalink
+/* The icon's size as the resources hold it, in pixels. */
+#define ICON_SIZE 32

@@ -21,7 +21,7 @@ TEST(RouterToolApp, SocketLayerFailureShowsOnlyTheMessage) {
   bool mainWindowSeen = false;
   MessageBoxWatcher boxes([&](QMessageBox*) { mainWindowSeen = FindWindow<CPortSetupDlg>() != nullptr; });
   CRouterToolApp app(world.state, [] { return false; });
-  EXPECT_EQ(app.Run(), EXIT_SOCKETS_INIT_FAILED);
+  EXPECT_EQ(app.Run(), gui::EXIT_SOCKETS_INIT_FAILED);
   ASSERT_EQ(boxes.Seen().size(), 1u);
   EXPECT_EQ(boxes.Seen()[0].text, "Windows sockets initialization failed.");
   EXPECT_EQ(boxes.Seen()[0].title, ApplicationTitle());
@@ -37,7 +37,7 @@ TEST(RouterToolApp, SearchSocketFailureEndsWithAMessageAndAnErrorCode) {
   ::testing::internal::CaptureStderr();
   const int code = app.Run();
   const std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(code, EXIT_SEARCH_SOCKET_FAILED);
+  EXPECT_EQ(code, gui::EXIT_SEARCH_SOCKET_FAILED);
   ASSERT_EQ(boxes.Seen().size(), 1u);
   EXPECT_TRUE(boxes.Seen()[0].text.contains("search socket"));
   EXPECT_NE(err.find("search socket"), std::string::npos) << err;
@@ -52,9 +52,9 @@ TEST(RouterToolApp, ExitCodeTellsHowTheWindowEnded) {
     int code;
     bool stored;
   } cases[] = {
-      {"stored", true, Way::Install, EXIT_OK, true},
-      {"key missing", false, Way::Install, EXIT_STORE_FAILED, false},
-      {"escape", true, Way::Escape, EXIT_OK, false},
+      {"stored", true, Way::Install, gui::EXIT_OK, true},
+      {"key missing", false, Way::Install, gui::EXIT_STORE_FAILED, false},
+      {"escape", true, Way::Escape, gui::EXIT_OK, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

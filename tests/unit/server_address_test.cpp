@@ -98,28 +98,28 @@ TEST_F(StoreServerAddressTest, ReadTakesOnlyAnAddressAPrintJobCanGoTo) {
   };
   using namespace std::string_literals;
   const Case cases[] = {
-      {REG_SZ, std::string(reinterpret_cast<const char*>(BuildServerIpData({198, 18, 0, 10}).data()), 60),
+      {REG_TYPE_SZ, std::string(reinterpret_cast<const char*>(BuildServerIpData({198, 18, 0, 10}).data()), 60),
        Ipv4{198, 18, 0, 10}, ""},
-      {REG_SZ, "223.255.255.254", Ipv4{223, 255, 255, 254}, ""},  // no NUL: the whole value
-      {REG_SZ, "10.1.2.3\0junk after the NUL"s, Ipv4{10, 1, 2, 3}, ""},
-      {REG_SZ, "010.1.2.3", std::nullopt, "holds \"010.1.2.3\", which is not"},
-      {REG_SZ, " 10.1.2.3", std::nullopt, "is not a dotted IPv4 address"},
-      {REG_SZ, "10.1.2", std::nullopt, "is not a dotted IPv4 address"},
-      {REG_SZ, "10.1.2.256", std::nullopt, "is not a dotted IPv4 address"},
-      {REG_SZ, "", std::nullopt, "holds \"\""},
-      {REG_SZ, "\x01\x7F", std::nullopt, "holds \"\\x01\\x7F\""},
-      {REG_SZ, "0.0.0.0", std::nullopt, "0.0.0.0, which is no router's address"},
-      {REG_SZ, "0.1.2.3", std::nullopt, "no router's address"},
-      {REG_SZ, "224.0.0.1", std::nullopt, "no router's address"},
-      {REG_SZ, "255.255.255.255", std::nullopt, "no router's address"},
+      {REG_TYPE_SZ, "223.255.255.254", Ipv4{223, 255, 255, 254}, ""},  // no NUL: the whole value
+      {REG_TYPE_SZ, "10.1.2.3\0junk after the NUL"s, Ipv4{10, 1, 2, 3}, ""},
+      {REG_TYPE_SZ, "010.1.2.3", std::nullopt, "holds \"010.1.2.3\", which is not"},
+      {REG_TYPE_SZ, " 10.1.2.3", std::nullopt, "is not a dotted IPv4 address"},
+      {REG_TYPE_SZ, "10.1.2", std::nullopt, "is not a dotted IPv4 address"},
+      {REG_TYPE_SZ, "10.1.2.256", std::nullopt, "is not a dotted IPv4 address"},
+      {REG_TYPE_SZ, "", std::nullopt, "holds \"\""},
+      {REG_TYPE_SZ, "\x01\x7F", std::nullopt, "holds \"\\x01\\x7F\""},
+      {REG_TYPE_SZ, "0.0.0.0", std::nullopt, "0.0.0.0, which is no router's address"},
+      {REG_TYPE_SZ, "0.1.2.3", std::nullopt, "no router's address"},
+      {REG_TYPE_SZ, "224.0.0.1", std::nullopt, "no router's address"},
+      {REG_TYPE_SZ, "255.255.255.255", std::nullopt, "no router's address"},
       {3, "10.1.2.3", std::nullopt, "is not a string value (type 3)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.data);
-    test::WriteRegValue(m_keyDir / "Server IP", c.type, c.data);
+    ASSERT_TRUE(m_registry.SetValue(KEY, "Server IP", c.type, c.data));
     Ipv4 address{9, 9, 9, 9};
     std::string reason;
-    EXPECT_EQ(ReadServerAddress(m_registry, &address, &reason), c.address.has_value()) << reason;
+    EXPECT_EQ(ReadServerAddress(m_registry.Get(), &address, &reason), c.address.has_value()) << reason;
     if (c.address) {
       EXPECT_EQ(address, *c.address);
     } else {
@@ -129,9 +129,9 @@ TEST_F(StoreServerAddressTest, ReadTakesOnlyAnAddressAPrintJobCanGoTo) {
           << reason;
     }
   }
-  fs::remove(m_keyDir / "Server IP");
+  ASSERT_TRUE(m_registry.DeleteValue(KEY, "Server IP"));
   std::string reason;
-  EXPECT_FALSE(ReadServerAddress(m_registry, nullptr, &reason));
+  EXPECT_FALSE(ReadServerAddress(m_registry.Get(), nullptr, &reason));
   EXPECT_NE(reason.find("is not set"), std::string::npos) << reason;
 }
 

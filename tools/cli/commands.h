@@ -6,23 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "app/exit_codes.h"
 #include "discovery/packet_header.h"
 #include "upgrade/tftp_client.h"
 
 namespace corvalink::cli {
-
-/// Exit codes; scripts rely on them, so they never change meaning.
-enum ExitCode : int {
-  EXIT_OK = 0,                 ///< routers found, address stored, upgrade complete
-  EXIT_ERROR = 1,              ///< the system refused something (no socket, no route, ...)
-  EXIT_USAGE = 2,              ///< bad command line, unknown interface, unreadable firmware file
-  EXIT_NOT_FOUND = 3,          ///< no router answered, or not exactly one matched
-  EXIT_STORE_FAILED = 4,       ///< the registry key is missing or the value could not be written
-  EXIT_PASSWORD_REFUSED = 5,   ///< wrong password; nothing was sent to the router
-  EXIT_HANDSHAKE_TIMEOUT = 6,  ///< the router did not acknowledge the upgrade request in time
-  EXIT_TRANSFER_FAILED = 7,    ///< the TFTP transfer failed or was aborted
-  EXIT_INTERRUPTED = 130,      ///< stopped by Ctrl-C or SIGTERM
-};
 
 /// Options every command that searches takes.
 struct SearchOptions {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/exit_codes.h"
 #include "platform/console.h"
 #include "platform/socket_layer.h"
 #include "simulator.h"
@@ -23,16 +24,16 @@ int main(int argc, char** argv) {
   bool wantHelp = false;
   if (!corvalink::sim::ParseSimArgs(argc, argv, options, &err, &wantHelp)) {
     std::fprintf(stderr, "router_sim: %s\n", err.c_str());
-    return 2;
+    return corvalink::sim::EXIT_USAGE;
   }
   if (wantHelp) {
     std::fputs(corvalink::sim::SimUsage().c_str(), stdout);
-    return 0;
+    return corvalink::sim::EXIT_OK;
   }
 
   if (!corvalink::InitializeSocketLayer()) {
     std::fprintf(stderr, "router_sim: cannot start the socket layer (Windows Sockets 1.1)\n");
-    return 1;
+    return corvalink::sim::EXIT_OPEN_FAILED;
   }
   // SIGTERM and Ctrl-C interrupt the poll, and the loop sees the request at once.
   corvalink::InstallInterruptHandler();
@@ -40,11 +41,11 @@ int main(int argc, char** argv) {
   corvalink::sim::Simulator sim(options, PrintLine);
   if (!sim.Open(&err)) {
     std::fprintf(stderr, "router_sim: %s\n", err.c_str());
-    return 1;
+    return corvalink::sim::EXIT_OPEN_FAILED;
   }
   PrintLine(sim.ReadyLine());
   sim.StartUpFlood();
   bool stopped = sim.Run([] { return corvalink::InterruptRequested(); });
   PrintLine(stopped ? "STOPPED signal" : "STOPPED max-seconds");
-  return 0;
+  return corvalink::sim::EXIT_OK;
 }

@@ -27,12 +27,12 @@ QLabel* PlainLabel(QWidget* parent, const char* controlId, const QRect& rect, co
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   const DialogUnits du = DialogUnits::ForFont(QApplication::font());
-  SetUpDialogFrame(*this, "IDD_ABOUTBOX", QStringLiteral("About Corvalink"),
+  SetUpDialogFrame(*this, CORVALINK_ID(IDD_ABOUTBOX), QStringLiteral("About Corvalink"),
                    du.Size(ABOUT_WIDTH_DU, ABOUT_HEIGHT_DU));
 
   // An icon static takes the icon's own size, whatever the template's 20 x 20 says.
   auto* icon = new QLabel(this);
-  icon->setObjectName(QStringLiteral("IDR_MAINFRAME"));
+  SetControlId(*icon, CORVALINK_ID(IDR_MAINFRAME));
   icon->setPixmap(AppIcon().pixmap(ICON_SIZE, ICON_SIZE));
   icon->setGeometry(du.X(11), du.Y(17), ICON_SIZE, ICON_SIZE);
 
@@ -41,7 +41,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   QLabel* aboutText = PlainLabel(this, "IDC_ABOUT_TEXT", du.Rect(40, 25, 119, 8),
                                  QStringLiteral("Router setup and upgrade tool"));
 
-  auto* ok = PlaceControl<QPushButton>(this, "IDOK", du.Rect(178, 7, 50, 14), QStringLiteral("OK"));
+  auto* ok = PlaceControl<QPushButton>(this, ID_OK, du.Rect(178, 7, 50, 14), QStringLiteral("OK"));
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   // Only the version line is without ampersand processing.

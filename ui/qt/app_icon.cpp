@@ -22,7 +22,7 @@ namespace corvalink {
 QIcon AppIcon() {
   EnsureResources();
   QIcon icon;
-  icon.addFile(QString::fromLatin1(ICON_RESOURCE), QSize(ICON_SIZE, ICON_SIZE));
+  icon.addFile(QStringLiteral(":/corvalink.png"), QSize(ICON_SIZE, ICON_SIZE));
   icon.addFile(QStringLiteral(":/corvalink.svg"));
   return icon;
 }

@@ -6,12 +6,14 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/exit_codes.h"
+
 namespace corvalink {
 
 struct AppState;
 
 /// Exit code for arguments that could not be used; the reason goes to stderr.
-inline constexpr int DEV_DIALOG_USAGE_ERROR = 64;
+inline constexpr int DEV_DIALOG_USAGE_ERROR = gui::EXIT_USAGE;
 
 /// Fills state.selectedRouter (password scrambled as discovery would hold it) and
 /// state.firmwarePath from `args`, loads the interface text as the main window would, runs the

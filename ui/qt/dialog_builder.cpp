@@ -6,8 +6,13 @@
 
 namespace corvalink {
 
-void SetUpDialogFrame(QDialog& dialog, const char* templateId, const QString& caption, QSize size) {
-  dialog.setObjectName(QString::fromLatin1(templateId));
+void SetControlId(QObject& object, ControlId id) {
+  object.setObjectName(QString::fromLatin1(id.name));
+  object.setProperty(CONTROL_ID_PROPERTY, id.number);
+}
+
+void SetUpDialogFrame(QDialog& dialog, ControlId templateId, const QString& caption, QSize size) {
+  SetControlId(dialog, templateId);
   SetCaption(dialog, caption);
   dialog.setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                         Qt::WindowCloseButtonHint);

@@ -12,13 +12,32 @@
 #include <string_view>
 #include <utility>
 
+#include "app/resource_ids.h"
 #include "text/interface_text.h"
 
 namespace corvalink {
 
+/// A template or control identifier of app/resource_ids.h: its name and its number.
+struct ControlId {
+  const char* name;
+  int number;
+};
+/// The ControlId of one identifier macro, so that name and number cannot disagree.
+#define CORVALINK_ID(id) (::corvalink::ControlId{#id, (id)})
+
+/// The system's own button identifiers, which the templates use for OK and Cancel.
+inline constexpr ControlId ID_OK{"IDOK", 1};
+inline constexpr ControlId ID_CANCEL{"IDCANCEL", 2};
+
+/// The dynamic property that holds a control's identifier number.
+inline constexpr char CONTROL_ID_PROPERTY[] = "controlId";
+
+/// Gives `object` the name and number of `id`.
+void SetControlId(QObject& object, ControlId id);
+
 /// Names `dialog` by its template identifier and gives it `caption`, a window menu and a close
 /// box (no minimise or maximise box) and the fixed `size`.
-void SetUpDialogFrame(QDialog& dialog, const char* templateId, const QString& caption, QSize size);
+void SetUpDialogFrame(QDialog& dialog, ControlId templateId, const QString& caption, QSize size);
 
 /// Gives `window` the caption `text` exactly as written. (Qt reads "[*]" in a window title as
 /// the place of its modified mark and drops it.)
@@ -31,6 +50,14 @@ Control* PlaceControl(QWidget* parent, const char* controlId, const QRect& rect,
   auto* control = new Control(std::forward<Args>(args)..., parent);
   if (controlId != nullptr) control->setObjectName(QString::fromLatin1(controlId));
   control->setGeometry(rect);
+  return control;
+}
+
+/// The same for a control with a resource identifier, which it carries as name and number.
+template <typename Control, typename... Args>
+Control* PlaceControl(QWidget* parent, ControlId id, const QRect& rect, Args&&... args) {
+  auto* control = PlaceControl<Control>(parent, nullptr, rect, std::forward<Args>(args)...);
+  SetControlId(*control, id);
   return control;
 }
 

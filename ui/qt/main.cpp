@@ -8,6 +8,7 @@
 
 #include "qt/app_icon.h"
 #include "app/app_state.h"
+#include "app/exit_codes.h"
 #include "qt/dev_dialogs.h"
 #include "app/resource_ids.h"
 #include "qt/router_tool_app.h"
@@ -71,11 +72,11 @@ int main(int argc, char** argv) {
     bool takesValue = false;
     if (arg == "--version") {
       PrintVersion();
-      return 0;
+      return corvalink::gui::EXIT_OK;
     }
     if (arg == "--help") {
       PrintUsage();
-      return 0;
+      return corvalink::gui::EXIT_OK;
     }
     if (arg == "--dev-dialog") {
       devDialogAt = i;
@@ -86,7 +87,7 @@ int main(int argc, char** argv) {
       }
     } else {
       std::fprintf(stderr, "corvalink: unknown option \"%s\"; usage: corvalink [--version] [--help] [--dev-dialog DIALOG ...]\n", argv[i]);
-      return corvalink::EXIT_USAGE;
+      return corvalink::gui::EXIT_USAGE;
     }
   }
 
@@ -111,7 +112,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "corvalink: needs a display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
                  "corvalink-cli works without one\n");
-    return corvalink::EXIT_NO_DISPLAY;
+    return corvalink::gui::EXIT_NO_DISPLAY;
   }
 
   QApplication app(argc, argv);

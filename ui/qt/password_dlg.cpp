@@ -38,16 +38,18 @@ constexpr std::size_t SLOT_ERROR_TEXT = 17;
 CPasswordDlg::CPasswordDlg(AppState& state, QWidget* parent)
     : QDialog(parent), m_state(state), m_hIcon(AppIcon()) {
   const DialogUnits du = DialogUnits::ForFont(font());
-  SetUpDialogFrame(*this, "IDD_PASSWORD", QString::fromLatin1(CAPTION), du.Size(151, 50));
+  SetUpDialogFrame(*this, CORVALINK_ID(IDD_PASSWORD), QString::fromLatin1(CAPTION),
+                   du.Size(151, 50));
 
   // Created in the template's tab order: OK, Cancel, the password field.
-  m_btnOk = PlaceControl<QPushButton>(this, "IDOK", du.Rect(7, 28, 60, 14), QStringLiteral("&OK"));
+  m_btnOk = PlaceControl<QPushButton>(this, ID_OK, du.Rect(7, 28, 60, 14), QStringLiteral("&OK"));
   m_btnOk->setDefault(true);
 
-  m_btnCancel = PlaceControl<QPushButton>(this, "IDCANCEL", du.Rect(84, 28, 60, 14),
+  m_btnCancel = PlaceControl<QPushButton>(this, ID_CANCEL, du.Rect(84, 28, 60, 14),
                                           QStringLiteral("&Cancel"));
 
-  m_editPassword = PlaceControl<QLineEdit>(this, "IDC_PASSWORD", du.Rect(7, 7, 137, 14));
+  m_editPassword =
+      PlaceControl<QLineEdit>(this, CORVALINK_ID(IDC_PASSWORD), du.Rect(7, 7, 137, 14));
   m_editPassword->setEchoMode(QLineEdit::Password);
   m_editPassword->setAlignment(Qt::AlignCenter);
 

@@ -13,9 +13,6 @@ namespace corvalink {
 
 struct AppState;
 
-inline constexpr int IDD_PASSWORD = 130;
-inline constexpr int IDC_PASSWORD = 1015;
-
 /// Modal results, as the dialog's callers branch on them.
 inline constexpr int PASSWORD_REFUSED = 0;
 inline constexpr int PASSWORD_ACCEPTED = 1;

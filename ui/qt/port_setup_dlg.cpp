@@ -170,24 +170,26 @@ void CPortSetupDlg::BuildControls() {
   // Caption, window menu and close box; no minimise or maximise box; a task-bar entry of its
   // own, being a window without owner.
   const DialogUnits du = DialogUnits::ForFont(font());
-  SetUpDialogFrame(*this, "IDD_PORT_SETUP", QString::fromLatin1(DIALOG_CAPTION),
+  SetUpDialogFrame(*this, CORVALINK_ID(IDD_PORT_SETUP), QString::fromLatin1(DIALOG_CAPTION),
                    du.Size(DIALOG_WIDTH_DU, DIALOG_HEIGHT_DU));
 
   // Created in template order, which is also the tab order.
-  m_btnSelect = PlaceControl<QPushButton>(this, "IDC_SELECT_FILE", du.Rect(272, 98, 60, 14),
-                                          QStringLiteral("&Select"));
+  m_btnSelect = PlaceControl<QPushButton>(this, CORVALINK_ID(IDC_SELECT_FILE),
+                                          du.Rect(272, 98, 60, 14), QStringLiteral("&Select"));
   m_btnSelect->setDefault(true);
   m_btnSelect->setEnabled(false);
   m_btnSelect->hide();
 
-  m_btnInstall = PlaceControl<QPushButton>(this, "IDC_INSTALL", du.Rect(265, 6, 67, 14),
+  m_btnInstall = PlaceControl<QPushButton>(this, CORVALINK_ID(IDC_INSTALL), du.Rect(265, 6, 67, 14),
                                            QStringLiteral("Install / Modify"));
 
-  m_staticFirmwareLabel = PlaceControl<QLabel>(this, "IDC_FIRMWARE_LABEL", du.Rect(7, 101, 325, 8),
-                                               QStringLiteral("Choose Firmware File : "));
+  m_staticFirmwareLabel =
+      PlaceControl<QLabel>(this, CORVALINK_ID(IDC_FIRMWARE_LABEL), du.Rect(7, 101, 325, 8),
+                           QStringLiteral("Choose Firmware File : "));
   m_staticFirmwareLabel->hide();
 
-  m_editFirmwarePath = PlaceControl<QLineEdit>(this, "IDC_FIRMWARE_PATH", du.Rect(7, 100, 222, 12));
+  m_editFirmwarePath =
+      PlaceControl<QLineEdit>(this, CORVALINK_ID(IDC_FIRMWARE_PATH), du.Rect(7, 100, 222, 12));
   m_editFirmwarePath->hide();
 
   auto* line = PlaceControl<QFrame>(this, nullptr, du.Rect(40, 115, 292, 1));
@@ -195,10 +197,12 @@ void CPortSetupDlg::BuildControls() {
   line->setFrameShadow(QFrame::Sunken);
   line->hide();
 
-  m_staticRouterLabel = PlaceControl<QLabel>(this, "IDC_ROUTER_LABEL", du.Rect(7, 9, 148, 8),
-                                             QStringLiteral("Select K4410 Router :"));
+  m_staticRouterLabel =
+      PlaceControl<QLabel>(this, CORVALINK_ID(IDC_ROUTER_LABEL), du.Rect(7, 9, 148, 8),
+                           QStringLiteral("Select K4410 Router :"));
 
-  auto* list = PlaceControl<RouterListView>(this, "IDC_ROUTER_LIST", du.Rect(7, 24, 325, 91));
+  auto* list =
+      PlaceControl<RouterListView>(this, CORVALINK_ID(IDC_ROUTER_LIST), du.Rect(7, 24, 325, 91));
   list->setRootIsDecorated(false);
   list->setItemsExpandable(false);
   list->setUniformRowHeights(true);
@@ -209,7 +213,7 @@ void CPortSetupDlg::BuildControls() {
   list->setEnabled(false);
   list->onDoubleClick = [this] { OnDblclkRouterList(); };
 
-  m_btnSearch = PlaceControl<QPushButton>(this, "IDC_SEARCH", du.Rect(192, 6, 60, 14),
+  m_btnSearch = PlaceControl<QPushButton>(this, CORVALINK_ID(IDC_SEARCH), du.Rect(192, 6, 60, 14),
                                           QStringLiteral("Search"));
 
   MakeStaticText(m_staticFirmwareLabel, m_editFirmwarePath);

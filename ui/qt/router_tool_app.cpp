@@ -16,7 +16,7 @@ CRouterToolApp::CRouterToolApp(AppState& state, SocketLayerInit initSockets,
 int CRouterToolApp::Run() {
   if (!m_initSockets || !m_initSockets()) {
     ShowAppMessage(nullptr, QString::fromLatin1(STR_SOCKETS_INIT_FAILED));
-    return EXIT_SOCKETS_INIT_FAILED;
+    return gui::EXIT_SOCKETS_INIT_FAILED;
   }
 
   CPortSetupDlg dlg(m_state, m_openSearchSocket);
@@ -24,10 +24,10 @@ int CRouterToolApp::Run() {
     // Without the search socket no router can ever be listed: say so rather than vanish.
     std::fprintf(stderr, "%s: %s\n", qPrintable(ApplicationTitle()), qPrintable(dlg.InitError()));
     ShowAppMessage(nullptr, dlg.InitError(), QMessageBox::Critical);
-    return EXIT_SEARCH_SOCKET_FAILED;
+    return gui::EXIT_SEARCH_SOCKET_FAILED;
   }
   const int result = dlg.exec();
-  return result == CPortSetupDlg::RESULT_STORE_FAILED ? EXIT_STORE_FAILED : EXIT_OK;
+  return result == CPortSetupDlg::RESULT_STORE_FAILED ? gui::EXIT_STORE_FAILED : gui::EXIT_OK;
 }
 
 }  // namespace corvalink

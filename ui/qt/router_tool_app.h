@@ -3,18 +3,11 @@
 // ended into the process's exit code.
 
 #include "app/app_state.h"
+#include "app/exit_codes.h"
 #include "qt/port_setup_dlg.h"
 #include "platform/socket_layer.h"
 
 namespace corvalink {
-
-/// Exit codes of the program. A stored address and a Cancel both end with EXIT_OK.
-inline constexpr int EXIT_OK = 0;
-inline constexpr int EXIT_SOCKETS_INIT_FAILED = 1;
-inline constexpr int EXIT_SEARCH_SOCKET_FAILED = 2;
-inline constexpr int EXIT_STORE_FAILED = 3;
-inline constexpr int EXIT_NO_DISPLAY = 4;
-inline constexpr int EXIT_USAGE = 64;
 
 class CRouterToolApp {
  public:

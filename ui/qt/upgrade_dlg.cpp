@@ -66,29 +66,31 @@ CUpgradeDlg::~CUpgradeDlg() {
 
 void CUpgradeDlg::BuildControls() {
   const DialogUnits du = DialogUnits::ForFont(font());
-  SetUpDialogFrame(*this, "IDD_UPGRADE", QString::fromLatin1(CAPTION), du.Size(211, 108));
+  SetUpDialogFrame(*this, CORVALINK_ID(IDD_UPGRADE), QString::fromLatin1(CAPTION),
+                   du.Size(211, 108));
 
   // The group box comes last in the template and so lies beneath the other controls.
   PlaceControl<QGroupBox>(this, nullptr, du.Rect(7, 7, 197, 73));
 
-  m_staticRouterIp = PlaceControl<QLabel>(this, "IDC_ROUTER_IP_LABEL", du.Rect(15, 27, 77, 8),
-                                          QStringLiteral("RouterIP :"));
+  m_staticRouterIp = PlaceControl<QLabel>(this, CORVALINK_ID(IDC_ROUTER_IP_LABEL),
+                                          du.Rect(15, 27, 77, 8), QStringLiteral("RouterIP :"));
   m_staticRouterIp->setAlignment(Qt::AlignRight | Qt::AlignTop);
 
-  m_editRouterIp = PlaceControl<QLineEdit>(this, "IDC_ROUTER_IP", du.Rect(95, 24, 93, 14));
+  m_editRouterIp =
+      PlaceControl<QLineEdit>(this, CORVALINK_ID(IDC_ROUTER_IP), du.Rect(95, 24, 93, 14));
   m_editRouterIp->setEnabled(false);
   MakeStaticText(m_staticRouterIp, m_editRouterIp);
 
-  m_btnSend =
-      PlaceControl<QPushButton>(this, "IDC_SEND", du.Rect(95, 50, 93, 14), QStringLiteral("&Send"));
+  m_btnSend = PlaceControl<QPushButton>(this, CORVALINK_ID(IDC_SEND), du.Rect(95, 50, 93, 14),
+                                        QStringLiteral("&Send"));
   m_btnSend->setDefault(true);
 
-  m_btnAbort = PlaceControl<QPushButton>(this, "IDC_ABORT", du.Rect(21, 66, 77, 16),
+  m_btnAbort = PlaceControl<QPushButton>(this, CORVALINK_ID(IDC_ABORT), du.Rect(21, 66, 77, 16),
                                          QStringLiteral("&Abort"));
   m_btnAbort->setVisible(false);
 
   QProgressBar* bar = m_progress.Bar();
-  bar->setObjectName(QStringLiteral("IDC_PROGRESS"));
+  SetControlId(*bar, CORVALINK_ID(IDC_PROGRESS));
   bar->setGeometry(du.Rect(7, 87, 197, 14));
 
   setTabOrder(m_btnSend, m_btnAbort);

@@ -13,8 +13,9 @@
 #include <memory>
 #include <optional>
 
-#include "qt/progress_ctrl.h"
+#include "app/resource_ids.h"
 #include "discovery/search_formats.h"
+#include "qt/progress_ctrl.h"
 #include "upgrade/upgrade_socket.h"
 
 class QLabel;
@@ -28,14 +29,6 @@ struct TftpResult;
 struct AppState;
 class Clock;
 
-inline constexpr int IDD_UPGRADE = 129;
-inline constexpr int IDC_ABORT = 3;
-inline constexpr int IDC_PROGRESS = 1009;
-inline constexpr int IDC_ROUTER_IP = 1012;
-inline constexpr int IDC_SEND = 1013;
-inline constexpr int IDC_ROUTER_IP_LABEL = 1014;
-
-inline constexpr unsigned UPGRADE_POLL_TIMER = 101;
 inline constexpr int UPGRADE_POLL_INTERVAL = 500;
 
 /// Bytes 4..43 of the request: the router's address, mask, MAC and held password.
