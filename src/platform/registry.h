@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <span>
@@ -52,5 +53,10 @@ class Registry {
 /// This system's registry: the Windows registry, or on Linux the file-tree store at
 /// RegistryStore::DefaultRoot().
 std::unique_ptr<Registry> OpenSystemRegistry();
+
+/// The registry a program was pointed at: on Linux the file-tree store at `root`, or the
+/// system's when `root` is empty. Windows has one registry (tests redirect it to a test key), so
+/// there `root` is not used.
+std::unique_ptr<Registry> OpenRegistryAt(const std::filesystem::path& root);
 
 }  // namespace corvalink

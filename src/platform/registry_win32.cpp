@@ -112,4 +112,8 @@ class WindowsRegistry : public Registry {
 
 std::unique_ptr<Registry> OpenSystemRegistry() { return std::make_unique<WindowsRegistry>(); }
 
+std::unique_ptr<Registry> OpenRegistryAt(const std::filesystem::path& /*root*/) {
+  return OpenSystemRegistry();
+}
+
 }  // namespace corvalink

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/current_dir.h"
 #include "platform/text_file.h"
+#include "text/ui_texts.h"
 
 namespace corvalink {
 namespace {
@@ -13,9 +15,6 @@ namespace {
 constexpr std::size_t PATH_BUFFER_SIZE = 100;
 constexpr std::size_t MAX_PATH_VALUE_LENGTH = PATH_BUFFER_SIZE - 1 - (sizeof TEXT_FILE_NAME - 1) - 1;
 static_assert(MAX_PATH_VALUE_LENGTH == 91);
-
-// Slots 13 to 15 belong to the upgrade dialog, which trims them when it applies them.
-bool LoaderTrimsSlot(std::size_t slot) { return slot < 13 || slot > 15; }
 
 }  // namespace
 
@@ -67,6 +66,11 @@ bool LoadInterfaceTextFile(InterfaceTextTable& table, const Registry& registry,
     if (LoaderTrimsSlot(i)) TrimLineEnd(table.slots[i]);
   }
   return true;
+}
+
+bool ReloadInterfaceText(InterfaceTextTable& table, const Registry& registry) {
+  table = InterfaceTextTable{};
+  return LoadInterfaceTextFile(table, registry, CurrentDirectory());
 }
 
 }  // namespace corvalink

@@ -22,10 +22,15 @@ void TrimLineEnd(TextSlot& slot);
 std::optional<std::filesystem::path> TextFileFromRegistry(const Registry& registry);
 
 /// Clears nothing: reads the found file (if any) into table.slots, sets table.loaded, and trims
-/// the slots the loader owns (all but 13, 14 and 15, which the upgrade dialog trims). Returns
+/// the slots the loader owns (LoaderTrimsSlot; the upgrade dialog trims its own). Returns
 /// whether a file was found. `currentDir` stands for the process's current directory; a relative
 /// "Path" is taken relative to it.
 bool LoadInterfaceTextFile(InterfaceTextTable& table, const Registry& registry,
                            const std::filesystem::path& currentDir);
+
+/// What a window does when it opens: clears the whole table (slots and flag) and loads it
+/// afresh from `registry`'s "Path" or the process's current directory (CurrentDirectory).
+/// Returns whether a file was found.
+bool ReloadInterfaceText(InterfaceTextTable& table, const Registry& registry);
 
 }  // namespace corvalink

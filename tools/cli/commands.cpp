@@ -25,7 +25,7 @@
 #include "progress_display.h"
 #include "router_output.h"
 #include "upgrade/firmware_file.h"
-#include "upgrade/upgrade_session.h"
+#include "upgrade/handshake.h"
 #include "upgrade/upgrade_socket.h"
 
 namespace corvalink::cli {

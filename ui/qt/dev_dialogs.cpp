@@ -14,7 +14,7 @@
 #include "qt/password_dlg.h"
 #include "password/scrambler.h"
 #include "platform/ipv4.h"
-#include "platform/registry_store.h"
+#include "platform/registry.h"
 #include "text/interface_text.h"
 #include "qt/upgrade_dlg.h"
 
@@ -138,12 +138,7 @@ bool ParseFirmware(const DevArgs& args, FirmwarePath& out) {
 }
 
 void LoadTexts(AppState& state) {
-  const RegistryStore registry(state.registryRoot.empty() ? RegistryStore::DefaultRoot()
-                                                          : state.registryRoot);
-  std::error_code ec;
-  std::filesystem::path cwd = std::filesystem::current_path(ec);
-  state.interfaceText = InterfaceTextTable{};
-  LoadInterfaceTextFile(state.interfaceText, registry, ec ? std::filesystem::path(".") : cwd);
+  ReloadInterfaceText(state.interfaceText, *OpenRegistryAt(state.registryRoot));
 }
 
 }  // namespace

@@ -32,9 +32,11 @@ void MakeStaticText(QLabel* label, QWidget* mnemonicTarget) {
   label->setBuddy(mnemonicTarget);
 }
 
-QString SlotText(const InterfaceTextTable& table, std::size_t slot) {
-  return AnsiText(table.Text(slot));
+QString QtText(const InterfaceTextTable& table, UiText text) {
+  return AnsiText(ShownText(table, text));
 }
+
+QString BuiltInQText(UiText text) { return AnsiText(BuiltInText(text)); }
 
 QString AnsiText(std::string_view bytes) {
   QString text;

@@ -13,7 +13,8 @@
 #include <utility>
 
 #include "app/resource_ids.h"
-#include "text/interface_text.h"
+#include "text/text_table.h"
+#include "text/ui_texts.h"
 
 namespace corvalink {
 
@@ -66,8 +67,10 @@ Control* PlaceControl(QWidget* parent, ControlId id, const QRect& rect, Args&&..
 /// control that follows the static in tab order) when Alt+X is pressed.
 void MakeStaticText(QLabel* label, QWidget* mnemonicTarget);
 
-/// The text of interface text slot `slot`, its bytes read as Windows-1252.
-QString SlotText(const InterfaceTextTable& table, std::size_t slot);
+/// What a control or message shows for `text` (ShownText), its bytes read as Windows-1252.
+QString QtText(const InterfaceTextTable& table, UiText text);
+/// The built-in text of `text`, for a control's template text.
+QString BuiltInQText(UiText text);
 
 /// Single-byte (Windows-1252) text as a QString.
 QString AnsiText(std::string_view bytes);

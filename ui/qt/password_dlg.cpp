@@ -21,32 +21,18 @@
 #include "text/ansi_text.h"
 
 namespace corvalink {
-namespace {
-
-constexpr char CAPTION[] = "Please input router password";
-constexpr char ERROR_TEXT[] = "Password Error";
-constexpr char ERROR_CAPTION[] = "Error Message";
-
-constexpr std::size_t SLOT_CAPTION = 10;
-constexpr std::size_t SLOT_OK = 11;
-constexpr std::size_t SLOT_CANCEL = 12;
-constexpr std::size_t SLOT_ERROR_CAPTION = 16;
-constexpr std::size_t SLOT_ERROR_TEXT = 17;
-
-}  // namespace
-
 CPasswordDlg::CPasswordDlg(AppState& state, QWidget* parent)
     : QDialog(parent), m_state(state), m_hIcon(AppIcon()) {
   const DialogUnits du = DialogUnits::ForFont(font());
-  SetUpDialogFrame(*this, CORVALINK_ID(IDD_PASSWORD), QString::fromLatin1(CAPTION),
+  SetUpDialogFrame(*this, CORVALINK_ID(IDD_PASSWORD), BuiltInQText(UiText::PasswordCaption),
                    du.Size(151, 50));
 
   // Created in the template's tab order: OK, Cancel, the password field.
-  m_btnOk = PlaceControl<QPushButton>(this, ID_OK, du.Rect(7, 28, 60, 14), QStringLiteral("&OK"));
+  m_btnOk = PlaceControl<QPushButton>(this, ID_OK, du.Rect(7, 28, 60, 14), BuiltInQText(UiText::PasswordOk));
   m_btnOk->setDefault(true);
 
   m_btnCancel = PlaceControl<QPushButton>(this, ID_CANCEL, du.Rect(84, 28, 60, 14),
-                                          QStringLiteral("&Cancel"));
+                                          BuiltInQText(UiText::PasswordCancel));
 
   m_editPassword =
       PlaceControl<QLineEdit>(this, CORVALINK_ID(IDC_PASSWORD), du.Rect(7, 7, 137, 14));
@@ -75,10 +61,9 @@ void CPasswordDlg::OnInitDialog() {
 
 void CPasswordDlg::ApplyInterfaceText() {
   const InterfaceTextTable& table = m_state.interfaceText;
-  if (table.loaded == 0) return;
-  SetCaption(*this, SlotText(table, SLOT_CAPTION));
-  m_btnOk->setText(SlotText(table, SLOT_OK));
-  m_btnCancel->setText(SlotText(table, SLOT_CANCEL));
+  SetCaption(*this, QtText(table, UiText::PasswordCaption));
+  m_btnOk->setText(QtText(table, UiText::PasswordOk));
+  m_btnCancel->setText(QtText(table, UiText::PasswordCancel));
 }
 
 void CPasswordDlg::paintEvent(QPaintEvent* event) {
@@ -137,13 +122,8 @@ void CPasswordDlg::CheckPassword() {
 
 void CPasswordDlg::ShowPasswordError() {
   const InterfaceTextTable& table = m_state.interfaceText;
-  QString text = QString::fromLatin1(ERROR_TEXT);
-  QString caption = QString::fromLatin1(ERROR_CAPTION);
-  if (table.loaded != 0) {
-    text = SlotText(table, SLOT_ERROR_TEXT);
-    caption = SlotText(table, SLOT_ERROR_CAPTION);
-  }
-  ExecMessageBox(this, QMessageBox::Warning, caption, text);
+  ExecMessageBox(this, QMessageBox::Warning, QtText(table, UiText::PasswordErrorCaption),
+                 QtText(table, UiText::PasswordErrorText));
 }
 
 void CPasswordDlg::ClearTypedText() {

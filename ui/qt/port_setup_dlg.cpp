@@ -15,9 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "qt/about_dlg.h"
 #include "qt/app_icon.h"
@@ -28,30 +26,21 @@
 #include "discovery/router_table.h"
 #include "portsetup/server_address.h"
 #include "text/interface_text.h"
+#include "text/ui_texts.h"
 
 namespace corvalink {
 namespace {
 
 constexpr int DIALOG_WIDTH_DU = 339;
 constexpr int DIALOG_HEIGHT_DU = 122;
-constexpr char DIALOG_CAPTION[] = "ZUD Arora Ruza vez Udu98/De";
-
-// Interface text slots that the main window applies when the file was found.
-constexpr std::size_t SLOT_CAPTION = 0;
-constexpr std::size_t SLOT_FIRMWARE_LABEL = 1;
-constexpr std::size_t SLOT_SELECT_FILE = 2;
-constexpr std::size_t SLOT_ROUTER_LABEL = 3;
-constexpr std::size_t SLOT_INSTALL = 4;
-constexpr std::size_t SLOT_SEARCH = 5;
-constexpr std::size_t SLOT_FIRST_HEADING = 6;
-constexpr std::size_t SLOT_CONFIRMATION = 20;
-
 struct ListColumn {
-  const char* heading;  // shown when no interface text file was found
-  int width;            // pixels, whatever the font
+  UiText heading;
+  int width;  // pixels, whatever the font
 };
-constexpr ListColumn LIST_COLUMNS[] = {
-    {"MAC ADDRESS", 115}, {"IP ADDRESS", 115}, {"IP MASK", 165}, {"Location", 170}};
+constexpr ListColumn LIST_COLUMNS[] = {{UiText::ColumnMac, 115},
+                                       {UiText::ColumnIp, 115},
+                                       {UiText::ColumnMask, 165},
+                                       {UiText::ColumnLocation, 170}};
 
 // Datagrams read per search-socket notification: a full table's answers and as many again
 // (duplicates, strays), and few enough that a flood of datagrams never holds the window up.
@@ -170,22 +159,22 @@ void CPortSetupDlg::BuildControls() {
   // Caption, window menu and close box; no minimise or maximise box; a task-bar entry of its
   // own, being a window without owner.
   const DialogUnits du = DialogUnits::ForFont(font());
-  SetUpDialogFrame(*this, CORVALINK_ID(IDD_PORT_SETUP), QString::fromLatin1(DIALOG_CAPTION),
+  SetUpDialogFrame(*this, CORVALINK_ID(IDD_PORT_SETUP), BuiltInQText(UiText::MainCaption),
                    du.Size(DIALOG_WIDTH_DU, DIALOG_HEIGHT_DU));
 
   // Created in template order, which is also the tab order.
   m_btnSelect = PlaceControl<QPushButton>(this, CORVALINK_ID(IDC_SELECT_FILE),
-                                          du.Rect(272, 98, 60, 14), QStringLiteral("&Select"));
+                                          du.Rect(272, 98, 60, 14), BuiltInQText(UiText::SelectFile));
   m_btnSelect->setDefault(true);
   m_btnSelect->setEnabled(false);
   m_btnSelect->hide();
 
   m_btnInstall = PlaceControl<QPushButton>(this, CORVALINK_ID(IDC_INSTALL), du.Rect(265, 6, 67, 14),
-                                           QStringLiteral("Install / Modify"));
+                                           BuiltInQText(UiText::Install));
 
   m_staticFirmwareLabel =
       PlaceControl<QLabel>(this, CORVALINK_ID(IDC_FIRMWARE_LABEL), du.Rect(7, 101, 325, 8),
-                           QStringLiteral("Choose Firmware File : "));
+                           BuiltInQText(UiText::FirmwareLabel));
   m_staticFirmwareLabel->hide();
 
   m_editFirmwarePath =
@@ -199,7 +188,7 @@ void CPortSetupDlg::BuildControls() {
 
   m_staticRouterLabel =
       PlaceControl<QLabel>(this, CORVALINK_ID(IDC_ROUTER_LABEL), du.Rect(7, 9, 148, 8),
-                           QStringLiteral("Select K4410 Router :"));
+                           BuiltInQText(UiText::RouterLabel));
 
   auto* list =
       PlaceControl<RouterListView>(this, CORVALINK_ID(IDC_ROUTER_LIST), du.Rect(7, 24, 325, 91));
@@ -214,7 +203,7 @@ void CPortSetupDlg::BuildControls() {
   list->onDoubleClick = [this] { OnDblclkRouterList(); };
 
   m_btnSearch = PlaceControl<QPushButton>(this, CORVALINK_ID(IDC_SEARCH), du.Rect(192, 6, 60, 14),
-                                          QStringLiteral("Search"));
+                                          BuiltInQText(UiText::Search));
 
   MakeStaticText(m_staticFirmwareLabel, m_editFirmwarePath);
   MakeStaticText(m_staticRouterLabel, list);
@@ -228,7 +217,6 @@ bool CPortSetupDlg::OnInitDialog() {
   setWindowIcon(m_hIcon);
   m_state.firmwarePath = FirmwarePath{};
   if (!CreateSearchSocket()) return false;
-  m_state.interfaceText = InterfaceTextTable{};
   LoadInterfaceText();
   m_btnInstall->setEnabled(false);
   return true;
@@ -263,34 +251,28 @@ void CPortSetupDlg::CloseSearchSocket() {
   m_searchSocket.Close();
 }
 
-RegistryStore CPortSetupDlg::Registry() const {
-  return RegistryStore(m_state.registryRoot.empty() ? RegistryStore::DefaultRoot()
-                                                    : m_state.registryRoot);
+std::unique_ptr<Registry> CPortSetupDlg::OpenRegistry() const {
+  return OpenRegistryAt(m_state.registryRoot);
 }
 
 void CPortSetupDlg::LoadInterfaceText() {
-  std::error_code ec;
-  std::filesystem::path currentDir = std::filesystem::current_path(ec);
-  if (ec) currentDir = ".";
   const InterfaceTextTable& text = m_state.interfaceText;
-  if (LoadInterfaceTextFile(m_state.interfaceText, Registry(), currentDir)) {
-    SetCaption(*this, SlotText(text, SLOT_CAPTION));
-    m_staticFirmwareLabel->setText(SlotText(text, SLOT_FIRMWARE_LABEL));
-    m_btnSelect->setText(SlotText(text, SLOT_SELECT_FILE));
-    m_staticRouterLabel->setText(SlotText(text, SLOT_ROUTER_LABEL));
-    m_btnInstall->setText(SlotText(text, SLOT_INSTALL));
-    m_btnSearch->setText(SlotText(text, SLOT_SEARCH));
+  if (ReloadInterfaceText(m_state.interfaceText, *OpenRegistry())) {
+    SetCaption(*this, QtText(text, UiText::MainCaption));
+    m_staticFirmwareLabel->setText(QtText(text, UiText::FirmwareLabel));
+    m_btnSelect->setText(QtText(text, UiText::SelectFile));
+    m_staticRouterLabel->setText(QtText(text, UiText::RouterLabel));
+    m_btnInstall->setText(QtText(text, UiText::Install));
+    m_btnSearch->setText(QtText(text, UiText::Search));
   }
   SetUpRouterList();
 }
 
 void CPortSetupDlg::SetUpRouterList() {
   QTreeWidget* list = RouterList();
-  const bool fromFile = m_state.interfaceText.loaded != 0;
   QStringList headings;
-  for (std::size_t i = 0; i < std::size(LIST_COLUMNS); ++i) {
-    headings << (fromFile ? SlotText(m_state.interfaceText, SLOT_FIRST_HEADING + i)
-                          : QString::fromLatin1(LIST_COLUMNS[i].heading));
+  for (const ListColumn& column : LIST_COLUMNS) {
+    headings << QtText(m_state.interfaceText, column.heading);
   }
   list->setColumnCount(static_cast<int>(headings.size()));
   list->setHeaderLabels(headings);
@@ -359,13 +341,13 @@ void CPortSetupDlg::OnInstall() {
   CloseSearchSocket();
 
   std::string err;
-  if (!StoreServerAddress(Registry(), m_state.selectedRouter.ipAddress, &err)) {
+  if (!StoreServerAddress(*OpenRegistry(), m_state.selectedRouter.ipAddress, &err)) {
     ShowAppMessage(this, QString::fromLocal8Bit(err.data(), static_cast<qsizetype>(err.size())),
                    QMessageBox::Critical);
     done(RESULT_STORE_FAILED);
     return;
   }
-  ShowAppMessage(this, SlotText(m_state.interfaceText, SLOT_CONFIRMATION));
+  ShowAppMessage(this, QtText(m_state.interfaceText, UiText::InstallConfirmation));
   accept();
 }
 

@@ -16,7 +16,7 @@
 #include "qt/file_chooser.h"
 #include "discovery/search_socket.h"
 #include "qt/password_dlg.h"
-#include "platform/registry_store.h"
+#include "platform/registry.h"
 #include "qt/upgrade_dlg.h"
 
 class QLabel;
@@ -88,7 +88,7 @@ class CPortSetupDlg : public QDialog {
   void ShowNewRows();
   bool SelectRouterFromList();
   QTreeWidget* RouterList() const;
-  RegistryStore Registry() const;
+  std::unique_ptr<Registry> OpenRegistry() const;
 
   AppState& m_state;
   SearchSocketOpener m_openSearchSocket;

@@ -20,27 +20,10 @@
 #include "qt/dialog_units.h"
 #include "platform/ipv4.h"
 #include "platform/ms_clock.h"
-#include "text/interface_text.h"
+#include "text/ui_texts.h"
 #include "upgrade/tftp_client.h"
-#include "upgrade/upgrade_formats.h"
 
 namespace corvalink {
-namespace {
-
-constexpr char CAPTION[] = "Router Firmware Upgrade Utility";
-constexpr char UPGRADE_COMPLETE[] = "Upgrade complete";
-constexpr char UPGRADE_FAILED[] = "Upgrade failed";
-
-constexpr std::size_t SLOT_RESULT_CAPTION = 0;
-constexpr std::size_t SLOT_CAPTION = 13;
-constexpr std::size_t SLOT_ROUTER_IP_LABEL = 14;
-constexpr std::size_t SLOT_SEND = 15;
-constexpr std::size_t SLOT_COMPLETE = 18;
-constexpr std::size_t SLOT_FAILED = 19;
-
-constexpr std::size_t REQUEST_BODY_OFFSET = PACKET_HEADER_SIZE;
-
-}  // namespace
 
 CUpgradeDlg::CUpgradeDlg(AppState& state, QWidget* parent, Clock* transferClock,
                          SleepFn transferSleep)
@@ -49,11 +32,12 @@ CUpgradeDlg::CUpgradeDlg(AppState& state, QWidget* parent, Clock* transferClock,
       m_progress(this),
       m_hIcon(AppIcon()),
       m_socket(state.upgradeAcknowledged),
+      m_handshake(m_socket, state.upgradeAcknowledged),
       m_ownClock(transferClock == nullptr ? std::make_unique<MsClock>() : nullptr),
       m_transferClock(transferClock == nullptr ? *m_ownClock : *transferClock),
       m_transferSleep(std::move(transferSleep)) {
   BuildControls();
-  m_pollTimer.setInterval(UPGRADE_POLL_INTERVAL);
+  m_pollTimer.setInterval(static_cast<int>(UPGRADE_REQUEST_INTERVAL_MS));
   connect(&m_pollTimer, &QTimer::timeout, this, [this] { OnTimer(UPGRADE_POLL_TIMER); });
   connect(m_btnSend, &QPushButton::clicked, this, &CUpgradeDlg::OnSend);
   connect(m_btnAbort, &QPushButton::clicked, this, &CUpgradeDlg::OnAbort);
@@ -66,14 +50,14 @@ CUpgradeDlg::~CUpgradeDlg() {
 
 void CUpgradeDlg::BuildControls() {
   const DialogUnits du = DialogUnits::ForFont(font());
-  SetUpDialogFrame(*this, CORVALINK_ID(IDD_UPGRADE), QString::fromLatin1(CAPTION),
+  SetUpDialogFrame(*this, CORVALINK_ID(IDD_UPGRADE), BuiltInQText(UiText::UpgradeCaption),
                    du.Size(211, 108));
 
   // The group box comes last in the template and so lies beneath the other controls.
   PlaceControl<QGroupBox>(this, nullptr, du.Rect(7, 7, 197, 73));
 
   m_staticRouterIp = PlaceControl<QLabel>(this, CORVALINK_ID(IDC_ROUTER_IP_LABEL),
-                                          du.Rect(15, 27, 77, 8), QStringLiteral("RouterIP :"));
+                                          du.Rect(15, 27, 77, 8), BuiltInQText(UiText::UpgradeRouterIpLabel));
   m_staticRouterIp->setAlignment(Qt::AlignRight | Qt::AlignTop);
 
   m_editRouterIp =
@@ -82,7 +66,7 @@ void CUpgradeDlg::BuildControls() {
   MakeStaticText(m_staticRouterIp, m_editRouterIp);
 
   m_btnSend = PlaceControl<QPushButton>(this, CORVALINK_ID(IDC_SEND), du.Rect(95, 50, 93, 14),
-                                        QStringLiteral("&Send"));
+                                        BuiltInQText(UiText::UpgradeSend));
   m_btnSend->setDefault(true);
 
   m_btnAbort = PlaceControl<QPushButton>(this, CORVALINK_ID(IDC_ABORT), du.Rect(21, 66, 77, 16),
@@ -115,6 +99,7 @@ int CUpgradeDlg::OnInitDialog() {
   ApplyInterfaceText();
   m_editRouterIp->setText(QString::fromStdString(Ipv4ToText(m_state.selectedRouter.ipAddress)));
   m_state.upgradeAcknowledged = 0;
+  m_handshake.Start(m_state.selectedRouter);
   m_btnSend->setEnabled(false);
   CreateUpgradeSocket();
   m_progress.SetRange(0, 5);
@@ -127,14 +112,10 @@ int CUpgradeDlg::OnInitDialog() {
 int CUpgradeDlg::ApplyInterfaceText() {
   InterfaceTextTable& table = m_state.interfaceText;
   if (table.loaded == 0) return 0;
-  // The loader leaves these three slots with their line ends; trimming them in the table means
-  // a later opening finds them clean and shows the same texts.
-  TrimLineEnd(table.slots[SLOT_CAPTION]);
-  SetCaption(*this, SlotText(table, SLOT_CAPTION));
-  TrimLineEnd(table.slots[SLOT_ROUTER_IP_LABEL]);
-  m_staticRouterIp->setText(SlotText(table, SLOT_ROUTER_IP_LABEL));
-  TrimLineEnd(table.slots[SLOT_SEND]);
-  m_btnSend->setText(SlotText(table, SLOT_SEND));
+  TrimUpgradeDialogSlots(table);
+  SetCaption(*this, QtText(table, UiText::UpgradeCaption));
+  m_staticRouterIp->setText(QtText(table, UiText::UpgradeRouterIpLabel));
+  m_btnSend->setText(QtText(table, UiText::UpgradeSend));
   return 1;
 }
 
@@ -164,7 +145,10 @@ void CUpgradeDlg::OnSocketReadable() {
 
 void CUpgradeDlg::OnTimer(unsigned timerId) {
   if (timerId != UPGRADE_POLL_TIMER) return;
-  if (m_state.upgradeAcknowledged == 1) {
+  // The field is filled from the selected router, so it always holds a dotted address; should
+  // it ever hold anything else the tick sends nothing.
+  const std::string field = m_editRouterIp->text().toStdString();
+  if (m_handshake.Tick(field, m_state.upgradePort) == UpgradeHandshake::Step::Acknowledged) {
     m_btnSend->setEnabled(true);
     m_pollTimer.stop();
     StopWatchingSocket();
@@ -174,17 +158,6 @@ void CUpgradeDlg::OnTimer(unsigned timerId) {
     return;
   }
   m_progress.StepIt();
-  SendUpgradeRequest();
-}
-
-int CUpgradeDlg::SendUpgradeRequest() {
-  m_request = BuildUpgradeRequest(m_state.selectedRouter);
-  std::copy_n(m_request.begin() + REQUEST_BODY_OFFSET, m_requestBody.size(), m_requestBody.begin());
-  // The field is filled from the selected router, so it always holds a dotted address; should
-  // it ever hold anything else there is no address to send to.
-  std::optional<Ipv4> address = ParseIpv4(m_editRouterIp->text().left(29).toStdString());
-  if (address) m_socket.SendRequest(m_request, Endpoint{*address, m_state.upgradePort});
-  return 1;
 }
 
 void CUpgradeDlg::OnAbort() { m_abortRequested = 1; }
@@ -228,12 +201,10 @@ void CUpgradeDlg::OnSend() {
 void CUpgradeDlg::ShowResult(const TftpResult& result) {
   const bool ok = result.ok();
   const InterfaceTextTable& table = m_state.interfaceText;
-  QString text = QString::fromLatin1(ok ? UPGRADE_COMPLETE : UPGRADE_FAILED);
-  QString caption = text;
-  if (table.loaded != 0) {
-    text = SlotText(table, ok ? SLOT_COMPLETE : SLOT_FAILED);
-    caption = SlotText(table, SLOT_RESULT_CAPTION);
-  }
+  const QString text =
+      QtText(table, ok ? UiText::UpgradeCompleteText : UiText::UpgradeFailedText);
+  const QString caption =
+      QtText(table, ok ? UiText::UpgradeCompleteCaption : UiText::UpgradeFailedCaption);
   // Beneath the fixed text, why it failed: the file, the block, what the router said.
   ExecMessageBox(this, QMessageBox::NoIcon, caption, text,
                  ok ? QString() : QString::fromStdString(result.message));

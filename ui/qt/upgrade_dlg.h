@@ -16,6 +16,7 @@
 #include "app/resource_ids.h"
 #include "discovery/search_formats.h"
 #include "qt/progress_ctrl.h"
+#include "upgrade/handshake.h"
 #include "upgrade/upgrade_socket.h"
 
 class QLabel;
@@ -28,11 +29,6 @@ namespace corvalink {
 struct TftpResult;
 struct AppState;
 class Clock;
-
-inline constexpr int UPGRADE_POLL_INTERVAL = 500;
-
-/// Bytes 4..43 of the request: the router's address, mask, MAC and held password.
-inline constexpr std::size_t UPGRADE_REQUEST_BODY_SIZE = 40;
 
 /// Modal result when the user closes the dialog (Escape, close box), as IDCANCEL.
 inline constexpr int UPGRADE_DLG_CANCELLED = 2;
@@ -57,9 +53,8 @@ class CUpgradeDlg : public QDialog {
 
   /// 1 when the interface text file was loaded and its slots 13-15 were applied, else 0.
   int ApplyInterfaceText();
-  /// Builds the request from the selected router and sends it to the address in the RouterIP
-  /// field; a field that holds no dotted address sends nothing. Returns 1.
-  int SendUpgradeRequest();
+  /// The poll timer's tick: one step of the handshake (a request to the address in the RouterIP
+  /// field), or, once the router has acknowledged, the transfer.
   void OnTimer(unsigned timerId);
   void OnAbort();
   /// Runs the transfer and shows its result. Refused while a transfer is already running.
@@ -97,8 +92,7 @@ class CUpgradeDlg : public QDialog {
   QIcon m_hIcon;
   int32_t m_abortRequested = 0;
   CUpgradeSocket m_socket;
-  std::array<uint8_t, UPGRADE_REQUEST_BODY_SIZE> m_requestBody{};
-  Packet m_request{};
+  UpgradeHandshake m_handshake;
 
   QTimer m_pollTimer;
   QSocketNotifier* m_socketNotifier = nullptr;

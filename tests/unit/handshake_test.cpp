@@ -1,8 +1,10 @@
-#include "upgrade/upgrade_session.h"
+#include "upgrade/handshake.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <string>
 #include <vector>
 
 #include "platform/udp_socket.h"
@@ -115,6 +117,38 @@ TEST(RunUpgradeHandshake, StopTestEndsItWithoutAnotherRequest) {
   EXPECT_EQ(r.end, HandshakeEnd::Stopped);
   EXPECT_EQ(r.requestsSent, 1);
   EXPECT_LT(ElapsedMs(start, rig.clock.NowMs()), SLACK_MS);
+}
+
+// What a window's timer gets from each tick: the request to the field's address, nothing for a
+// field that holds no address, and no request at all once the router has answered.
+TEST(UpgradeHandshake, EachTickSendsTheRequestToTheFieldsAddressUntilAcknowledged) {
+  HandshakeRig rig;
+  UpgradeHandshake handshake(rig.socket, rig.acknowledged);
+  handshake.Start(rig.record);
+  struct Case {
+    std::string field;
+    bool arrives;
+  } cases[] = {{"127.0.0.1", true}, {"", false}, {"127.0.0.300", false}, {"127.0.0.1 x", false}};
+  int ticks = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field);
+    EXPECT_EQ(handshake.Tick(c.field, rig.router.LocalPort()),
+              UpgradeHandshake::Step::RequestSent);
+    EXPECT_EQ(handshake.RequestsSent(), ++ticks);
+    EXPECT_EQ(rig.router.WaitReadable(c.arrives ? 1000 : 50), c.arrives);
+    if (c.arrives) {
+      std::array<uint8_t, 100> buf{};
+      ASSERT_EQ(rig.router.ReceiveFrom(buf, nullptr), static_cast<int>(PACKET_SIZE));
+      const Packet expected = BuildUpgradeRequest(rig.record);
+      EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buf.begin()));
+    }
+  }
+  rig.acknowledged = 1;
+  EXPECT_EQ(handshake.Tick({{LOOPBACK, rig.router.LocalPort()}}),
+            UpgradeHandshake::Step::Acknowledged);
+  EXPECT_FALSE(rig.router.WaitReadable(50)) << "a request was sent after the acknowledgement";
+  handshake.Start(rig.record);
+  EXPECT_EQ(handshake.RequestsSent(), 0);
 }
 
 }  // namespace

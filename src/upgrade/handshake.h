@@ -1,0 +1,94 @@
+#pragma once
+// The upgrade handshake: the request that asks a router to take new firmware, sent again at a
+// fixed interval until the router acknowledges it. UpgradeHandshake is one step of it, driven by
+// a window's timer (one Tick per UPGRADE_REQUEST_INTERVAL_MS) or by RunUpgradeHandshake's loop.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "discovery/router_record.h"
+#include "discovery/search_formats.h"
+#include "platform/ipv4.h"
+#include "platform/ms_clock.h"
+#include "upgrade/upgrade_socket.h"
+
+namespace corvalink {
+
+/// The spacing of upgrade requests.
+inline constexpr uint32_t UPGRADE_REQUEST_INTERVAL_MS = 500;
+
+/// How much of an address field a window reads before it parses it (a 30-byte buffer).
+inline constexpr std::size_t ROUTER_ADDRESS_FIELD_CHARS = 29;
+
+/// One handshake with one router, step by step. The socket must outlive the object; its owner
+/// reads it (OnReceive) whenever a datagram waits, which sets the acknowledged flag. Not
+/// thread-safe: Tick and the socket's reads run on one thread.
+class UpgradeHandshake {
+ public:
+  enum class Step {
+    RequestSent,   ///< not yet acknowledged: the request went out again (or had no address)
+    Acknowledged,  ///< the router's reply has set the flag; nothing was sent
+  };
+
+  /// `acknowledged` is the flag `socket` sets; the caller clears it before the first tick.
+  UpgradeHandshake(CUpgradeSocket& socket, const int32_t& acknowledged);
+
+  /// Starts over for `router`: the request is built from its record, the count goes to 0.
+  void Start(const RouterRecord& router);
+
+  /// One step: Acknowledged once the flag is set, else the request is sent to `to` and the count
+  /// goes up. Without an address nothing is sent, and the step still counts as a request.
+  Step Tick(const std::optional<Endpoint>& to);
+  /// The same with the address as a window's field holds it: the first
+  /// ROUTER_ADDRESS_FIELD_CHARS characters, which must be a dotted address, and `port`.
+  Step Tick(std::string_view addressField, uint16_t port);
+
+  bool IsAcknowledged() const { return m_acknowledged != 0; }
+  /// Ticks that sent (or would have sent) the request since Start.
+  int RequestsSent() const { return m_requestsSent; }
+  const Packet& Request() const { return m_request; }
+
+ private:
+  CUpgradeSocket& m_socket;
+  const int32_t& m_acknowledged;
+  Packet m_request{};
+  int m_requestsSent = 0;
+};
+
+enum class HandshakeEnd {
+  Acknowledged,  ///< the router's reply set the flag
+  Timeout,       ///< no reply within the time given
+  Stopped,       ///< the caller's stop test said so
+  Failed,        ///< the socket could not be waited on; `error` says why
+};
+
+struct HandshakeResult {
+  HandshakeEnd end = HandshakeEnd::Timeout;
+  int requestsSent = 0;
+  std::string error;
+};
+
+struct HandshakeOptions {
+  /// Longest time to wait for the reply, from the first request on. A window has no limit; a
+  /// script needs one.
+  uint32_t timeoutMs = 30000;
+  uint32_t intervalMs = UPGRADE_REQUEST_INTERVAL_MS;
+  /// Asked between waits; true ends the handshake. May be empty.
+  std::function<bool()> stop;
+  /// Called after each request with the number sent so far. May be empty.
+  std::function<void(int)> onRequestSent;
+};
+
+/// The handshake as a loop, for a program without an event loop: ticks at once and then every
+/// intervalMs, reading every datagram that reaches `socket` in between, until the router
+/// acknowledges, the time runs out or `stop` says so. The socket must be open; the caller
+/// clears `acknowledged` before. Unlike a window, whose first tick comes one interval after
+/// opening, the first request goes out at once.
+HandshakeResult RunUpgradeHandshake(CUpgradeSocket& socket, const int32_t& acknowledged,
+                                    const RouterRecord& router, const Endpoint& to, Clock& clock,
+                                    const HandshakeOptions& options);
+
+}  // namespace corvalink
