@@ -46,6 +46,37 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+std::optional<std::u32string> DecodeUtf8(std::string_view utf8) {
+  std::u32string out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<uint8_t>(utf8[i]);
+    std::size_t extra = 0;
+    char32_t cp = 0;
+    char32_t least = 0;
+    if (lead < 0x80) {
+      cp = lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+      extra = 1, cp = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      extra = 2, cp = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      extra = 3, cp = lead & 0x07, least = 0x10000;
+    } else {
+      return std::nullopt;
+    }
+    if (utf8.size() - i <= extra) return std::nullopt;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      const auto next = static_cast<uint8_t>(utf8[i + k]);
+      if ((next & 0xC0) != 0x80) return std::nullopt;
+      cp = cp << 6 | (next & 0x3F);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
+    out += cp;
+    i += extra + 1;
+  }
+  return out;
+}
+
 std::string AnsiToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() * 3);

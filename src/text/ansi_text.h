@@ -19,6 +19,10 @@ std::optional<uint8_t> CodePointToAnsi(char32_t codePoint);
 /// Appends the UTF-8 form of one code point.
 void AppendUtf8(std::string& out, char32_t codePoint);
 
+/// The code points of a UTF-8 text; nothing when it is not well-formed UTF-8 (a stray or
+/// missing continuation byte, an over-long form, a surrogate, a value past U+10FFFF).
+std::optional<std::u32string> DecodeUtf8(std::string_view utf8);
+
 /// The UTF-8 form of a whole single-byte text.
 std::string AnsiToUtf8(std::string_view bytes);
 

@@ -366,8 +366,7 @@ TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) 
   }
 
   m_result.stats.fileSize = size;
-  const uint64_t top = size / TFTP_BLOCK_SIZE + 1;
-  m_control.progress.SetRange32(0, static_cast<int>(std::min<uint64_t>(top, INT_MAX)));
+  m_control.progress.SetRange32(0, static_cast<int>(std::min<uint64_t>(ProgressTop(size), INT_MAX)));
 
   int fullBlocksSinceStep = 0;
   for (;;) {
@@ -434,6 +433,17 @@ TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) 
 }
 
 }  // namespace
+
+uint64_t ProgressTop(uint64_t fileSize) { return fileSize / TFTP_BLOCK_SIZE + 1; }
+
+uint64_t FinalFillSteps(uint64_t fileSize) {
+  return ProgressTop(fileSize) - fileSize / TFTP_BLOCK_SIZE / BLOCKS_PER_PROGRESS_STEP;
+}
+
+uint32_t FinalFillMs(uint64_t fileSize) {
+  return static_cast<uint32_t>(
+      std::min<uint64_t>(FinalFillSteps(fileSize) * FILL_STEP_LEAST_MS, UINT32_MAX));
+}
 
 std::string RemoteFileName(std::string_view path) {
   std::size_t cut = path.find_last_of("\\/");

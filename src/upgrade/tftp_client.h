@@ -24,6 +24,18 @@ inline constexpr uint32_t TFTP_WRQ_PAUSE_MS = 1000;
 inline constexpr int BLOCKS_PER_PROGRESS_STEP = 5;
 inline constexpr uint32_t PROGRESS_FILL_STEP_MS = 10;
 
+/// Each step of the bar's final fill waits until more than PROGRESS_FILL_STEP_MS have passed on a
+/// millisecond clock, so it takes at least this long.
+inline constexpr uint32_t FILL_STEP_LEAST_MS = PROGRESS_FILL_STEP_MS + 1;
+
+/// The top of the bar's range for a file of `fileSize` bytes: one more than its full blocks.
+uint64_t ProgressTop(uint64_t fileSize);
+/// The steps of the final fill after the last block of such a file: from where the data phase
+/// (one step per BLOCKS_PER_PROGRESS_STEP full blocks) leaves the bar up to its top.
+uint64_t FinalFillSteps(uint64_t fileSize);
+/// The least time the final fill (the router writing its flash) holds the result back.
+uint32_t FinalFillMs(uint64_t fileSize);
+
 /// An ACK of the block before the one outstanding that arrives within this time of the block's
 /// send is a copy (the network duplicated it, or the router answered a block that went twice)
 /// and is ignored; a later one is the router's own retransmission, a sign that the block was

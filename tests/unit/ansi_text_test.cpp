@@ -28,5 +28,15 @@ TEST(AnsiText, Windows1252BothWays) {
   EXPECT_EQ(AnsiToUtf8("a\x80\xE9\x9D"), "a\xE2\x82\xAC\xC3\xA9\xC2\x9D");
 }
 
+TEST(DecodeUtf8, WellFormedOnly) {
+  EXPECT_EQ(DecodeUtf8("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"),
+            (std::u32string{U'a', 0xE9, 0x20AC, 0x1F600}));
+  EXPECT_EQ(DecodeUtf8(""), std::u32string());
+  for (const char* bad : {"\xE9", "\xC3", "\xC3\x28", "\xC0\xAF", "\xE0\x80\xAF",
+                          "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "a\x80"}) {
+    EXPECT_FALSE(DecodeUtf8(bad).has_value()) << bad;
+  }
+}
+
 }  // namespace
 }  // namespace corvalink

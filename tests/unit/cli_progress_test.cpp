@@ -119,7 +119,7 @@ TEST(ProgressDisplay, FlashEstimateMatchesTheFillTheTransferMakes) {
   for (std::size_t size : {0u, 1000u, 1024u, 2560u, 64u * 1024u + 7u}) {
     DisplayRig rig(ProgressStyle::RedrawErase);
     ASSERT_TRUE(rig.Send(size).ok()) << size;
-    EXPECT_EQ(EstimateFlashMs(size), static_cast<uint32_t>(rig.stepsLeftAfterLastAck) *
+    EXPECT_EQ(FinalFillMs(size), static_cast<uint32_t>(rig.stepsLeftAfterLastAck) *
                                          (PROGRESS_FILL_STEP_MS + 1))
         << size;
     // On a terminal the data line is redrawn in place and ends before the countdown starts.

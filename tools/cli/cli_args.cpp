@@ -2,43 +2,13 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 
+#include "discovery/mac_text.h"
 #include "discovery/router_table.h"
 
 namespace corvalink::cli {
-namespace {
-
-bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
-
-// The twelve digits of a MAC text in any of the accepted spellings, or nothing.
-std::optional<std::string> MacDigits(std::string_view text) {
-  std::string digits;
-  if (text.size() == 12) {
-    digits = std::string(text);
-  } else if (text.size() == 17) {
-    const char sep = text[2];
-    if (sep != ':' && sep != '-') return std::nullopt;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (i % 3 == 2) {
-        if (text[i] != sep) return std::nullopt;
-      } else {
-        digits += text[i];
-      }
-    }
-  } else {
-    return std::nullopt;
-  }
-  for (char& c : digits) {
-    if (!IsHex(c)) return std::nullopt;
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
-  return digits;
-}
-
-}  // namespace
 
 std::optional<RouterSelector> ParseRouterSelector(std::string_view text, std::string* err) {
   RouterSelector selector;
@@ -47,17 +17,14 @@ std::optional<RouterSelector> ParseRouterSelector(std::string_view text, std::st
     selector.ip = *ip;
     return selector;
   }
-  if (std::optional<std::string> digits = MacDigits(text)) {
+  if (std::optional<MacAddress> mac = ParseMacAddress(text)) {
     selector.kind = RouterSelector::Kind::Mac;
-    selector.macText = *digits;
-    // The same parser the router list's selection goes through.
-    ParseMacText(selector.macText.c_str(), selector.mac);
+    selector.mac = *mac;
+    selector.macText = MacText(*mac);
     return selector;
   }
   if (err != nullptr) {
-    *err = "\"" + std::string(text) +
-           "\" is neither a MAC address (12 hexadecimal digits, e.g. 001A2B3C4D5E or "
-           "00:1A:2B:3C:4D:5E) nor an IPv4 address";
+    *err = "\"" + std::string(text) + "\" is neither " + MAC_ADDRESS_FORMS + " nor an IPv4 address";
   }
   return std::nullopt;
 }

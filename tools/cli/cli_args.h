@@ -23,8 +23,7 @@ struct RouterSelector {
   std::string macText;
 };
 
-/// "001A2B3C4D5E", "00:1a:2b:3c:4d:5e" or "00-1A-2B-3C-4D-5E" (one separator throughout) names
-/// a MAC; a strict dotted quad names an IP. Anything else: nothing, and `err` says what was
+/// A MAC as ParseMacAddress reads it names a MAC; a strict dotted quad names an IP. Anything else: nothing, and `err` says what was
 /// expected.
 std::optional<RouterSelector> ParseRouterSelector(std::string_view text, std::string* err);
 

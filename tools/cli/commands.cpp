@@ -280,7 +280,7 @@ int Transfer(const UpgradeCommand& command, const RouterRecord& selected, uint64
               "flash for about %s.\n",
               command.file.c_str(), FormatBytes(size).c_str(), routerText.c_str(),
               RemoteFileName(command.file).c_str(),
-              FormatDuration((EstimateFlashMs(size) + 999) / 1000).c_str());
+              FormatDuration((FinalFillMs(size) + 999) / 1000).c_str());
   FlushOutput();
 
   const ProgressStyle style = !IsTerminal(ConsoleStream::Output) ? ProgressStyle::Lines

@@ -12,8 +12,6 @@ namespace {
 constexpr uint32_t REDRAW_MS = 100;
 // Without a terminal, the countdown is repeated this often.
 constexpr uint32_t PLAIN_FLASH_EVERY_MS = 10000;
-// Each fill step waits until more than PROGRESS_FILL_STEP_MS have passed on a millisecond clock.
-constexpr uint32_t FILL_STEP_ESTIMATE_MS = PROGRESS_FILL_STEP_MS + 1;
 // Measured steps replace the estimate once there are enough of them to average.
 constexpr int FILL_STEPS_TO_MEASURE = 20;
 
@@ -86,13 +84,6 @@ std::string FitLine(const std::string& line, std::size_t width) {
     fitted.erase(cut);
   }
   return fitted;
-}
-
-uint32_t EstimateFlashMs(uint64_t fileSize) {
-  const uint64_t fullBlocks = fileSize / TFTP_BLOCK_SIZE;
-  // The bar's top is fullBlocks + 1; the data phase stepped it once per five full blocks.
-  const uint64_t steps = fullBlocks + 1 - fullBlocks / BLOCKS_PER_PROGRESS_STEP;
-  return static_cast<uint32_t>(std::min<uint64_t>(steps * FILL_STEP_ESTIMATE_MS, UINT32_MAX));
 }
 
 ProgressDisplay::ProgressDisplay(std::FILE* out, ProgressStyle style, Clock& clock,
@@ -196,7 +187,7 @@ TransferView ProgressDisplay::View(uint32_t now) const {
 
 uint32_t ProgressDisplay::FlashMsLeft(uint32_t now) const {
   const int stepsLeft = std::max(0, GetRangeHigh() - GetPos());
-  uint32_t perStep = FILL_STEP_ESTIMATE_MS;
+  uint32_t perStep = FILL_STEP_LEAST_MS;
   if (m_flashStepsDone >= FILL_STEPS_TO_MEASURE) {
     perStep = std::max<uint32_t>(perStep, ElapsedMs(m_flashStartMs, now) / m_flashStepsDone);
   }

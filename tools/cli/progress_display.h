@@ -42,10 +42,6 @@ std::string FormatFlashLine(uint32_t msLeft);
 /// from the end first, and only a first field still too long is cut.
 std::string FitLine(const std::string& line, std::size_t width);
 
-/// How long the final fill takes for a file of `fileSize` bytes: one step of more than
-/// PROGRESS_FILL_STEP_MS for each step the data phase left to do.
-uint32_t EstimateFlashMs(uint64_t fileSize);
-
 /// How the progress reaches its reader.
 enum class ProgressStyle {
   Lines,        ///< a file or a pipe: a plain line now and then

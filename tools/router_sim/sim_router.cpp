@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "discovery/mac_text.h"
 #include "platform/byte_order.h"
 
 namespace corvalink::sim {
@@ -105,12 +106,13 @@ std::optional<SimRouter> ParseRouterSpec(std::string_view spec, std::string* err
     std::string_view key = item.substr(0, eq);
     std::string_view value = item.substr(eq + 1);
     if (key == "mac") {
-      auto bytes = ParseHex(value);
-      if (!bytes || bytes->size() != MAC_SIZE) {
-        SetError(err, "mac needs 12 hex digits: " + std::string(value));
+      std::optional<MacAddress> mac = ParseMacAddress(value);
+      if (!mac) {
+        SetError(err, "mac needs 12 hex digits (bare, or pairs with ':' or '-'): " +
+                          std::string(value));
         return std::nullopt;
       }
-      std::copy(bytes->begin(), bytes->end(), r.mac.begin());
+      r.mac = *mac;
       haveMac = true;
     } else if (key == "ip" || key == "mask") {
       auto address = ParseIpv4(value);

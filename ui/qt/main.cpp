@@ -8,6 +8,7 @@
 
 #include "qt/app_icon.h"
 #include "app/app_state.h"
+#include "app/dev_dialog_args.h"
 #include "app/exit_codes.h"
 #include "qt/dev_dialogs.h"
 #include "app/resource_ids.h"
@@ -26,7 +27,7 @@ void PrintVersion() {
 
 void PrintUsage() {
   std::printf("usage: corvalink [--version] [--help]\n%s",
-              qPrintable(corvalink::DevDialogUsage()));
+              corvalink::DevDialogUsage().c_str());
 }
 
 // Qt's own command-line options, which QApplication takes out of the list; those in the first
@@ -97,7 +98,7 @@ int main(int argc, char** argv) {
   if (devDialogAt != 0) {
     if (devDialogAt + 1 >= argc) {
       std::fprintf(stderr, "corvalink --dev-dialog: which dialog?\n%s",
-                   qPrintable(corvalink::DevDialogUsage()));
+                   corvalink::DevDialogUsage().c_str());
       return corvalink::DEV_DIALOG_USAGE_ERROR;
     }
     devDialog = QString::fromLocal8Bit(argv[devDialogAt + 1]);
