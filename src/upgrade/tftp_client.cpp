@@ -50,10 +50,14 @@ class Transfer {
  public:
   Transfer(TftpControl& control, TftpEnv& env) : m_control(control), m_env(env) {}
 
+  /// Open and check, request, blocks, fill: each phase returns TftpOutcome::Ok to go on, or
+  /// the outcome the transfer ends with, m_result.message then saying why.
   TftpResult Run(std::string_view path, std::string_view routerAddress);
 
  private:
   enum class Phase { WriteRequest, Data };
+  /// How one exchange (a datagram sent until the peer acknowledges it) ended.
+  enum class Exchange { Acknowledged, TimedOut, Aborted };
 
   bool AbortRequested() const {
     return m_control.abortRequested != 0 || (m_control.stopRequested && m_control.stopRequested());
@@ -69,10 +73,15 @@ class Transfer {
   int WaitForPeer(Phase phase, uint32_t sentAt, uint16_t block);
   void NotePeerError(int length);
   void Send(std::span<const uint8_t> datagram, const Endpoint& to);
-  bool RequestWrite();
-  bool SendBlock(std::span<const uint8_t> packet, uint16_t block);
+  TftpOutcome OpenAndCheck(std::string_view path, std::string_view routerAddress);
+  TftpOutcome Request();
+  TftpOutcome SendBlocks();
+  TftpOutcome Fill();
+  Exchange RequestWrite();
+  Exchange SendBlock(std::span<const uint8_t> packet, uint16_t block);
   bool FillProgress();
-  TftpResult Fail(TftpOutcome outcome, std::string message);
+  TftpOutcome Stop(TftpOutcome outcome, std::string message);
+  TftpOutcome Abandon(TftpOutcome outcome, std::string message);
   std::string PeerErrorSuffix() const;
   std::string ForeignAnswerSuffix(const std::string& routerText) const;
 
@@ -80,6 +89,9 @@ class Transfer {
   TftpEnv& m_env;
   TftpResult m_result;
   std::string m_remoteName;
+  std::string m_pathText;
+  std::string m_routerText;
+  uint64_t m_size = 0;  // measured before anything is sent: the blocks read must add up to it
   Endpoint m_router;
   Endpoint m_destination;  // where DATA and the abort ERROR go: the peer once it answered
   Endpoint m_from;         // sender of the datagram WaitForPeer returned
@@ -93,7 +105,6 @@ class Transfer {
   std::optional<Ipv4> m_foreignAnswer;  // another address that acknowledged the write request
   uint32_t m_lastPumpMs = 0;
   uint16_t m_block = 0;
-  bool m_aborted = false;  // set when SendBlock/RequestWrite stopped on the abort flag
 };
 
 // Runs the pump when PUMP_INTERVAL_MS have passed since it last ran; returns the time after.
@@ -206,16 +217,13 @@ void Transfer::Send(std::span<const uint8_t> datagram, const Endpoint& to) {
   ++m_result.stats.datagramsSent;
 }
 
-// Sends the WRQ until the router acknowledges it with block 0. False when the attempts ran out
-// or the abort flag was set (m_aborted tells which).
-bool Transfer::RequestWrite() {
+// Sends the WRQ until the router acknowledges it with block 0, the attempts run out or the
+// abort flag is set.
+Transfer::Exchange Transfer::RequestWrite() {
   const std::vector<uint8_t> wrq = BuildWrq(m_remoteName);
   for (int attempt = 1;; ++attempt) {
-    if (attempt > TFTP_WRQ_ATTEMPTS) return false;
-    if (AbortRequested()) {
-      m_aborted = true;
-      return false;
-    }
+    if (attempt > TFTP_WRQ_ATTEMPTS) return Exchange::TimedOut;
+    if (AbortRequested()) return Exchange::Aborted;
     m_destination = m_router;
     if (attempt > 1) ++m_result.stats.retransmissions;
     const uint32_t sentAt = PumpIfDue(Now());
@@ -229,13 +237,10 @@ bool Transfer::RequestWrite() {
     }
     if (accepted) m_destination = m_from;
     // The router needs this pause after every write request, answered or not.
-    if (!WaitMoreThan(Now(), TFTP_WRQ_PAUSE_MS)) {
-      m_aborted = true;
-      return false;
-    }
+    if (!WaitMoreThan(Now(), TFTP_WRQ_PAUSE_MS)) return Exchange::Aborted;
     if (accepted) {
       m_peerError.reset();
-      return true;
+      return Exchange::Acknowledged;
     }
   }
 }
@@ -243,28 +248,22 @@ bool Transfer::RequestWrite() {
 // Sends one DATA datagram until the peer acknowledges `block`. A copy of the previous ACK is
 // ignored (see IsCopyOfPreviousAck); anything else from the peer (the router's own repeat of the
 // previous ACK, an ERROR) uses up the attempt and the block goes again at once.
-bool Transfer::SendBlock(std::span<const uint8_t> packet, uint16_t block) {
+Transfer::Exchange Transfer::SendBlock(std::span<const uint8_t> packet, uint16_t block) {
   for (int attempt = 1;; ++attempt) {
-    if (attempt > TFTP_DATA_ATTEMPTS) return false;
+    if (attempt > TFTP_DATA_ATTEMPTS) return Exchange::TimedOut;
     const uint32_t sentAt = PumpIfDue(Now());
-    if (AbortRequested()) {
-      m_aborted = true;
-      return false;
-    }
+    if (AbortRequested()) return Exchange::Aborted;
     if (attempt > 1) ++m_result.stats.retransmissions;
     Send(packet, m_destination);
     int n = WaitForPeer(Phase::Data, sentAt, block);
     if (n < 0) {
-      if (AbortRequested()) {
-        m_aborted = true;
-        return false;
-      }
+      if (AbortRequested()) return Exchange::Aborted;
       continue;
     }
     auto reply = std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(n));
     if (ParseAck(reply) == block) {
       m_peerError.reset();
-      return true;
+      return Exchange::Acknowledged;
     }
     NotePeerError(n);
   }
@@ -302,45 +301,48 @@ std::string Transfer::PeerErrorSuffix() const {
          Printable(m_peerError->text) + "\"";
 }
 
+// Ends the transfer with `outcome` before anything was sent, or after the router has it all.
+TftpOutcome Transfer::Stop(TftpOutcome outcome, std::string message) {
+  m_result.message = std::move(message);
+  return outcome;
+}
+
 // Ends a transfer that had begun talking to the router: the ERROR goes wherever the transfer
 // was sending, so the router can drop its half of it.
-TftpResult Transfer::Fail(TftpOutcome outcome, std::string message) {
+TftpOutcome Transfer::Abandon(TftpOutcome outcome, std::string message) {
   if (m_socket) {
     Send(BuildError(TFTP_ERROR_ABORTED, TFTP_ABORT_TEXT), m_destination);
     m_socket->Close();
   }
   m_file.reset();
-  m_result.outcome = outcome;
-  m_result.message = std::move(message) + PeerErrorSuffix();
-  return std::move(m_result);
+  return Stop(outcome, std::move(message) + PeerErrorSuffix());
 }
 
-TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) {
+// The file must be a regular file of known size and the address a dotted quad before a socket
+// is made; nothing is sent here.
+TftpOutcome Transfer::OpenAndCheck(std::string_view path, std::string_view routerAddress) {
   m_remoteName = RemoteFileName(path);
   m_control.progress.SetPos(0);
   m_control.progress.SetStep(1);
 
-  const std::string pathText(path);
-  // Measured before anything is sent: the blocks read must add up to this size.
-  uint64_t size = 0;
-  if (!CheckFirmwareFile(pathText, &size, &m_result.message)) return std::move(m_result);
+  m_pathText = std::string(path);
+  std::string err;
+  if (!CheckFirmwareFile(m_pathText, &m_size, &err)) return Stop(TftpOutcome::FileError, err);
   errno = 0;
-  m_file.reset(std::fopen(pathText.c_str(), "rb"));
+  m_file.reset(std::fopen(m_pathText.c_str(), "rb"));
   if (!m_file) {
-    m_result.message = "Cannot open \"" + pathText + "\": " + ErrnoText(errno);
-    return std::move(m_result);
+    return Stop(TftpOutcome::FileError, "Cannot open \"" + m_pathText + "\": " + ErrnoText(errno));
   }
 
   // A text that is not an address would otherwise turn into 255.255.255.255: a broadcast.
   std::optional<Ipv4> router = ParseIpv4(routerAddress);
   if (!router) {
-    m_result.outcome = TftpOutcome::NetworkError;
-    m_result.message = "\"" + Printable(routerAddress) + "\" is not an IPv4 address";
-    return std::move(m_result);
+    return Stop(TftpOutcome::NetworkError,
+                "\"" + Printable(routerAddress) + "\" is not an IPv4 address");
   }
   m_router = Endpoint{*router, m_env.serverPort};
   m_destination = m_router;
-  const std::string routerText = Ipv4ToText(*router);
+  m_routerText = Ipv4ToText(*router);
 
   if (m_env.openSocket) {
     m_socket = m_env.openSocket();
@@ -348,33 +350,46 @@ TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) 
     m_socket = std::make_unique<UdpSocket>(std::move(*udp));
   }
   if (!m_socket || !m_socket->IsOpen()) {
-    m_result.outcome = TftpOutcome::NetworkError;
-    m_result.message = "Cannot create a UDP socket";
-    return std::move(m_result);
+    return Stop(TftpOutcome::NetworkError, "Cannot create a UDP socket");
   }
   m_unknownTid = BuildError(TFTP_ERROR_UNKNOWN_TID, TFTP_UNKNOWN_TID_TEXT);
   m_lastPumpMs = Now();
   m_fileBuffer.resize(FILE_BUFFER_SIZE);
   std::setvbuf(m_file.get(), m_fileBuffer.data(), _IOFBF, m_fileBuffer.size());
+  return TftpOutcome::Ok;
+}
 
-  if (!RequestWrite()) {
-    if (m_aborted) return Fail(TftpOutcome::Aborted, "Transfer aborted before the write request");
-    return Fail(TftpOutcome::Timeout, "No acknowledgement of the write request (block 0) from " +
-                                          routerText + " after " +
-                                          std::to_string(TFTP_WRQ_ATTEMPTS) + " attempts" +
-                                          ForeignAnswerSuffix(routerText));
+// The write request, until the router acknowledges it; then the bar gets its range.
+TftpOutcome Transfer::Request() {
+  switch (RequestWrite()) {
+    case Exchange::Acknowledged:
+      break;
+    case Exchange::Aborted:
+      return Abandon(TftpOutcome::Aborted, "Transfer aborted before the write request");
+    case Exchange::TimedOut:
+      return Abandon(TftpOutcome::Timeout,
+                     "No acknowledgement of the write request (block 0) from " + m_routerText +
+                         " after " + std::to_string(TFTP_WRQ_ATTEMPTS) + " attempts" +
+                         ForeignAnswerSuffix(m_routerText));
   }
+  m_result.stats.fileSize = m_size;
+  m_control.progress.SetRange32(0, static_cast<int>(std::min<uint64_t>(ProgressTop(m_size), INT_MAX)));
+  return TftpOutcome::Ok;
+}
 
-  m_result.stats.fileSize = size;
-  m_control.progress.SetRange32(0, static_cast<int>(std::min<uint64_t>(ProgressTop(size), INT_MAX)));
-
+// The file, block by block, up to the short last one; the bar steps once per
+// BLOCKS_PER_PROGRESS_STEP full blocks.
+TftpOutcome Transfer::SendBlocks() {
+  const std::string& pathText = m_pathText;
+  const std::string& routerText = m_routerText;
+  const uint64_t size = m_size;
   int fullBlocksSinceStep = 0;
   for (;;) {
     std::size_t k = std::fread(m_data.data() + TFTP_HEADER_SIZE, 1, TFTP_BLOCK_SIZE, m_file.get());
     ++m_block;  // 16-bit: after 65535 comes 0
     if (k < static_cast<std::size_t>(TFTP_BLOCK_SIZE) && std::ferror(m_file.get())) {
-      return Fail(TftpOutcome::FileError, "Cannot read \"" + pathText + "\" at block " +
-                                              std::to_string(m_block) + ": " + ErrnoText(errno));
+      return Abandon(TftpOutcome::FileError, "Cannot read \"" + pathText + "\" at block " +
+                                                 std::to_string(m_block) + ": " + ErrnoText(errno));
     }
     // A short block tells the router the image is whole, so a file that shrank must fail before
     // it goes; one that grew would send bytes nobody measured.
@@ -383,30 +398,31 @@ TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) 
         left < static_cast<uint64_t>(TFTP_BLOCK_SIZE) ? static_cast<std::size_t>(left) : TFTP_BLOCK_SIZE;
     if (k != expected) {
       const uint64_t readSoFar = m_result.stats.bytesAcked + k;
-      return Fail(TftpOutcome::FileError,
-                  "\"" + pathText + "\" changed while it was sent: it had " +
-                      std::to_string(size) + " bytes at the start, " +
-                      (k < expected ? "but ends after " + std::to_string(readSoFar)
-                                    : "but holds more") +
-                      " (block " + std::to_string(m_block) + ")");
+      return Abandon(TftpOutcome::FileError,
+                     "\"" + pathText + "\" changed while it was sent: it had " +
+                         std::to_string(size) + " bytes at the start, " +
+                         (k < expected ? "but ends after " + std::to_string(readSoFar)
+                                       : "but holds more") +
+                         " (block " + std::to_string(m_block) + ")");
     }
     PutU16Be(m_data, 0, TFTP_OP_DATA);
     PutU16Be(m_data, 2, m_block);
-    if (!SendBlock(std::span<const uint8_t>(m_data).first(TFTP_HEADER_SIZE + k), m_block)) {
-      if (m_aborted) {
-        return Fail(TftpOutcome::Aborted,
-                    "Transfer aborted at block " + std::to_string(m_block));
-      }
+    const Exchange sent =
+        SendBlock(std::span<const uint8_t>(m_data).first(TFTP_HEADER_SIZE + k), m_block);
+    if (sent == Exchange::Aborted) {
+      return Abandon(TftpOutcome::Aborted, "Transfer aborted at block " + std::to_string(m_block));
+    }
+    if (sent == Exchange::TimedOut) {
       // A server may stop listening soon after it sent its last ACK (RFC 1350 sec. 6 only
       // encourages it to wait), so a lost last ACK cannot be told from a lost last block.
       const bool last = k < static_cast<std::size_t>(TFTP_BLOCK_SIZE);
-      return Fail(TftpOutcome::Timeout,
-                  "Block " + std::to_string(m_block) + " was not acknowledged by " + routerText +
-                      " after " + std::to_string(TFTP_DATA_ATTEMPTS) + " sends" +
-                      (last ? "; it is the last block and every earlier one was acknowledged, so "
-                              "the router may have the whole image and only its acknowledgement "
-                              "was lost"
-                            : ""));
+      return Abandon(TftpOutcome::Timeout,
+                     "Block " + std::to_string(m_block) + " was not acknowledged by " + routerText +
+                         " after " + std::to_string(TFTP_DATA_ATTEMPTS) + " sends" +
+                         (last ? "; it is the last block and every earlier one was acknowledged, "
+                                 "so the router may have the whole image and only its "
+                                 "acknowledgement was lost"
+                               : ""));
     }
     ++m_result.stats.blocksAcked;
     m_result.stats.bytesAcked += k;
@@ -417,18 +433,29 @@ TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) 
       fullBlocksSinceStep = 0;
     }
   }
+  return TftpOutcome::Ok;
+}
 
+// Every block is acknowledged: the file and socket are done with, and the bar's final fill
+// holds the result back while the router writes its flash.
+TftpOutcome Transfer::Fill() {
   m_file.reset();
   m_socket->Close();
   if (!FillProgress()) {
-    m_result.outcome = TftpOutcome::FlashWaitStopped;
-    m_result.message = "Stopped after every block of \"" + pathText + "\" was acknowledged by " +
-                       routerText + "; the router may still be writing its flash";
-    return std::move(m_result);
+    return Stop(TftpOutcome::FlashWaitStopped,
+                "Stopped after every block of \"" + m_pathText + "\" was acknowledged by " +
+                    m_routerText + "; the router may still be writing its flash");
   }
-  m_result.outcome = TftpOutcome::Ok;
-  m_result.message = "Sent \"" + pathText + "\" to " + routerText + " as \"" + m_remoteName +
-                     "\"";
+  return Stop(TftpOutcome::Ok,
+              "Sent \"" + m_pathText + "\" to " + m_routerText + " as \"" + m_remoteName + "\"");
+}
+
+TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) {
+  TftpOutcome outcome = OpenAndCheck(path, routerAddress);
+  if (outcome == TftpOutcome::Ok) outcome = Request();
+  if (outcome == TftpOutcome::Ok) outcome = SendBlocks();
+  if (outcome == TftpOutcome::Ok) outcome = Fill();
+  m_result.outcome = outcome;
   return std::move(m_result);
 }
 
