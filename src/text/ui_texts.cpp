@@ -49,7 +49,8 @@ constexpr bool InOrder() {
   }
   return true;
 }
-static_assert(InOrder(), "SLOT_USES lists every UiText once, in order, with a slot in the table");
+static_assert(std::size(SLOT_USES) == UI_TEXT_COUNT && InOrder(),
+              "SLOT_USES lists every UiText once, in order, with a slot in the table");
 
 const SlotUse& Use(UiText text) { return SLOT_USES[static_cast<std::size_t>(text)]; }
 

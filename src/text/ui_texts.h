@@ -36,8 +36,10 @@ enum class UiText {
   UpgradeCompleteText,
   UpgradeCompleteCaption,  ///< the main caption's slot; without the file the text itself
   UpgradeFailedText,
-  UpgradeFailedCaption,
+  UpgradeFailedCaption,  ///< keep last (UI_TEXT_COUNT)
 };
+
+inline constexpr std::size_t UI_TEXT_COUNT = static_cast<std::size_t>(UiText::UpgradeFailedCaption) + 1;
 
 /// The slot that replaces `text`.
 std::size_t SlotOf(UiText text);
