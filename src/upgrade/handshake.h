@@ -20,6 +20,10 @@ namespace corvalink {
 /// The spacing of upgrade requests.
 inline constexpr uint32_t UPGRADE_REQUEST_INTERVAL_MS = 500;
 
+/// A window's bar while it waits for the acknowledgement: a range of 0 to this, one step of 1
+/// per tick, starting over from 0 once it passes the top.
+inline constexpr int HANDSHAKE_BAR_TOP = 5;
+
 /// How much of an address field a window reads before it parses it (a 30-byte buffer).
 inline constexpr std::size_t ROUTER_ADDRESS_FIELD_CHARS = 29;
 

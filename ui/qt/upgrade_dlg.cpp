@@ -102,7 +102,7 @@ int CUpgradeDlg::OnInitDialog() {
   m_handshake.Start(m_state.selectedRouter);
   m_btnSend->setEnabled(false);
   CreateUpgradeSocket();
-  m_progress.SetRange(0, 5);
+  m_progress.SetRange(0, HANDSHAKE_BAR_TOP);
   m_progress.SetStep(1);
   // Nothing is sent now: the first request goes out with the first tick.
   m_pollTimer.start();
