@@ -211,11 +211,12 @@ void Transfer::Send(std::span<const uint8_t> datagram, const Endpoint& to) {
 bool Transfer::RequestWrite() {
   const std::vector<uint8_t> wrq = BuildWrq(m_remoteName);
   for (int attempt = 1;; ++attempt) {
-    if (attempt > TFTP_WRQ_ATTEMPTS) return false;
+    // The stop is looked at first: one asked for during the last wait is reported as such.
     if (AbortRequested()) {
       m_aborted = true;
       return false;
     }
+    if (attempt > TFTP_WRQ_ATTEMPTS) return false;
     m_destination = m_router;
     if (attempt > 1) ++m_result.stats.retransmissions;
     const uint32_t sentAt = PumpIfDue(Now());
@@ -245,12 +246,14 @@ bool Transfer::RequestWrite() {
 // previous ACK, an ERROR) uses up the attempt and the block goes again at once.
 bool Transfer::SendBlock(std::span<const uint8_t> packet, uint16_t block) {
   for (int attempt = 1;; ++attempt) {
-    if (attempt > TFTP_DATA_ATTEMPTS) return false;
     const uint32_t sentAt = PumpIfDue(Now());
+    // Before the attempt count: a stop asked for during the last wait is reported as a stop,
+    // not as the timeout the count would make of it.
     if (AbortRequested()) {
       m_aborted = true;
       return false;
     }
+    if (attempt > TFTP_DATA_ATTEMPTS) return false;
     if (attempt > 1) ++m_result.stats.retransmissions;
     Send(packet, m_destination);
     int n = WaitForPeer(Phase::Data, sentAt, block);
