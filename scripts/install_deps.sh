@@ -8,6 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
+  clang libclang-rt-14-dev libfuzzer-14-dev
   iproute2 procps util-linux nftables
   tftpd-hpa tftp-hpa atftp curl
   cups cups-client cups-bsd

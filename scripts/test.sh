@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The one test command: installs what is missing, builds, and runs every test —
 # unit and window tests (ctest), the core again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the integration tests inside the network lab.
+# UndefinedBehaviorSanitizer, the fuzz targets (libFuzzer, FUZZ_SECONDS each), and the
+# integration tests inside the network lab.
 #
 # Usage: scripts/test.sh [--only PART[,PART...]] [--list]
 # Parts run in the order listed by --list; --only runs the named ones alone (their build
@@ -14,7 +15,7 @@ JOBS=${JOBS:-2}
 LAUNCHER=()
 command -v ccache >/dev/null 2>&1 && LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-PARTS=(unit asan lab)
+PARTS=(unit asan fuzz lab)
 
 only=""
 while [ $# -gt 0 ]; do
@@ -86,6 +87,35 @@ part_asan() {
     ./build-asan/unit_tests --gtest_brief=1 2>&1 | tee build-asan/unit.log
   local rc=${PIPESTATUS[0]}
   count build-asan/unit.log
+  return "$rc"
+}
+
+# Each fuzz target runs for FUZZ_SECONDS from its seeds (tests/fuzz/corpus/<target>); what it
+# finds goes to a corpus in the build folder, never into the seeds. A crash, a failed check or an
+# input that runs over 10 s fails the target and leaves the input in build-fuzz/artifacts/.
+part_fuzz() {
+  echo "== fuzz targets (libFuzzer, ASan + UBSan), ${FUZZ_SECONDS:-20} s each"
+  command -v clang++ >/dev/null || { echo "fuzz: clang++ not found"; return 1; }
+  mkdir -p build-fuzz/artifacts
+  cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DCORVALINK_FUZZ=ON -DCORVALINK_GUI=OFF -DCORVALINK_BENCH=OFF "${LAUNCHER[@]}" \
+    >build-fuzz/configure.log 2>&1 || { cat build-fuzz/configure.log; return 1; }
+  ninja -C build-fuzz -j"$JOBS" fuzz_targets || return 1
+  local rc=0 seeds target log execs
+  for seeds in tests/fuzz/corpus/*/; do
+    target=$(basename "$seeds")
+    log=build-fuzz/$target.log
+    mkdir -p "build-fuzz/corpus/$target"
+    if "build-fuzz/${target}_fuzz" -max_total_time="${FUZZ_SECONDS:-20}" -timeout=10 \
+         -print_final_stats=1 -artifact_prefix=build-fuzz/artifacts/"$target"- \
+         "build-fuzz/corpus/$target" "$seeds" >"$log" 2>&1; then
+      passed_total=$((passed_total + 1)); execs=$(sed -n 's/^stat::number_of_executed_units: //p' "$log")
+      echo "fuzz $target: passed, $execs executions"
+    else
+      failed_total=$((failed_total + 1)); rc=1
+      echo "fuzz $target: FAILED"; grep -E "check failed|ERROR|SUMMARY|Test unit written" "$log" | head -5
+    fi
+  done
   return "$rc"
 }
 

@@ -222,8 +222,9 @@ void Transfer::Send(std::span<const uint8_t> datagram, const Endpoint& to) {
 Transfer::Exchange Transfer::RequestWrite() {
   const std::vector<uint8_t> wrq = BuildWrq(m_remoteName);
   for (int attempt = 1;; ++attempt) {
-    if (attempt > TFTP_WRQ_ATTEMPTS) return Exchange::TimedOut;
+    // The stop is looked at first: one asked for during the last wait is reported as such.
     if (AbortRequested()) return Exchange::Aborted;
+    if (attempt > TFTP_WRQ_ATTEMPTS) return Exchange::TimedOut;
     m_destination = m_router;
     if (attempt > 1) ++m_result.stats.retransmissions;
     const uint32_t sentAt = PumpIfDue(Now());
@@ -250,9 +251,11 @@ Transfer::Exchange Transfer::RequestWrite() {
 // previous ACK, an ERROR) uses up the attempt and the block goes again at once.
 Transfer::Exchange Transfer::SendBlock(std::span<const uint8_t> packet, uint16_t block) {
   for (int attempt = 1;; ++attempt) {
-    if (attempt > TFTP_DATA_ATTEMPTS) return Exchange::TimedOut;
     const uint32_t sentAt = PumpIfDue(Now());
+    // Before the attempt count: a stop asked for during the last wait is reported as a stop,
+    // not as the timeout the count would make of it.
     if (AbortRequested()) return Exchange::Aborted;
+    if (attempt > TFTP_DATA_ATTEMPTS) return Exchange::TimedOut;
     if (attempt > 1) ++m_result.stats.retransmissions;
     Send(packet, m_destination);
     int n = WaitForPeer(Phase::Data, sentAt, block);

@@ -415,6 +415,19 @@ TEST(TftpSendFile, AbortFlagStopsAtTheNextCheckWithError) {
     EXPECT_EQ(rig.SentWith(TFTP_OP_DATA).size(), 0u);
     EXPECT_EQ(rig.net.sent.back().to, PEER);
   }
+  for (uint16_t op : {TFTP_OP_WRQ, TFTP_OP_DATA}) {
+    // set during the last attempt, which the router answers with ERROR: a stop, not a timeout
+    Rig rig;
+    int sends = 0;
+    rig.net.onSend = [&](const SentDatagram& d) {
+      if (Opcode(d) == TFTP_OP_WRQ && op == TFTP_OP_DATA) rig.net.Deliver(Ack(0), PEER);
+      if (Opcode(d) != op) return;
+      if (++sends == (op == TFTP_OP_WRQ ? TFTP_WRQ_ATTEMPTS : TFTP_DATA_ATTEMPTS)) rig.abortFlag = 1;
+      rig.net.Deliver(BuildError(0, "busy"), PEER, 100);
+    };
+    EXPECT_EQ(rig.Send(rig.MakeFile("fw.all", 100)).outcome, TftpOutcome::Aborted) << op;
+    EXPECT_EQ(rig.net.sent.back().bytes, ABORT_ERROR);
+  }
 }
 
 // A stop (the window closed, Ctrl-C) is seen within a pump interval in every phase, even in a
