@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests, the lab and the demo need, skipping what is
 # already there. Runs as root (or through sudo when it is available).
+# usage: install_deps.sh [--windows]
+#   --windows  also what the Windows build and its tests need: the 64-bit mingw-w64 C++ cross
+#              compiler (posix threads) with its headers, and Wine (64-bit) to run the tests
 set -euo pipefail
 
 PACKAGES=(
@@ -14,6 +17,15 @@ PACKAGES=(
   cups cups-client cups-bsd
   xvfb xauth
 )
+WINDOWS_PACKAGES=(
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+  wine wine64
+)
+case ${1:-} in
+  "") ;;
+  --windows) PACKAGES+=("${WINDOWS_PACKAGES[@]}") ;;
+  *) echo "usage: install_deps.sh [--windows]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${PACKAGES[@]}"; do

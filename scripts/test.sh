@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The one test command: installs what is missing, builds, and runs every test —
 # unit and window tests (ctest), the core again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the fuzz targets (libFuzzer, FUZZ_SECONDS each), and the
-# integration tests inside the network lab.
+# UndefinedBehaviorSanitizer, the fuzz targets (libFuzzer, FUZZ_SECONDS each), the
+# integration tests inside the network lab, and the Windows build (mingw-w64) with its tests under Wine.
 #
 # Usage: scripts/test.sh [--only PART[,PART...]] [--list]
 # Parts run in the order listed by --list; --only runs the named ones alone (their build
@@ -15,7 +15,7 @@ JOBS=${JOBS:-2}
 LAUNCHER=()
 command -v ccache >/dev/null 2>&1 && LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-PARTS=(unit asan fuzz lab)
+PARTS=(unit asan fuzz lab windows)
 
 only=""
 while [ $# -gt 0 ]; do
@@ -131,6 +131,31 @@ part_lab() {
     echo "lab: SKIPPED (network namespaces cannot be made here: needs root and iproute2)"
     return 0
   fi
+  return "$rc"
+}
+
+part_windows() {
+  echo "== Windows build (mingw-w64) and its tests under Wine"
+  bash scripts/install_deps.sh --windows || return 1
+  mkdir -p build-win
+  cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=Release "${LAUNCHER[@]}" >build-win/configure.log 2>&1 \
+    || { cat build-win/configure.log; return 1; }
+  ninja -C build-win -j"$JOBS" || return 1
+  # Wine's sockets are the wineserver's: it runs in a network namespace that holds loopback
+  # alone (tests/support/wine_session.sh starts it there, with a fresh WINEPREFIX in
+  # build-win, and checks it before any test program starts).
+  if ! unshare --net true 2>/dev/null; then
+    echo "windows: tests SKIPPED (no network namespace for the wineserver: needs root and" \
+         "util-linux's unshare); Wine is not run outside one"
+    return 0
+  fi
+  # The unit tests, the command line end to end (tests/process/wine_cli_test.sh, a prefix of
+  # its own) and the zip (tests/process/windows_zip_test.sh: build-win/corvalink-windows-*.zip).
+  bash tests/support/wine_session.sh build-win \
+    ctest --test-dir build-win --output-on-failure -j"$JOBS" 2>&1 | tee build-win/ctest.log
+  local rc=${PIPESTATUS[0]}
+  count build-win/ctest.log
   return "$rc"
 }
 
