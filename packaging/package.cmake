@@ -132,3 +132,13 @@ lost TFTP datagrams). It is meant for test networks such as the project's
 network-namespace lab.")
 
 include(CPack)
+
+# The manuals render and list exactly the options the programs' --help lists.
+find_program(MAN_PROGRAM man)
+if(MAN_PROGRAM)
+  add_test(NAME man_pages
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/process/man_pages_test.sh ${CMAKE_SOURCE_DIR}/docs/man
+            $<TARGET_FILE:corvalink> $<TARGET_FILE:corvalink-cli> $<TARGET_FILE:router_sim>)
+else()
+  message(STATUS "man (man-db) not found: the manual check is not run")
+endif()
