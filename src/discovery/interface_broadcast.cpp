@@ -14,6 +14,14 @@ Ipv4 DirectedBroadcast(const Ipv4& address, const Ipv4& mask) {
   return out;
 }
 
+std::optional<Ipv4> SearchBroadcast(const InterfaceAddress& a) {
+  if (!a.address || a.pointToPoint) return std::nullopt;
+  // A configured broadcast address wins; "ip addr add" without "brd" leaves it 0.0.0.0.
+  if (a.broadcast && *a.broadcast != Ipv4{}) return *a.broadcast;
+  if (!a.mask) return std::nullopt;
+  return DirectedBroadcast(*a.address, *a.mask);
+}
+
 std::optional<Ipv4> InterfaceBroadcastAddress(std::string_view name, std::string* err) {
   auto fail = [&](std::string message) -> std::optional<Ipv4> {
     if (err != nullptr) *err = std::move(message);
@@ -36,10 +44,7 @@ std::optional<Ipv4> InterfaceBroadcastAddress(std::string_view name, std::string
       pointToPoint = true;
       continue;
     }
-    // A configured broadcast address wins; "ip addr add" without "brd" leaves it 0.0.0.0.
-    if (a.broadcast && *a.broadcast != Ipv4{}) return *a.broadcast;
-    if (!a.mask) continue;
-    return DirectedBroadcast(*a.address, *a.mask);
+    if (std::optional<Ipv4> broadcast = SearchBroadcast(a)) return broadcast;
   }
   if (!known) return fail("no network interface is called " + quoted);
   if (pointToPoint) return fail("network interface " + quoted + " is a point-to-point link without broadcast");

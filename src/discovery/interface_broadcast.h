@@ -8,11 +8,17 @@
 #include <string_view>
 
 #include "platform/ipv4.h"
+#include "platform/net_interfaces.h"
 
 namespace corvalink {
 
 /// The address with every host bit of `mask` set.
 Ipv4 DirectedBroadcast(const Ipv4& address, const Ipv4& mask);
+
+/// Where a search on this interface address goes: the broadcast address it is configured with,
+/// or, where none is set, the directed broadcast of its network. Nothing for an entry without
+/// an IPv4 address and mask, or for a point-to-point link.
+std::optional<Ipv4> SearchBroadcast(const InterfaceAddress& entry);
 
 /// The broadcast address of the first IPv4 address on the interface called `name`: the one the
 /// interface is configured with, or, where none is set (loopback, an address added without

@@ -35,4 +35,13 @@ inline bool HasPacketHeader(std::span<const uint8_t> datagram, uint8_t type) {
   return datagram.size() >= 2 && datagram[0] == PACKET_MAGIC && datagram[1] == type;
 }
 
+/// Why HasPacketHeader refuses `datagram` (the reply the socket waits for is `type`), for
+/// people; empty when it does not.
+inline const char* PacketRefusal(std::span<const uint8_t> datagram, uint8_t type) {
+  if (HasPacketHeader(datagram, type)) return "";
+  if (datagram.empty() || datagram[0] != PACKET_MAGIC) return "wrong magic (not DD)";
+  return type == TYPE_SEARCH ? "wrong type (a search reply is DD 80)"
+                             : "wrong type (an upgrade reply is DD 82)";
+}
+
 }  // namespace corvalink

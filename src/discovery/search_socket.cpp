@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/datagram_trace.h"
+
 namespace corvalink {
 
 CSearchSocket::CSearchSocket(ReplyHandler onReply) : m_onReply(std::move(onReply)) {}
@@ -12,7 +14,9 @@ int CSearchSocket::SendSearch(const Endpoint& destination) {
   // address, which the system refuses without it. A failure shows as a failed send.
   Socket()->SetBroadcast(true);
   const Packet request = BuildSearchRequest();
-  return Socket()->SendTo(request, destination);
+  const int sent = Socket()->SendTo(request, destination);
+  if (sent >= 0) TraceDatagram(TraceChannel::Search, true, destination, request);
+  return sent;
 }
 
 int CSearchSocket::Receive(uint8_t* buffer, int length, int /*flags*/) {
@@ -33,11 +37,19 @@ bool CSearchSocket::ReceiveOne() {
   m_buffer.fill(0);
   // A longer datagram is cut to the packet size by the read itself; a shorter one leaves zeros
   // after its end, which is how the protocol reads missing bytes.
-  if (Receive(m_buffer.data(), static_cast<int>(m_buffer.size()), 0) < 0) {
+  Endpoint from{};
+  const int n = Socket() != nullptr ? Socket()->ReceiveFrom(m_buffer, &from) : -1;
+  if (n < 0) {
     m_buffer.fill(0);
     return false;
   }
-  if (IsSearchReply(m_buffer) && m_onReply) m_onReply(m_buffer);
+  const bool reply = IsSearchReply(m_buffer);
+  if (DatagramTraceOn()) {
+    TraceDatagram(TraceChannel::Search, false, from,
+                  std::span<const uint8_t>(m_buffer).first(static_cast<std::size_t>(n)),
+                  PacketRefusal(m_buffer, TYPE_SEARCH));
+  }
+  if (reply && m_onReply) m_onReply(m_buffer);
   return true;
 }
 

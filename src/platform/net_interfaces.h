@@ -22,6 +22,9 @@ struct InterfaceAddress {
   /// The broadcast address the interface is configured with, where the system keeps one.
   std::optional<Ipv4> broadcast;
   bool pointToPoint = false;
+  /// Whether the interface can carry datagrams: Linux, up and running (IFF_UP and IFF_RUNNING:
+  /// switched on, with a carrier); Windows, its operational status is up.
+  bool up = false;
 };
 
 /// Every interface in the system's order. False, with `err` for people, when they cannot be

@@ -42,6 +42,7 @@ bool ListInterfaceAddresses(std::vector<InterfaceAddress>* out, std::string* err
     InterfaceAddress entry;
     entry.name = a->ifa_name;
     entry.pointToPoint = (a->ifa_flags & IFF_POINTOPOINT) != 0;
+    entry.up = (a->ifa_flags & IFF_UP) != 0 && (a->ifa_flags & IFF_RUNNING) != 0;
     if (IsIpv4(a->ifa_addr)) {
       entry.address = AddressOf(a->ifa_addr);
       entry.mask = AddressOf(a->ifa_netmask);

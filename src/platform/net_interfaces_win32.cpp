@@ -67,6 +67,7 @@ bool ListInterfaceAddresses(std::vector<InterfaceAddress>* out, std::string* err
     base.name = Ansi(a->FriendlyName);
     base.otherName = a->AdapterName != nullptr ? a->AdapterName : "";
     base.pointToPoint = a->IfType == IF_TYPE_PPP;
+    base.up = a->OperStatus == IfOperStatusUp;
     bool any = false;
     for (const IP_ADAPTER_UNICAST_ADDRESS* u = a->FirstUnicastAddress; u != nullptr; u = u->Next) {
       const sockaddr* sa = u->Address.lpSockaddr;

@@ -1,6 +1,8 @@
 #include "platform/registry_store.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -142,12 +144,76 @@ void RemoveStaleTempFiles(const fs::path& dir) {
   }
 }
 
+constexpr char SYSTEM_ROOT[] = "/etc/corvalink/registry";
+
+// The folder a key would have: the components as the caller spells them.
+fs::path KeyFolder(const fs::path& root, std::string_view hive, std::string_view subkey) {
+  fs::path dir = root / std::string(hive);
+  for (std::size_t pos = 0; !subkey.empty();) {
+    const std::size_t end = subkey.find('\\', pos);
+    dir /= std::string(subkey.substr(pos, end == std::string_view::npos ? end : end - pos));
+    if (end == std::string_view::npos) break;
+    pos = end + 1;
+  }
+  return dir;
+}
+
+// What a missing key needs, for people: who makes it and the command that does.
+std::string HowToCreate(const fs::path& root, const fs::path& keyFolder) {
+  std::string how = "create the key with: sudo mkdir -p '" + keyFolder.string() + "'";
+  if (root == SYSTEM_ROOT) how = "install the corvalink package, or " + how;
+  return how;
+}
+
+bool InGroups(gid_t gid) {
+  if (::getegid() == gid) return true;
+  const int n = ::getgroups(0, nullptr);
+  if (n <= 0) return false;
+  std::vector<gid_t> groups(static_cast<std::size_t>(n));
+  const int got = ::getgroups(n, groups.data());
+  return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.begin() + got;
+}
+
+// Whether the group database lists the user as a member of `gid` (a change that takes effect
+// at the user's next login).
+bool ListedInGroup(const std::string& user, gid_t gid) {
+  const struct group* g = ::getgrgid(gid);
+  if (g == nullptr || user.empty()) return false;
+  for (char** m = g->gr_mem; m != nullptr && *m != nullptr; ++m) {
+    if (user == *m) return true;
+  }
+  const struct passwd* pw = ::getpwnam(user.c_str());
+  return pw != nullptr && pw->pw_gid == gid;
+}
+
+// Why a key's folder cannot be written, and what to do about it: when its group may write it,
+// the group the user must join; otherwise the system's reason.
+std::string WriteRefusal(const fs::path& dir, int e) {
+  const std::string cause = dir.string() + ": " + ErrnoText(e);
+  struct stat st{};
+  if (e == EACCES && ::stat(dir.c_str(), &st) == 0 && (st.st_mode & S_IWGRP) != 0 &&
+      st.st_gid != 0 && !InGroups(st.st_gid)) {
+    const struct group* g = ::getgrgid(st.st_gid);
+    const std::string group = g != nullptr ? g->gr_name : std::to_string(st.st_gid);
+    const struct passwd* pw = ::getpwuid(::geteuid());
+    const std::string user = pw != nullptr ? pw->pw_name : "";
+    if (ListedInGroup(user, st.st_gid)) {
+      return "you were added to the group " + group + ", but this session started before (" +
+             cause + "): log out and in again, or run: newgrp " + group;
+    }
+    return "you are not in the group " + group + ", whose members may write the key (" + cause +
+           "): ask an administrator to run: sudo adduser " + (user.empty() ? "USER" : user) +
+           " " + group + ", then log out and in again";
+  }
+  return "the key cannot be opened for writing (" + cause + ")";
+}
+
 }  // namespace
 
 fs::path RegistryStore::DefaultRoot() {
   const char* env = std::getenv("CORVALINK_REGISTRY_ROOT");
   if (env != nullptr && env[0] != '\0') return fs::path(env);
-  return fs::path("/etc/corvalink/registry");
+  return fs::path(SYSTEM_ROOT);
 }
 
 RegistryKey RegistryStore::OpenKey(std::string_view hive, std::string_view subkey,
@@ -164,8 +230,14 @@ RegistryKey RegistryStore::OpenKey(std::string_view hive, std::string_view subke
       return std::nullopt;
     }
     if (!found.path) {
-      SetErr(err, "the key does not exist (no \"" + std::string(component) + "\" in " +
-                      dir.string() + ")");
+      std::error_code ec;
+      if (dir == m_root && !fs::is_directory(m_root, ec)) {
+        SetErr(err, "the registry root " + m_root.string() + " does not exist: " +
+                        HowToCreate(m_root, KeyFolder(m_root, hive, subkey)));
+      } else {
+        SetErr(err, "the key does not exist (no \"" + std::string(component) + "\" in " +
+                        dir.string() + "): " + HowToCreate(m_root, KeyFolder(m_root, hive, subkey)));
+      }
       return std::nullopt;
     }
     return found.path;
@@ -185,9 +257,10 @@ RegistryKey RegistryStore::OpenKey(std::string_view hive, std::string_view subke
   int mode = access == RegAccess::Write ? (W_OK | X_OK) : (R_OK | X_OK);
   if (::access(dir->c_str(), mode) != 0) {
     int e = errno;
-    SetErr(err, std::string("the key cannot be opened for ") +
-                    (access == RegAccess::Write ? "writing" : "reading") + " (" + dir->string() +
-                    ": " + ErrnoText(e) + ")");
+    SetErr(err, access == RegAccess::Write
+                    ? WriteRefusal(*dir, e)
+                    : "the key cannot be opened for reading (" + dir->string() + ": " +
+                          ErrnoText(e) + ")");
     return {};
   }
   return RegistryKey(std::move(*dir), access);

@@ -8,11 +8,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "platform/byte_order.h"
+#include "platform/datagram_trace.h"
 #include "upgrade/firmware_file.h"
 #include "upgrade/tftp_packets.h"
 
@@ -69,6 +72,9 @@ class Transfer {
   bool WaitMoreThan(uint32_t since, uint32_t ms);
   bool IsPeer(const Endpoint& from, Phase phase) const;
   void AnswerStray(int length, const Endpoint& from);
+  // Reports a datagram read into m_receive from m_from to the verbose trace.
+  void TraceReceived(int length, std::string_view refusedBecause) const;
+  void TraceStray(int length, Phase phase) const;
   bool IsCopyOfPreviousAck(int length, uint16_t block, uint32_t sentAt);
   int WaitForPeer(Phase phase, uint32_t sentAt, uint16_t block);
   void NotePeerError(int length);
@@ -190,6 +196,7 @@ int Transfer::WaitForPeer(Phase phase, uint32_t sentAt, uint16_t block) {
       continue;
     }
     if (!IsPeer(m_from, phase)) {
+      TraceStray(n, phase);
       if (phase == Phase::WriteRequest &&
           ParseAck(std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(n))) ==
               uint16_t{0}) {
@@ -200,9 +207,11 @@ int Transfer::WaitForPeer(Phase phase, uint32_t sentAt, uint16_t block) {
       continue;
     }
     if (phase == Phase::Data && IsCopyOfPreviousAck(n, block, sentAt)) {
+      TraceReceived(n, "copy of the previous ACK");
       now = Now();
       continue;
     }
+    TraceReceived(n, {});
     return n;
   }
 }
@@ -212,8 +221,25 @@ void Transfer::NotePeerError(int length) {
   if (error) m_peerError = std::move(error);
 }
 
+void Transfer::TraceReceived(int length, std::string_view refusedBecause) const {
+  TraceDatagram(TraceChannel::Tftp, false, m_from,
+                std::span<const uint8_t>(m_receive).first(static_cast<std::size_t>(length)),
+                refusedBecause);
+}
+
+void Transfer::TraceStray(int length, Phase phase) const {
+  if (!DatagramTraceOn()) return;
+  const std::string why =
+      phase == Phase::WriteRequest
+          ? "reply from another address (the write request went to " +
+                Ipv4ToText(m_router.address) + ")"
+          : "stray TFTP sender (the transfer is with " + Ipv4ToText(m_destination.address) +
+                ":" + std::to_string(m_destination.port) + ")";
+  TraceReceived(length, why);
+}
+
 void Transfer::Send(std::span<const uint8_t> datagram, const Endpoint& to) {
-  m_socket->SendTo(datagram, to);
+  if (m_socket->SendTo(datagram, to) >= 0) TraceDatagram(TraceChannel::Tftp, true, to, datagram);
   ++m_result.stats.datagramsSent;
 }
 

@@ -572,6 +572,95 @@ TEST(CliLab, OnATerminalTheProgressFitsItsWidthAndARouterWithoutPasswordIsNotAsk
 }
 
 // These send nothing: the command line is refused before any socket is made.
+// -v: one line on standard error per datagram, with the reason for each refused one. The
+// simulator sends a wrong-type and a wrong-magic datagram before its reply, and a stray TFTP
+// sender copies a datagram from another port, or (the second run) from another address.
+TEST(CliLab, VerboseTracesEachDatagramAndWhyOneWasRefused) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(60);
+  TempDir client;
+  WriteFile(client.Path() / "fw.all", RandomBytes(5 * 512 + 3, 4));
+  struct Row {
+    std::vector<std::string> simArgs;
+    std::vector<std::string> wanted;
+  } rows[] = {
+      {{"--extra", "wrongtype,wrongmagic", "--tftp-fault", "stray=3"},
+       {"> search 255.255.255.255:56415 54 bytes DD 80 00 36 search request\n",
+        "< search 198.18.0.2:56415 54 bytes DD 80 00 36 search reply\n",
+        "refused: wrong type (a search reply is DD 80)\n", "refused: wrong magic (not DD)\n",
+        "> upgrade 198.18.0.2:56415 54 bytes DD 82 00 36 upgrade request\n",
+        "upgrade reply\n", "> tftp 198.18.0.2:69 ", " WRQ \"fw.all\" \"octet\"\n", " ACK 0\n",
+        " DATA 6\n", "refused: stray TFTP sender (the transfer is with 198.18.0.2:"}},
+      {{"--tftp-fault", "stray=1", "--tftp-stray-address", "198.18.0.10"},
+       {"< tftp 198.18.0.10:", "refused: reply from another address (the write request went to "
+                               "198.18.0.2)\n"}},
+  };
+  for (const Row& row : rows) {
+    LabSimulator sim;
+    std::vector<std::string> simArgs = {"--router", ROUTER_SPEC, "--tftp"};
+    simArgs.insert(simArgs.end(), row.simArgs.begin(), row.simArgs.end());
+    ASSERT_TRUE(sim.Start(env, simArgs));
+    const CliRun run = RunCli({"upgrade", "-v", ROUTER_MAC, (client.Path() / "fw.all").string(),
+                               "--password-stdin", "-t", "1"},
+                              "pw1\n");
+    EXPECT_EQ(run.exitCode, 0) << Describe(run);
+    for (const std::string& w : row.wanted) EXPECT_NE(run.err.find(w), std::string::npos) << w << "\n" << run.err;
+    EXPECT_EQ(run.out.find("> "), std::string::npos) << "the trace stays on standard error";
+  }
+}
+
+TEST(CliLab, InterfacesListsWhatInterfaceAcceptsAndAnUnknownOneNamesThem) {
+  LAB_OR_SKIP(env);
+  const CliRun list = RunCli({"interfaces"});
+  ASSERT_EQ(list.exitCode, 0) << Describe(list);
+  EXPECT_EQ(list.out.rfind("NAME ", 0), 0u) << list.out;
+  std::istringstream lines(list.out);
+  std::string line;
+  bool lab0 = false;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string name, address, broadcast, state;
+    fields >> name >> address >> broadcast >> state;
+    if (name == "lab0") lab0 = address == "198.18.0.1" && broadcast == "198.18.0.255" && state == "up";
+  }
+  EXPECT_TRUE(lab0) << list.out;
+  const CliRun unknown = RunCli({"search", "-i", "nosuch0"});
+  EXPECT_EQ(unknown.exitCode, 2);
+  EXPECT_NE(unknown.err.find("lab0 198.18.0.1 up"), std::string::npos) << unknown.err;
+}
+
+// Usage errors name the word that is wrong; help begins with Usage and fits 80 columns.
+TEST(CliUsage, ErrorsNameTheBadWordAndHelpFitsEightyColumns) {
+  const std::pair<std::vector<std::string>, std::string> errors[] = {
+      {{"foo"}, "corvalink-cli: unknown command 'foo'"},
+      {{"help", "foo"}, "unknown command 'foo'"},
+      {{}, "which command? one of: search, install, upgrade, interfaces, help"},
+      {{"search", "--timeout", "abc"}, "--timeout: 'abc' is not a number of seconds"},
+      {{"search", "-t", "nan"}, "--timeout: 'nan' is not a number of seconds"},
+      {{"search", "-t"}, "--timeout needs a value"},
+      {{"search", "--bogus"}, "unknown option '--bogus'"},
+      {{"install", "02C04C000001", "extra"}, "unexpected argument 'extra'"},
+  };
+  for (const auto& [args, wanted] : errors) {
+    const CliRun run = RunCli(args, "", {}, 10);
+    EXPECT_EQ(run.exitCode, 2) << wanted;
+    EXPECT_NE(run.err.find(wanted), std::string::npos) << run.err;
+  }
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, {"-h"}, {"help"}, {"search", "--help"},
+        {"help", "install"}, {"upgrade", "-h"}, {"interfaces", "--help"}}) {
+    const CliRun run = RunCli(args, "", {}, 10);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out.rfind("Usage: corvalink-cli", 0), 0u) << run.out;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  }
+  EXPECT_EQ(RunCli({"help", "install"}, "", {}, 10).out, RunCli({"install", "--help"}, "", {}, 10).out);
+  for (const char* flag : {"--version", "-V"}) {
+    EXPECT_EQ(RunCli({flag}, "", {}, 10).out, "corvalink-cli 1.0.0\n");
+  }
+}
+
 TEST(CliUsage, BadCommandLinesExitTwoWithOneLine) {
   TempDir dir;
   WriteFile(dir.Path() / "fw.all", {1, 2, 3});

@@ -1,5 +1,6 @@
 #include "platform/registry_store.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -156,6 +157,56 @@ TEST_F(RegistryStoreTest, KeyWithoutWriteRightsOpensForReadingOnly) {
             store.OpenKey("HKEY_LOCAL_MACHINE", "Software\\DED Orezadu Devo", RegAccess::Read)
                 .IsOpen();
         return writeFails && readWorks && err.find("Permission denied") != std::string::npos;
+      },
+      /*withoutRoot=*/true);
+  ASSERT_TRUE(result.has_value());
+  EXPECT_TRUE(*result);
+}
+
+// A refusal names what is missing and the command that mends it: the root, a key component,
+// or membership of the group that may write the key's folder.
+TEST_F(RegistryStoreTest, RefusalsNameWhatIsMissingAndWhatToDo) {
+  const std::string subkey = "Software\\DED Orezadu Devo";
+  struct Row {
+    fs::path root;
+    std::string subkey;
+    std::vector<std::string> wanted;
+  } rows[] = {
+      {m_tmp.Path() / "no-root",
+       subkey,
+       {"the registry root " + (m_tmp.Path() / "no-root").string() + " does not exist",
+        "sudo mkdir -p '" +
+            (m_tmp.Path() / "no-root/HKEY_LOCAL_MACHINE/Software/DED Orezadu Devo").string() +
+            "'"}},
+      {m_tmp.Path(),
+       "Software\\Other",
+       {"does not exist (no \"Other\" in " + (m_tmp.Path() / "HKEY_LOCAL_MACHINE/SOFTWARE").string(),
+        "sudo mkdir -p '" + (m_tmp.Path() / "HKEY_LOCAL_MACHINE/Software/Other").string() + "'"}},
+  };
+  for (const Row& row : rows) {
+    std::string err;
+    EXPECT_FALSE(RegistryStore(row.root).OpenKey("HKEY_LOCAL_MACHINE", row.subkey,
+                                                 RegAccess::Write, &err).IsOpen());
+    for (const std::string& w : row.wanted) EXPECT_NE(err.find(w), std::string::npos) << err;
+    EXPECT_EQ(err.find("install the corvalink package"), std::string::npos) << "not the system's root";
+  }
+
+  // The packaged key: root's, writable by a group the user is not in.
+  if (::geteuid() != 0) GTEST_SKIP() << "giving the key to a group needs root";
+  const struct group* daemon = ::getgrgid(1);
+  ASSERT_NE(daemon, nullptr);
+  const std::string group = daemon->gr_name;
+  ASSERT_EQ(::chown(m_keyDir.c_str(), 0, 1), 0);
+  ASSERT_EQ(::chmod(m_keyDir.c_str(), 02775), 0);
+  RegistryStore& store = m_store;
+  std::optional<bool> result = RunInChild(
+      [&] {
+        std::string err;
+        const bool refused =
+            !store.OpenKey("HKEY_LOCAL_MACHINE", subkey, RegAccess::Write, &err).IsOpen();
+        return refused && err.find("you are not in the group " + group) != std::string::npos &&
+               err.find("Permission denied") != std::string::npos &&
+               err.find("sudo adduser nobody " + group) != std::string::npos;
       },
       /*withoutRoot=*/true);
   ASSERT_TRUE(result.has_value());

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli_args.h"
+#include "interfaces_command.h"
 #include "discovery/interface_broadcast.h"
 #include "discovery/router_table.h"
 #include "discovery/search_loop.h"
@@ -19,6 +20,7 @@
 #include "password/password_check.h"
 #include "password_input.h"
 #include "platform/console.h"
+#include "platform/datagram_trace.h"
 #include "platform/ms_clock.h"
 #include "platform/registry.h"
 #include "portsetup/server_address.h"
@@ -84,7 +86,8 @@ bool ResolveDestination(const SearchOptions& options, Endpoint* out, std::string
     std::string err;
     std::optional<Ipv4> broadcast = InterfaceBroadcastAddress(options.interfaceName, &err);
     if (!broadcast) {
-      PrintError("--interface: " + err);
+      PrintError("--interface: " + err + " (IPv4 interfaces: " + SystemInterfaceSummary() +
+                 "; see corvalink-cli interfaces)");
       *code = EXIT_USAGE;
       return false;
     }
@@ -283,7 +286,9 @@ int Transfer(const UpgradeCommand& command, const RouterRecord& selected, uint64
               FormatDuration((FinalFillMs(size) + 999) / 1000).c_str());
   FlushOutput();
 
-  const ProgressStyle style = !IsTerminal(ConsoleStream::Output) ? ProgressStyle::Lines
+  // The verbose trace writes lines of its own, which a redrawn line would overwrite.
+  const ProgressStyle style = !IsTerminal(ConsoleStream::Output) || DatagramTraceOn()
+                                  ? ProgressStyle::Lines
                               : EnableTerminalSequences(ConsoleStream::Output)
                                   ? ProgressStyle::RedrawErase
                                   : ProgressStyle::Redraw;

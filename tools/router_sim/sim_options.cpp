@@ -302,7 +302,7 @@ std::string SimUsage() {
     if (left.size() < 28) left.resize(28, ' ');
     s += left + " " + std::string(f.help) + "\n";
   }
-  return s;
+  return s + "  --help                     print these options and exit\n";
 }
 
 }  // namespace corvalink::sim

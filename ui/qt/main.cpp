@@ -19,14 +19,12 @@
 
 namespace {
 
-void PrintVersion() {
-  std::printf("%s %s\n%s, file version %s\n", corvalink::VERSION_PRODUCT_NAME,
-              corvalink::VERSION_PRODUCT_VERSION, corvalink::VERSION_FILE_DESCRIPTION,
-              corvalink::VERSION_FILE_VERSION);
-}
+// GNU style: the program's name and the package's version.
+void PrintVersion() { std::printf("corvalink %s\n", CORVALINK_VERSION); }
 
 void PrintUsage() {
-  std::printf("usage: corvalink [--version] [--help]\n%s",
+  std::printf("Usage: corvalink [--help] [--version]
+%s",
               corvalink::DevDialogUsage().c_str());
 }
 
