@@ -16,6 +16,7 @@
 #include <commctrl.h>
 
 #include <cstdarg>
+#include <cstdlib>
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
@@ -606,6 +607,10 @@ int UpgradeScenario(const char* exe, const std::string& shots, const char* firmw
 
 // Only ever run inside the network lab: it presses "Search".
 int LabScenario(const std::string& shots, int row) {
+  if (std::getenv("CORVALINK_LAB_ID") == nullptr) {
+    Check(false, "refusing to press Search outside the network lab");
+    return 1;
+  }
   HWND dlg = WaitWindow(MAIN_TEMPLATE.caption, 30000);
   if (dlg == nullptr) return 1;
   HWND list = ::GetDlgItem(dlg, IDC_ROUTER_LIST);
