@@ -32,9 +32,31 @@ shots=$build/win32gui_shots
 rm -rf "$shots" && mkdir -p "$shots"
 wshots=$(win32_path "$shots")
 exe=$build/corvalink.exe
-wexe=$(win32_path "$exe")
 driver=$build/win32_gui_driver.exe
 cd "$work" || exit 1  # no lpr.txt here: the dialogs keep their template texts
+
+# --- the compiled resources: each template's size and font, the strings, the version record --
+windres=$(command -v x86_64-w64-mingw32-windres)
+"$windres" -i "$exe" -O rc >"$work/res.rc" 2>/dev/null
+awk '/ DIALOGEX /{d=$1" "$5" "$6} /^FONT /{print d, $0}' "$work/res.rc" >"$work/templates.txt"
+diff - "$work/templates.txt" <<'EOF'
+100 235, 55 FONT 8, "MS Sans Serif"
+102 339, 122 FONT 10, "MS Sans Serif"
+129 211, 108 FONT 10, "MS Sans Serif"
+130 151, 50 FONT 10, "MS Sans Serif"
+EOF
+win32_result "Resources.TemplateSizesAndFonts" $?
+ok=0
+for want in '101, "&About Corvalink..."' '103, "Windows sockets initialization failed."' \
+  '128 14 /\* RT_GROUP_ICON' ' FILEVERSION 1, 0, 0, 0' 'BLOCK "040904B0"' \
+  'VALUE "FileVersion", "1, 0, 0, 0"' 'VALUE "ProductVersion", "1.0"' \
+  'VALUE "FileDescription", "Corvalink firmware upgrade tools"' \
+  'VALUE "InternalName", "Corvalink firmware upgrade tools"' \
+  'VALUE "OriginalFilename", "Corvalink.EXE"' 'VALUE "ProductName", "Corvalink Application"' \
+  'VALUE "CompanyName", ""' 'VALUE "Translation", 0x409, 1200'; do
+  grep -q -- "$want" "$work/res.rc" || { echo "resources lack: $want"; ok=1; }
+done
+win32_result "Resources.StringsIconAndVersionRecord" $ok
 
 # --- the main dialog: template, replies, Install, "Server IP" -------------------------------
 "$WINE" reg add 'HKLM\Software\DED Orezadu Devo' /f >/dev/null 2>&1
@@ -42,7 +64,7 @@ cd "$work" || exit 1  # no lpr.txt here: the dialogs keep their template texts
 app=$!
 port=$(win32_udp_port_of_new_socket 30) || port=0
 [ "$port" -ne 0 ] || echo "run_tests: the search socket's port did not show up"
-"$WINE" "$driver" main "$wexe" "$wshots" "$port"
+"$WINE" "$driver" main "$wshots" "$port"
 win32_result "MainDialog.TemplateRepliesAndInstall" $?
 win32_wait_exit "$app" 20
 win32_result "MainDialog.InstallEndsWithExitCode0" $? 0
@@ -59,7 +81,7 @@ while read -r mode password expected; do
   [ "$password" = - ] || args+=(--password "$password")
   "$WINE" "$exe" "${args[@]}" >"$work/pw.out" 2>&1 &
   app=$!
-  "$WINE" "$driver" password "$wexe" "$wshots" "$mode"
+  "$WINE" "$driver" password "$wshots" "$mode"
   drv=$?
   win32_wait_exit "$app" 20
   got=$?
@@ -85,7 +107,7 @@ size=3000  # five full blocks and a last one of 440 bytes: range 0..6
   --mac 02:11:22:33:44:55 --password pw --upgrade-port 56500 --tftp-port 6969 \
   --firmware "$(win32_path "$firmware")" >"$work/up.out" 2>&1 &
 app=$!
-"$WINE" "$driver" upgrade "$wexe" "$wshots" "$(win32_path "$firmware")" "$size"
+"$WINE" "$driver" upgrade "$wshots" "$(win32_path "$firmware")" "$size"
 win32_result "UpgradeDialog.HandshakeFailureThenSendCompletes" $?
 win32_wait_exit "$app" 20
 win32_result "UpgradeDialog.CompleteEndsWith0" $? 0
