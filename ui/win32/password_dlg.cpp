@@ -1,0 +1,102 @@
+#include "win32/password_dlg.h"
+
+#include <array>
+#include <string_view>
+
+#include "password/password_check.h"
+
+namespace corvalink {
+namespace {
+
+constexpr char ERROR_TEXT[] = "Password Error";
+constexpr char ERROR_CAPTION[] = "Error Message";
+
+constexpr std::size_t SLOT_CAPTION = 10;
+constexpr std::size_t SLOT_OK = 11;
+constexpr std::size_t SLOT_CANCEL = 12;
+constexpr std::size_t SLOT_ERROR_CAPTION = 16;
+constexpr std::size_t SLOT_ERROR_TEXT = 17;
+
+}  // namespace
+
+CPasswordDlg::CPasswordDlg(AppState& state, HWND parent)
+    : CDialog(IDD_PASSWORD, parent),
+      m_state(state),
+      m_hIcon(::LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
+
+CPasswordDlg::~CPasswordDlg() { ClearTypedText(); }
+
+BOOL CPasswordDlg::OnInitDialog() {
+  m_editPassword = Item(IDC_PASSWORD);
+  m_btnOk = Item(IDOK);
+  m_btnCancel = Item(IDCANCEL);
+  SetIcons(m_hIcon);
+  ApplyInterfaceText();
+  return TRUE;
+}
+
+void CPasswordDlg::ApplyInterfaceText() {
+  const InterfaceTextTable& table = m_state.interfaceText;
+  if (table.loaded == 0) return;
+  ::SetWindowTextA(m_hWnd, table.slots[SLOT_CAPTION].data());
+  ::SetWindowTextA(m_btnOk, table.slots[SLOT_OK].data());
+  ::SetWindowTextA(m_btnCancel, table.slots[SLOT_CANCEL].data());
+}
+
+INT_PTR CPasswordDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_PAINT) {
+    // Every paint of the dialog, the first one included, puts the focus in the password edit.
+    PAINTSTRUCT ps;
+    ::BeginPaint(m_hWnd, &ps);
+    ::SetFocus(m_editPassword);
+    ::EndPaint(m_hWnd, &ps);
+    return TRUE;
+  }
+  return CDialog::OnMessage(msg, wParam, lParam);
+}
+
+void CPasswordDlg::CheckPassword() {
+  // 49 characters and a NUL: a longer entry is cut.
+  std::array<char, MAX_TYPED_PASSWORD + 1> typed{};
+  const int length = ::GetWindowTextA(m_editPassword, typed.data(), static_cast<int>(typed.size()));
+  const PasswordVerdict verdict = CheckRouterPassword(
+      m_state.selectedRouter.password,
+      std::string_view(typed.data(), length > 0 ? static_cast<std::size_t>(length) : 0));
+  SecureWipe(typed.data(), typed.size());
+
+  if (verdict == PasswordVerdict::RefusedStayOpen) {
+    // A router without a password takes only the empty text; the user may correct the entry.
+    ShowPasswordError();
+    return;
+  }
+  ClearTypedText();
+  if (verdict == PasswordVerdict::Accepted) {
+    EndDialog(PASSWORD_ACCEPTED);
+    return;
+  }
+  // The dialog ends first; its caller sees the result once the message has been dismissed.
+  EndDialog(PASSWORD_REFUSED);
+  ShowPasswordError();
+}
+
+void CPasswordDlg::OnCancel() {
+  ClearTypedText();
+  EndDialog(PASSWORD_CANCELLED);
+}
+
+void CPasswordDlg::ShowPasswordError() {
+  const InterfaceTextTable& table = m_state.interfaceText;
+  const bool fromFile = table.loaded != 0;
+  ::MessageBoxA(m_hWnd, fromFile ? table.slots[SLOT_ERROR_TEXT].data() : ERROR_TEXT,
+                fromFile ? table.slots[SLOT_ERROR_CAPTION].data() : ERROR_CAPTION,
+                MB_OK | MB_ICONEXCLAMATION);
+}
+
+void CPasswordDlg::ClearTypedText() {
+  // The edit keeps its text in its own memory until it is replaced; no password stays there.
+  if (m_editPassword != nullptr && ::IsWindow(m_editPassword)) {
+    ::SetWindowTextA(m_editPassword, "");
+  }
+}
+
+}  // namespace corvalink

@@ -1,0 +1,302 @@
+#include "win32/port_setup_dlg.h"
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "discovery/router_table.h"
+#include "platform/registry.h"
+#include "portsetup/server_address.h"
+#include "text/interface_text.h"
+#include "win32/about_dlg.h"
+#include "win32/app_message.h"
+#include "win32/async_socket.h"
+
+namespace corvalink {
+namespace {
+
+// Interface text slots that the main dialog applies when the file was found.
+constexpr std::size_t SLOT_CAPTION = 0;
+constexpr std::size_t SLOT_FIRMWARE_LABEL = 1;
+constexpr std::size_t SLOT_SELECT_FILE = 2;
+constexpr std::size_t SLOT_ROUTER_LABEL = 3;
+constexpr std::size_t SLOT_INSTALL = 4;
+constexpr std::size_t SLOT_SEARCH = 5;
+constexpr std::size_t SLOT_FIRST_HEADING = 6;
+constexpr std::size_t SLOT_CONFIRMATION = 20;
+
+struct ListColumn {
+  const char* heading;  // shown when no interface text file was found
+  int width;            // pixels, whatever the font
+};
+constexpr ListColumn LIST_COLUMNS[] = {
+    {"MAC ADDRESS", 115}, {"IP ADDRESS", 115}, {"IP MASK", 165}, {"Location", 170}};
+constexpr DWORD LIST_EXTENDED_STYLES = LVS_EX_FULLROWSELECT | LVS_EX_TWOCLICKACTIVATE;
+
+// A cell is read back into 100 bytes; a MAC text has 12 characters.
+constexpr int CELL_BUFFER = 100;
+// The current directory offered to the file chooser: 99 bytes with the NUL.
+constexpr DWORD INITIAL_DIR_LIMIT = 99;
+// The open-file record without the fields Windows 2000 added.
+constexpr DWORD OPEN_FILE_FLAGS = OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY |
+                                  OFN_OVERWRITEPROMPT;
+// Each pattern is its own description; the list ends with a second NUL.
+constexpr char FIRMWARE_FILTER[] = "*.all\0*.all\0*.rst\0*.rst\0*.*\0*.*\0";
+
+std::unique_ptr<Registry> SystemRegistry() { return OpenSystemRegistry(); }
+
+void SetCell(HWND list, int row, int column, const std::string& text) {
+  LVITEMA item{};
+  item.iSubItem = column;
+  item.pszText = const_cast<char*>(text.c_str());
+  ::SendMessageA(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+void SetRowState(HWND list, int row, UINT state, UINT mask) {
+  LVITEMA item{};
+  item.state = state;
+  item.stateMask = mask;
+  ::SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+}  // namespace
+
+POINT MinimisedIconPosition(SIZE client, SIZE icon) {
+  // C++ division truncates towards zero, which is the rule the picture is placed by.
+  return POINT{(client.cx - icon.cx + 1) / 2, (client.cy - icon.cy + 1) / 2};
+}
+
+CPortSetupDlg::CPortSetupDlg(AppState& state, HWND parent)
+    : CDialog(IDD_PORT_SETUP, parent),
+      m_state(state),
+      m_upgradeDlg(state),
+      m_searchSocket([this](const Packet& reply) { OnSearchReply(reply); }),
+      m_hIcon(::LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDR_MAINFRAME))),
+      m_passwordDlg(state) {}
+
+BOOL CPortSetupDlg::OnInitDialog() {
+  m_btnSearch = Item(IDC_SEARCH);
+  m_btnSelect = Item(IDC_SELECT_FILE);
+  m_btnInstall = Item(IDC_INSTALL);
+  m_staticRouterLabel = Item(IDC_ROUTER_LABEL);
+  m_staticFirmwareLabel = Item(IDC_FIRMWARE_LABEL);
+  m_editFirmwarePath = Item(IDC_FIRMWARE_PATH);
+
+  // The system menu stays as the template makes it: no About entry.
+  ::GetSystemMenu(m_hWnd, FALSE);
+  SetIcons(m_hIcon);
+  m_state.firmwarePath = FirmwarePath{};
+
+  std::string err;
+  if (!m_searchSocket.Create(&err) || !AsyncSelect(m_searchSocket, m_hWnd, WM_SEARCH_SOCKET)) {
+    // Without the search socket no router can ever be listed: the application says so rather
+    // than vanish. Ending here keeps the dialog from ever being shown.
+    if (err.empty()) err = SocketErrorText(LastSocketError());
+    m_failure = "The search socket could not be created, so no router can be found (" + err + ").";
+    EndDialog(RESULT_SEARCH_SOCKET_FAILED);
+    return TRUE;
+  }
+
+  m_state.interfaceText = InterfaceTextTable{};
+  LoadInterfaceText();
+  ::EnableWindow(m_btnInstall, FALSE);
+  return TRUE;
+}
+
+void CPortSetupDlg::LoadInterfaceText() {
+  std::error_code ec;
+  std::filesystem::path currentDir = std::filesystem::current_path(ec);
+  if (ec) currentDir = ".";
+  const InterfaceTextTable& text = m_state.interfaceText;
+  if (LoadInterfaceTextFile(m_state.interfaceText, *SystemRegistry(), currentDir)) {
+    ::SetWindowTextA(m_hWnd, text.slots[SLOT_CAPTION].data());
+    ::SetWindowTextA(m_staticFirmwareLabel, text.slots[SLOT_FIRMWARE_LABEL].data());
+    ::SetWindowTextA(m_btnSelect, text.slots[SLOT_SELECT_FILE].data());
+    ::SetWindowTextA(m_staticRouterLabel, text.slots[SLOT_ROUTER_LABEL].data());
+    ::SetWindowTextA(m_btnInstall, text.slots[SLOT_INSTALL].data());
+    ::SetWindowTextA(m_btnSearch, text.slots[SLOT_SEARCH].data());
+  }
+  SetUpRouterList();
+}
+
+void CPortSetupDlg::SetUpRouterList() {
+  HWND list = RouterList();
+  const LRESULT styles = ::SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
+  ::SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+                 static_cast<LPARAM>(styles) | LIST_EXTENDED_STYLES);
+  const bool fromFile = m_state.interfaceText.loaded != 0;
+  for (std::size_t i = 0; i < std::size(LIST_COLUMNS); ++i) {
+    std::string heading =
+        fromFile ? std::string(m_state.interfaceText.Text(SLOT_FIRST_HEADING + i))
+                 : std::string(LIST_COLUMNS[i].heading);
+    LVCOLUMNA column{};
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
+    column.fmt = LVCFMT_LEFT;
+    column.cx = LIST_COLUMNS[i].width;
+    column.pszText = heading.data();
+    ::SendMessageA(list, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column));
+  }
+}
+
+INT_PTR CPortSetupDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_SYSCOMMAND:
+      return OnSysCommand(wParam);
+    case WM_PAINT:
+      return OnPaint();
+    case WM_QUERYDRAGICON:
+      // One of the messages whose answer a dialog returns directly.
+      return reinterpret_cast<INT_PTR>(m_hIcon);
+    case WM_SEARCH_SOCKET:
+      if (IsReadNotification(lParam)) m_searchSocket.OnReceive(WSAGETSELECTERROR(lParam));
+      return TRUE;
+    case WM_COMMAND:
+      if (HIWORD(wParam) != BN_CLICKED) break;
+      switch (LOWORD(wParam)) {
+        case IDC_INSTALL:
+          OnInstall();
+          return TRUE;
+        case IDC_SELECT_FILE:
+          OnSelectFile();
+          return TRUE;
+        case IDC_SEARCH:
+          StartSearch();
+          return TRUE;
+        default:
+          break;
+      }
+      break;
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(lParam);
+      if (header->idFrom == IDC_ROUTER_LIST && header->code == NM_DBLCLK) {
+        LRESULT result = 0;
+        OnDblclkRouterList(header, &result);
+        ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+        return TRUE;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return CDialog::OnMessage(msg, wParam, lParam);
+}
+
+int CPortSetupDlg::StartSearch() {
+  ::SendMessageA(RouterList(), LVM_DELETEALLITEMS, 0, 0);
+  return corvalink::StartSearch(m_state.routerTable, m_searchSocket, m_state.discoveryDestination);
+}
+
+void CPortSetupDlg::OnSearchReply(const Packet& reply) {
+  RouterTable& table = m_state.routerTable;
+  // The table refuses a MAC address it already holds, so list and table stay in step.
+  if (AddRouterFromReply(table, reply) != AddResult::Added) return;
+  const RouterRecord& router = table.slots[static_cast<std::size_t>(table.routerCount - 1)];
+
+  HWND list = RouterList();
+  ::EnableWindow(list, TRUE);
+  std::string mac = MacText(router.macAddress);
+  LVITEMA item{};
+  item.mask = LVIF_TEXT;
+  item.iItem = 0;
+  item.pszText = mac.data();
+  ::SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+  SetCell(list, 0, 1, Ipv4ToText(router.ipAddress));
+  SetCell(list, 0, 2, Ipv4ToText(router.ipMask));
+  SetCell(list, 0, 3, LocationText(router));
+
+  // The newest row is marked, selected and focused; the row that was on top before loses its
+  // selection, rows the user picked further down keep theirs.
+  ::SendMessageA(list, LVM_SETSELECTIONMARK, 0, 0);
+  SetRowState(list, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  SetRowState(list, 1, 0, LVIS_SELECTED);
+  ::EnableWindow(m_btnInstall, TRUE);
+}
+
+bool CPortSetupDlg::SelectRouterFromList() {
+  HWND list = RouterList();
+  const int marked = static_cast<int>(::SendMessageA(list, LVM_GETSELECTIONMARK, 0, 0));
+  if (marked < 0) return false;
+  std::array<char, CELL_BUFFER> text{};
+  LVITEMA item{};
+  item.iSubItem = 0;
+  item.pszText = text.data();
+  item.cchTextMax = CELL_BUFFER;
+  ::SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(marked), reinterpret_cast<LPARAM>(&item));
+  SelectRouterByMacText(m_state.routerTable, m_state.selectedRouter, text.data());
+  return true;
+}
+
+void CPortSetupDlg::OnInstall() {
+  if (!SelectRouterFromList()) return;
+  // No reply may change the table or the list from here on, not even inside the message box.
+  m_searchSocket.Close();
+
+  std::string err;
+  if (!StoreServerAddress(*SystemRegistry(), m_state.selectedRouter.ipAddress, &err)) {
+    // Reported, not confirmed: the printer-port software would not find the address.
+    m_failure = err;
+    ShowAppMessage(m_hWnd, err.c_str(), MB_ICONHAND);
+    EndDialog(RESULT_STORE_FAILED);
+    return;
+  }
+  ShowAppMessage(m_hWnd, m_state.interfaceText.slots[SLOT_CONFIRMATION].data());
+  EndDialog(IDOK);
+}
+
+void CPortSetupDlg::OnDblclkRouterList(NMHDR* /*header*/, LRESULT* result) {
+  // Acts on the selection mark, not on the row under the pointer.
+  OnInstall();
+  *result = 0;
+}
+
+void CPortSetupDlg::OnSelectFile() {
+  std::array<char, 100> initialDir{};
+  const DWORD n = ::GetCurrentDirectoryA(INITIAL_DIR_LIMIT, initialDir.data());
+  // A longer current directory is not offered: the system then picks the folder itself.
+  if (n == 0 || n >= INITIAL_DIR_LIMIT) initialDir.fill('\0');
+
+  OPENFILENAMEA ofn{};
+  ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+  ofn.hwndOwner = m_hWnd;
+  ofn.lpstrFilter = FIRMWARE_FILTER;
+  ofn.nFilterIndex = 6;
+  // Not cleared first: the previous choice is offered again.
+  ofn.lpstrFile = m_state.firmwarePath.path.data();
+  ofn.nMaxFile = static_cast<DWORD>(m_state.firmwarePath.path.size());
+  ofn.lpstrFileTitle = m_state.firmwarePath.title.data();
+  ofn.nMaxFileTitle = static_cast<DWORD>(m_state.firmwarePath.title.size());
+  ofn.lpstrInitialDir = initialDir[0] != '\0' ? initialDir.data() : nullptr;
+  ofn.Flags = OPEN_FILE_FLAGS;
+  if (!::GetOpenFileNameA(&ofn)) return;
+
+  ::SetWindowTextA(m_editFirmwarePath, m_state.firmwarePath.path.data());
+  StartSearch();
+  ::EnableWindow(m_btnSearch, TRUE);
+}
+
+bool CPortSetupDlg::OnSysCommand(WPARAM command) {
+  if ((command & 0xFFF0) != IDM_ABOUTBOX) return false;  // the system's own course
+  CAboutDlg about;
+  about.DoModal();
+  return true;
+}
+
+bool CPortSetupDlg::OnPaint() {
+  if (!::IsIconic(m_hWnd)) return false;
+  PAINTSTRUCT ps;
+  HDC dc = ::BeginPaint(m_hWnd, &ps);
+  ::SendMessageA(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  const SIZE icon{::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON)};
+  RECT client;
+  ::GetClientRect(m_hWnd, &client);
+  const POINT at =
+      MinimisedIconPosition(SIZE{client.right - client.left, client.bottom - client.top}, icon);
+  ::DrawIcon(dc, at.x, at.y, m_hIcon);
+  ::EndPaint(m_hWnd, &ps);
+  return true;
+}
+
+}  // namespace corvalink

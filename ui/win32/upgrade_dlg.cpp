@@ -1,0 +1,204 @@
+#include "win32/upgrade_dlg.h"
+
+#include <algorithm>
+#include <string>
+
+#include "platform/ipv4.h"
+#include "text/interface_text.h"
+#include "upgrade/upgrade_formats.h"
+#include "win32/async_socket.h"
+
+namespace corvalink {
+namespace {
+
+constexpr char UPGRADE_COMPLETE[] = "Upgrade complete";
+constexpr char UPGRADE_FAILED[] = "Upgrade failed";
+
+constexpr std::size_t SLOT_RESULT_CAPTION = 0;
+constexpr std::size_t SLOT_CAPTION = 13;
+constexpr std::size_t SLOT_ROUTER_IP_LABEL = 14;
+constexpr std::size_t SLOT_SEND = 15;
+constexpr std::size_t SLOT_COMPLETE = 18;
+constexpr std::size_t SLOT_FAILED = 19;
+
+std::string ItemText(HWND control, int maxChars) {
+  std::string text(static_cast<std::size_t>(maxChars) + 1, '\0');
+  const int n = ::GetWindowTextA(control, text.data(), maxChars + 1);
+  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return text;
+}
+
+}  // namespace
+
+CUpgradeDlg::CUpgradeDlg(AppState& state, HWND parent)
+    : CDialog(IDD_UPGRADE, parent),
+      m_state(state),
+      m_hIcon(::LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDR_MAINFRAME))),
+      m_socket(state.upgradeAcknowledged) {}
+
+BOOL CUpgradeDlg::OnInitDialog() {
+  m_staticRouterIp = Item(IDC_ROUTER_IP_LABEL);
+  m_btnAbort = Item(IDC_ABORT);
+  m_btnSend = Item(IDC_SEND);
+  m_progress.Attach(Item(IDC_PROGRESS));
+  m_editRouterIp = Item(IDC_ROUTER_IP);
+
+  SetIcons(m_hIcon);
+  ApplyInterfaceText();
+  ::SetWindowTextA(m_editRouterIp, Ipv4ToText(m_state.selectedRouter.ipAddress).c_str());
+  m_state.upgradeAcknowledged = 0;
+  ::EnableWindow(m_btnSend, FALSE);
+  // A socket left open by an earlier opening is replaced.
+  if (m_socket.Create()) AsyncSelect(m_socket, m_hWnd, WM_UPGRADE_SOCKET);
+  m_progress.SetRange(0, 5);
+  m_progress.SetStep(1);
+  // Nothing is sent now: the first request goes out with the first tick.
+  ::SetTimer(m_hWnd, UPGRADE_POLL_TIMER, UPGRADE_POLL_INTERVAL, nullptr);
+  return TRUE;
+}
+
+int CUpgradeDlg::ApplyInterfaceText() {
+  InterfaceTextTable& table = m_state.interfaceText;
+  if (table.loaded == 0) return 0;
+  // The loader leaves these three slots with their line ends; trimming them in the table means
+  // a later opening finds them clean and shows the same texts.
+  TrimLineEnd(table.slots[SLOT_CAPTION]);
+  ::SetWindowTextA(m_hWnd, table.slots[SLOT_CAPTION].data());
+  TrimLineEnd(table.slots[SLOT_ROUTER_IP_LABEL]);
+  ::SetWindowTextA(m_staticRouterIp, table.slots[SLOT_ROUTER_IP_LABEL].data());
+  TrimLineEnd(table.slots[SLOT_SEND]);
+  ::SetWindowTextA(m_btnSend, table.slots[SLOT_SEND].data());
+  return 1;
+}
+
+INT_PTR CUpgradeDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_TIMER:
+      OnTimer(wParam);
+      return FALSE;  // and on to the system's own handling
+    case WM_UPGRADE_SOCKET:
+      if (IsReadNotification(lParam)) m_socket.OnReceive(WSAGETSELECTERROR(lParam));
+      return TRUE;
+    case WM_COMMAND:
+      if (HIWORD(wParam) == BN_CLICKED) {
+        switch (LOWORD(wParam)) {
+          case IDC_SEND:
+            OnSend();
+            return TRUE;
+          case IDC_ABORT:
+            OnAbort();
+            return TRUE;
+          default:
+            break;
+        }
+      }
+      break;
+    case WM_DESTROY:
+      // The timer belongs to the window. The socket goes with it too: its notifications would
+      // have no window to reach, and the next opening makes a new one.
+      ::KillTimer(m_hWnd, UPGRADE_POLL_TIMER);
+      m_socket.Close();
+      m_progress.Attach(nullptr);
+      break;
+    default:
+      break;
+  }
+  return CDialog::OnMessage(msg, wParam, lParam);
+}
+
+void CUpgradeDlg::OnTimer(UINT_PTR timerId) {
+  if (timerId != UPGRADE_POLL_TIMER) return;
+  if (m_state.upgradeAcknowledged == 1) {
+    ::EnableWindow(m_btnSend, TRUE);
+    ::KillTimer(m_hWnd, UPGRADE_POLL_TIMER);
+    m_socket.Close();
+    m_progress.SetPos(0);
+    OnSend();
+    return;
+  }
+  m_progress.StepIt();
+  SendUpgradeRequest();
+}
+
+int CUpgradeDlg::SendUpgradeRequest() {
+  m_request = BuildUpgradeRequest(m_state.selectedRouter);
+  std::copy_n(m_request.begin() + PACKET_HEADER_SIZE, m_requestBody.size(), m_requestBody.begin());
+  // The edit is filled from the selected router, so it always holds a dotted address; should it
+  // ever hold anything else there is no address to send to.
+  if (std::optional<Ipv4> address = ParseIpv4(ItemText(m_editRouterIp, 29))) {
+    m_socket.SendRequest(m_request, Endpoint{*address, m_state.upgradePort});
+  }
+  return 1;
+}
+
+void CUpgradeDlg::PumpMessages() {
+  MSG msg;
+  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    if (m_hWnd != nullptr && ::IsDialogMessageA(m_hWnd, &msg)) continue;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageA(&msg);
+  }
+}
+
+void CUpgradeDlg::OnSend() {
+  // The transfer dispatches window messages while it waits, so a second Send could try to start
+  // another one inside it.
+  if (m_transferring) return;
+  const std::string routerIp = ItemText(m_editRouterIp, 255);
+  ::EnableWindow(m_btnSend, FALSE);
+
+  m_closeAfterTransfer.reset();
+  TftpControl control{m_progress, m_abortRequested, [this] { PumpMessages(); }, {},
+                      [this] { return m_closeAfterTransfer.has_value(); }};
+  TftpEnv env{m_transferClock, {}, m_state.tftpPort, {}};
+  m_transferring = true;
+  const TftpResult result = TftpSendFile(m_state.firmwarePath.Path(), routerIp, control, env);
+  m_transferring = false;
+
+  // Closed while the router was given time to write its flash: the image arrived whole, so
+  // there is no failure to report, and no success either, as the wait was not seen through.
+  const bool leftDuringFlashWait =
+      m_closeAfterTransfer && result.outcome == TftpOutcome::FlashWaitStopped;
+  if (!leftDuringFlashWait) ShowResult(result);
+  if (result.ok()) {
+    EndDialog(0);
+    return;
+  }
+  if (m_closeAfterTransfer) {
+    EndDialog(*m_closeAfterTransfer);
+    return;
+  }
+  // The router has already accepted the upgrade: Send retries the transfer without a new
+  // handshake.
+  ::EnableWindow(m_btnSend, TRUE);
+}
+
+void CUpgradeDlg::ShowResult(const TftpResult& result) {
+  const bool ok = result.ok();
+  const InterfaceTextTable& table = m_state.interfaceText;
+  std::string text = ok ? UPGRADE_COMPLETE : UPGRADE_FAILED;
+  std::string caption = text;
+  if (table.loaded != 0) {
+    text = table.Text(ok ? SLOT_COMPLETE : SLOT_FAILED);
+    caption = table.Text(SLOT_RESULT_CAPTION);
+  }
+  // Beneath the fixed text, why it failed: the file, the block, what the router said.
+  if (!ok && !result.message.empty()) text += "\n\n" + result.message;
+  ::MessageBoxA(m_hWnd, text.c_str(), caption.c_str(), MB_OK);
+}
+
+void CUpgradeDlg::OnCancel() {
+  if (m_transferring) {
+    // Stops this transfer at its next check; OnSend ends the dialog once it has returned. The
+    // abort flag stays as it is: only "&Abort" sets it, and later transfers must still work.
+    m_closeAfterTransfer = IDCANCEL;
+    return;
+  }
+  EndDialog(IDCANCEL);
+}
+
+}  // namespace corvalink

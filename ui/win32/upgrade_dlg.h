@@ -1,0 +1,72 @@
+#pragma once
+// The upgrade dialog (template IDD_UPGRADE): shows the chosen router's address, repeats the
+// upgrade request every 500 ms (timer 101) until the router acknowledges it, then sends the
+// firmware file with the core's TFTP client and reports the result. The request format, the
+// reply test and the transfer are the core's; this class wires them to the window.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "app/app_state.h"
+#include "app/resource_ids.h"
+#include "discovery/search_formats.h"
+#include "upgrade/tftp_client.h"
+#include "upgrade/upgrade_socket.h"
+#include "win32/progress_ctrl.h"
+#include "win32/win_dialog.h"
+
+namespace corvalink {
+
+inline constexpr UINT UPGRADE_POLL_INTERVAL = 500;
+/// The window message that carries the upgrade socket's notifications.
+inline constexpr UINT WM_UPGRADE_SOCKET = WM_APP + 2;
+
+/// Opened by a caller once state.selectedRouter and state.firmwarePath are filled. Ends with 0
+/// after "Upgrade complete", or with IDCANCEL when the user closes it. Each opening starts a
+/// fresh handshake; the abort flag, once set by "&Abort", stays set for the life of the object.
+/// `state` must outlive the dialog. UI thread only.
+class CUpgradeDlg : public CDialog {
+ public:
+  explicit CUpgradeDlg(AppState& state, HWND parent = nullptr);
+
+  /// 1 when the interface text file was loaded and slots 13-15 were applied, else 0.
+  int ApplyInterfaceText();
+  /// Builds the request from the selected router and sends it to the address in the RouterIP
+  /// edit; an edit that holds no dotted address sends nothing. Returns 1.
+  int SendUpgradeRequest();
+  void OnTimer(UINT_PTR timerId);
+  void OnAbort() { m_abortRequested = 1; }
+  /// Runs the transfer and shows its result. Refused while a transfer is already running.
+  void OnSend();
+
+ protected:
+  INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  BOOL OnInitDialog() override;
+  void OnOK() override {}  // Enter presses the default button, "&Send", which has its own id
+  void OnCancel() override;
+
+ private:
+  void ShowResult(const TftpResult& result);
+  /// Dispatches waiting window messages while the transfer waits.
+  void PumpMessages();
+
+  AppState& m_state;
+  HWND m_staticRouterIp = nullptr;
+  HWND m_btnAbort = nullptr;
+  HWND m_btnSend = nullptr;
+  CProgressCtrl m_progress;
+  HWND m_editRouterIp = nullptr;
+  HICON m_hIcon;
+  int32_t m_abortRequested = 0;
+  CUpgradeSocket m_socket;
+  std::array<uint8_t, 40> m_requestBody{};
+  Packet m_request{};
+
+  MsClock m_transferClock;
+  bool m_transferring = false;
+  /// The result asked for by closing the dialog during a transfer; set, it stops that transfer.
+  std::optional<INT_PTR> m_closeAfterTransfer;
+};
+
+}  // namespace corvalink
