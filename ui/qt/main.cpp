@@ -23,8 +23,7 @@ namespace {
 void PrintVersion() { std::printf("corvalink %s\n", CORVALINK_VERSION); }
 
 void PrintUsage() {
-  std::printf("Usage: corvalink [--help] [--version]
-%s",
+  std::printf("Usage: corvalink [--help] [--version]\n%s",
               corvalink::DevDialogUsage().c_str());
 }
 
