@@ -512,4 +512,12 @@ TftpResult TftpSendFile(std::string_view path, std::string_view routerAddress,
   return transfer.Run(path, routerAddress);
 }
 
+TransferEnding EndOfTransfer(const TftpResult& result, std::optional<int64_t> closeAfter) {
+  TransferEnding ending;
+  ending.showResult = !(closeAfter && result.outcome == TftpOutcome::FlashWaitStopped);
+  if (result.ok()) ending.closeWith = 0;
+  else ending.closeWith = closeAfter;
+  return ending;
+}
+
 }  // namespace corvalink

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -75,6 +76,17 @@ struct TftpResult {
   TftpStats stats;
   bool ok() const { return outcome == TftpOutcome::Ok; }
 };
+
+/// How an upgrade window ends a transfer: whether it shows the result, and the code it closes
+/// with (none: it stays open, and "&Send" tries again). `closeAfter` is the code that a close
+/// asked for during the transfer left. A close during the flash wait shows nothing: the image
+/// arrived whole, so there is no failure to report, and no success either, as the wait was not
+/// seen through.
+struct TransferEnding {
+  bool showResult = true;
+  std::optional<int64_t> closeWith;
+};
+TransferEnding EndOfTransfer(const TftpResult& result, std::optional<int64_t> closeAfter);
 
 /// What the transfer reads and drives on its caller's side. Everything must outlive the call.
 struct TftpControl {

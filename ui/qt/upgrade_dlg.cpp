@@ -180,17 +180,10 @@ void CUpgradeDlg::OnSend() {
   TftpResult result = TftpSendFile(m_state.firmwarePath.Path(), routerIp, control, env);
   m_transferring = false;
 
-  // Closed while the router was given time to write its flash: the image arrived whole, so
-  // there is no failure to report, and no success either, as the wait was not seen through.
-  const bool leftDuringFlashWait =
-      m_closeAfterTransfer && result.outcome == TftpOutcome::FlashWaitStopped;
-  if (!leftDuringFlashWait) ShowResult(result);
-  if (result.ok()) {
-    done(0);
-    return;
-  }
-  if (m_closeAfterTransfer) {
-    done(*m_closeAfterTransfer);
+  const TransferEnding ending = EndOfTransfer(result, m_closeAfterTransfer);
+  if (ending.showResult) ShowResult(result);
+  if (ending.closeWith) {
+    done(static_cast<int>(*ending.closeWith));
     return;
   }
   // The router has already accepted the upgrade: Send retries the transfer without a new

@@ -159,17 +159,10 @@ void CUpgradeDlg::OnSend() {
   const TftpResult result = TftpSendFile(m_state.firmwarePath.Path(), routerIp, control, env);
   m_transferring = false;
 
-  // Closed while the router was given time to write its flash: the image arrived whole, so
-  // there is no failure to report, and no success either, as the wait was not seen through.
-  const bool leftDuringFlashWait =
-      m_closeAfterTransfer && result.outcome == TftpOutcome::FlashWaitStopped;
-  if (!leftDuringFlashWait) ShowResult(result);
-  if (result.ok()) {
-    EndDialog(0);
-    return;
-  }
-  if (m_closeAfterTransfer) {
-    EndDialog(*m_closeAfterTransfer);
+  const TransferEnding ending = EndOfTransfer(result, m_closeAfterTransfer);
+  if (ending.showResult) ShowResult(result);
+  if (ending.closeWith) {
+    EndDialog(static_cast<INT_PTR>(*ending.closeWith));
     return;
   }
   // The router has already accepted the upgrade: Send retries the transfer without a new
