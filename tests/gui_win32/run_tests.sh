@@ -68,10 +68,10 @@ port=$(win32_udp_port_of_new_socket 30) || port=0
 win32_result "MainDialog.TemplateRepliesAndInstall" $?
 win32_wait_exit "$app" 20
 win32_result "MainDialog.InstallEndsWithExitCode0" $? 0
-"$WINE" "$driver" server-ip 192.168.1.11
+"$WINE" "$driver" server-ip 198.18.0.22
 win32_result "MainDialog.ServerIpIs60BytesOfTheMarkedRouter" $?
 "$WINE" reg query 'HKLM\Software\DED Orezadu Devo' /v 'Server IP' | tr -d '\r' | tee "$work/reg.txt"
-grep -q 'Server IP[[:space:]]*REG_SZ[[:space:]]*192\.168\.1\.11$' "$work/reg.txt"
+grep -q 'Server IP[[:space:]]*REG_SZ[[:space:]]*198\.18\.0\.22$' "$work/reg.txt"
 win32_result "MainDialog.RegQueryShowsTheAddress" $?
 
 # --- the password dialog -------------------------------------------------------------------

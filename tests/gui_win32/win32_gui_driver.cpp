@@ -103,30 +103,30 @@ class RemoteBuffer {
   std::size_t m_size;
 };
 
-std::string CellText(HWND list, int row, int column) {
-  RemoteBuffer remote(list, sizeof(LVITEMA) + 128);
-  LVITEMA item{};
-  item.iSubItem = column;
+// Sends `message` to the list in the other process with `item` (an LVITEMA or LVCOLUMNA) whose
+// text points into a buffer there, and returns the text the list filled in.
+template <typename Item>
+std::string RemoteText(HWND list, UINT message, int index, Item item) {
+  RemoteBuffer remote(list, sizeof item + 128);
   item.pszText = remote.At(sizeof item);
   item.cchTextMax = 128;
   remote.Write(0, &item, sizeof item);
-  ::SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(remote.At(0)));
+  ::SendMessageA(list, message, index, reinterpret_cast<LPARAM>(remote.At(0)));
   char text[128] = {};
   remote.Read(sizeof item, text, sizeof text - 1);
   return text;
 }
 
+std::string CellText(HWND list, int row, int column) {
+  LVITEMA item{};
+  item.iSubItem = column;
+  return RemoteText(list, LVM_GETITEMTEXTA, row, item);
+}
+
 std::string Heading(HWND list, int column) {
-  RemoteBuffer remote(list, sizeof(LVCOLUMNA) + 128);
   LVCOLUMNA col{};
   col.mask = LVCF_TEXT;
-  col.pszText = remote.At(sizeof col);
-  col.cchTextMax = 128;
-  remote.Write(0, &col, sizeof col);
-  ::SendMessageA(list, LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(remote.At(0)));
-  char text[128] = {};
-  remote.Read(sizeof col, text, sizeof text - 1);
-  return text;
+  return RemoteText(list, LVM_GETCOLUMNA, column, col);
 }
 
 void SetRowState(HWND list, int row, UINT state, UINT mask) {
@@ -380,9 +380,10 @@ int MainScenario(const std::string& shots, uint16_t port) {
 
   // Replies arriving unasked are listed; the newest goes on top, marked, selected, focused.
   SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
-  const Reply a{{192, 168, 1, 10}, {255, 255, 255, 0}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, "Hall"};
-  const Reply b{{192, 168, 1, 11}, {255, 255, 0, 0}, {0x02, 0x11, 0x22, 0x33, 0x44, 0x55}, "Office 2"};
-  const Reply c{{10, 0, 0, 1}, {255, 0, 0, 0}, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF},
+  // Router records in the payload only: every datagram goes to the dialog on 127.0.0.1.
+  const Reply a{{198, 18, 0, 23}, {255, 255, 255, 0}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, "Hall"};
+  const Reply b{{198, 18, 0, 22}, {255, 255, 0, 0}, {0x02, 0x11, 0x22, 0x33, 0x44, 0x55}, "Office 2"};
+  const Reply c{{198, 18, 0, 21}, {255, 0, 0, 0}, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF},
                 "Twenty-three characters"};
   Reply aAgain = a;
   aAgain.ip[3] = 99;
@@ -397,9 +398,9 @@ int MainScenario(const std::string& shots, uint16_t port) {
   }
   const std::vector<std::vector<std::string>> rows = {
       {"000000000000", "0.0.0.0", "0.0.0.0", ""},
-      {"AABBCCDDEEFF", "10.0.0.1", "255.0.0.0", "Twenty-three characters"},
-      {"021122334455", "192.168.1.11", "255.255.0.0", "Office 2"},
-      {"001A2B3C4D5E", "192.168.1.10", "255.255.255.0", "Hall"}};
+      {"AABBCCDDEEFF", "198.18.0.21", "255.0.0.0", "Twenty-three characters"},
+      {"021122334455", "198.18.0.22", "255.255.0.0", "Office 2"},
+      {"001A2B3C4D5E", "198.18.0.23", "255.255.255.0", "Hall"}};
   Check(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 4, "%ld rows listed, not 4",
         static_cast<long>(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)));
   for (int r = 0; r < 4; ++r) {
