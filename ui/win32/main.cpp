@@ -4,11 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "app/app_state.h"
@@ -32,10 +30,7 @@ int RunDevDialog(corvalink::AppState& state, corvalink::DevDialog which) {
     return corvalink::gui::EXIT_SOCKETS_INIT_FAILED;
   }
   corvalink::InitCommonControlClasses();
-  std::error_code ec;
-  std::filesystem::path cwd = std::filesystem::current_path(ec);
-  if (ec) cwd = ".";
-  corvalink::LoadInterfaceTextFile(state.interfaceText, *corvalink::OpenSystemRegistry(), cwd);
+  corvalink::ReloadInterfaceText(state.interfaceText, *corvalink::OpenSystemRegistry());
   INT_PTR result = 0;
   if (which == corvalink::DevDialog::Upgrade) {
     corvalink::CUpgradeDlg dialog(state);

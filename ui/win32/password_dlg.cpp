@@ -1,21 +1,18 @@
 #include "win32/password_dlg.h"
 
 #include <array>
+#include <string>
 #include <string_view>
 
 #include "password/password_check.h"
+#include "text/ui_texts.h"
 
 namespace corvalink {
 namespace {
 
-constexpr char ERROR_TEXT[] = "Password Error";
-constexpr char ERROR_CAPTION[] = "Error Message";
-
-constexpr std::size_t SLOT_CAPTION = 10;
-constexpr std::size_t SLOT_OK = 11;
-constexpr std::size_t SLOT_CANCEL = 12;
-constexpr std::size_t SLOT_ERROR_CAPTION = 16;
-constexpr std::size_t SLOT_ERROR_TEXT = 17;
+void SetText(HWND window, const InterfaceTextTable& table, UiText text) {
+  ::SetWindowTextA(window, std::string(ShownText(table, text)).c_str());
+}
 
 }  // namespace
 
@@ -38,9 +35,9 @@ BOOL CPasswordDlg::OnInitDialog() {
 void CPasswordDlg::ApplyInterfaceText() {
   const InterfaceTextTable& table = m_state.interfaceText;
   if (table.loaded == 0) return;
-  ::SetWindowTextA(m_hWnd, table.slots[SLOT_CAPTION].data());
-  ::SetWindowTextA(m_btnOk, table.slots[SLOT_OK].data());
-  ::SetWindowTextA(m_btnCancel, table.slots[SLOT_CANCEL].data());
+  SetText(m_hWnd, table, UiText::PasswordCaption);
+  SetText(m_btnOk, table, UiText::PasswordOk);
+  SetText(m_btnCancel, table, UiText::PasswordCancel);
 }
 
 INT_PTR CPasswordDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -86,9 +83,8 @@ void CPasswordDlg::OnCancel() {
 
 void CPasswordDlg::ShowPasswordError() {
   const InterfaceTextTable& table = m_state.interfaceText;
-  const bool fromFile = table.loaded != 0;
-  ::MessageBoxA(m_hWnd, fromFile ? table.slots[SLOT_ERROR_TEXT].data() : ERROR_TEXT,
-                fromFile ? table.slots[SLOT_ERROR_CAPTION].data() : ERROR_CAPTION,
+  ::MessageBoxA(m_hWnd, std::string(ShownText(table, UiText::PasswordErrorText)).c_str(),
+                std::string(ShownText(table, UiText::PasswordErrorCaption)).c_str(),
                 MB_OK | MB_ICONEXCLAMATION);
 }
 

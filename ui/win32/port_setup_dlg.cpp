@@ -2,14 +2,13 @@
 
 #include <array>
 #include <cstring>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
 #include "discovery/router_table.h"
 #include "platform/registry.h"
 #include "portsetup/server_address.h"
 #include "text/interface_text.h"
+#include "text/ui_texts.h"
 #include "win32/about_dlg.h"
 #include "win32/app_message.h"
 #include "win32/async_socket.h"
@@ -17,22 +16,18 @@
 namespace corvalink {
 namespace {
 
-// Interface text slots that the main dialog applies when the file was found.
-constexpr std::size_t SLOT_CAPTION = 0;
-constexpr std::size_t SLOT_FIRMWARE_LABEL = 1;
-constexpr std::size_t SLOT_SELECT_FILE = 2;
-constexpr std::size_t SLOT_ROUTER_LABEL = 3;
-constexpr std::size_t SLOT_INSTALL = 4;
-constexpr std::size_t SLOT_SEARCH = 5;
-constexpr std::size_t SLOT_FIRST_HEADING = 6;
-constexpr std::size_t SLOT_CONFIRMATION = 20;
-
 struct ListColumn {
-  const char* heading;  // shown when no interface text file was found
-  int width;            // pixels, whatever the font
+  UiText heading;
+  int width;  // pixels, whatever the font
 };
-constexpr ListColumn LIST_COLUMNS[] = {
-    {"MAC ADDRESS", 115}, {"IP ADDRESS", 115}, {"IP MASK", 165}, {"Location", 170}};
+constexpr ListColumn LIST_COLUMNS[] = {{UiText::ColumnMac, 115},
+                                       {UiText::ColumnIp, 115},
+                                       {UiText::ColumnMask, 165},
+                                       {UiText::ColumnLocation, 170}};
+
+void SetText(HWND window, const InterfaceTextTable& table, UiText text) {
+  ::SetWindowTextA(window, std::string(ShownText(table, text)).c_str());
+}
 constexpr DWORD LIST_EXTENDED_STYLES = LVS_EX_FULLROWSELECT | LVS_EX_TWOCLICKACTIVATE;
 
 // A cell is read back into 100 bytes; a MAC text has 12 characters.
@@ -106,17 +101,14 @@ BOOL CPortSetupDlg::OnInitDialog() {
 }
 
 void CPortSetupDlg::LoadInterfaceText() {
-  std::error_code ec;
-  std::filesystem::path currentDir = std::filesystem::current_path(ec);
-  if (ec) currentDir = ".";
   const InterfaceTextTable& text = m_state.interfaceText;
-  if (LoadInterfaceTextFile(m_state.interfaceText, *SystemRegistry(), currentDir)) {
-    ::SetWindowTextA(m_hWnd, text.slots[SLOT_CAPTION].data());
-    ::SetWindowTextA(m_staticFirmwareLabel, text.slots[SLOT_FIRMWARE_LABEL].data());
-    ::SetWindowTextA(m_btnSelect, text.slots[SLOT_SELECT_FILE].data());
-    ::SetWindowTextA(m_staticRouterLabel, text.slots[SLOT_ROUTER_LABEL].data());
-    ::SetWindowTextA(m_btnInstall, text.slots[SLOT_INSTALL].data());
-    ::SetWindowTextA(m_btnSearch, text.slots[SLOT_SEARCH].data());
+  if (ReloadInterfaceText(m_state.interfaceText, *SystemRegistry())) {
+    SetText(m_hWnd, text, UiText::MainCaption);
+    SetText(m_staticFirmwareLabel, text, UiText::FirmwareLabel);
+    SetText(m_btnSelect, text, UiText::SelectFile);
+    SetText(m_staticRouterLabel, text, UiText::RouterLabel);
+    SetText(m_btnInstall, text, UiText::Install);
+    SetText(m_btnSearch, text, UiText::Search);
   }
   SetUpRouterList();
 }
@@ -126,11 +118,8 @@ void CPortSetupDlg::SetUpRouterList() {
   const LRESULT styles = ::SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
   ::SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  static_cast<LPARAM>(styles) | LIST_EXTENDED_STYLES);
-  const bool fromFile = m_state.interfaceText.loaded != 0;
   for (std::size_t i = 0; i < std::size(LIST_COLUMNS); ++i) {
-    std::string heading =
-        fromFile ? std::string(m_state.interfaceText.Text(SLOT_FIRST_HEADING + i))
-                 : std::string(LIST_COLUMNS[i].heading);
+    std::string heading(ShownText(m_state.interfaceText, LIST_COLUMNS[i].heading));
     LVCOLUMNA column{};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
     column.fmt = LVCFMT_LEFT;
@@ -242,7 +231,8 @@ void CPortSetupDlg::OnInstall() {
     EndDialog(RESULT_STORE_FAILED);
     return;
   }
-  ShowAppMessage(m_hWnd, m_state.interfaceText.slots[SLOT_CONFIRMATION].data());
+  const std::string confirmation(ShownText(m_state.interfaceText, UiText::InstallConfirmation));
+  ShowAppMessage(m_hWnd, confirmation.c_str());
   EndDialog(IDOK);
 }
 

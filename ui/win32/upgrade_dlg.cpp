@@ -5,21 +5,16 @@
 
 #include "platform/ipv4.h"
 #include "text/interface_text.h"
+#include "text/ui_texts.h"
 #include "upgrade/upgrade_formats.h"
 #include "win32/async_socket.h"
 
 namespace corvalink {
 namespace {
 
-constexpr char UPGRADE_COMPLETE[] = "Upgrade complete";
-constexpr char UPGRADE_FAILED[] = "Upgrade failed";
-
-constexpr std::size_t SLOT_RESULT_CAPTION = 0;
-constexpr std::size_t SLOT_CAPTION = 13;
-constexpr std::size_t SLOT_ROUTER_IP_LABEL = 14;
-constexpr std::size_t SLOT_SEND = 15;
-constexpr std::size_t SLOT_COMPLETE = 18;
-constexpr std::size_t SLOT_FAILED = 19;
+void SetText(HWND window, const InterfaceTextTable& table, UiText text) {
+  ::SetWindowTextA(window, std::string(ShownText(table, text)).c_str());
+}
 
 std::string ItemText(HWND control, int maxChars) {
   std::string text(static_cast<std::size_t>(maxChars) + 1, '\0');
@@ -60,14 +55,10 @@ BOOL CUpgradeDlg::OnInitDialog() {
 int CUpgradeDlg::ApplyInterfaceText() {
   InterfaceTextTable& table = m_state.interfaceText;
   if (table.loaded == 0) return 0;
-  // The loader leaves these three slots with their line ends; trimming them in the table means
-  // a later opening finds them clean and shows the same texts.
-  TrimLineEnd(table.slots[SLOT_CAPTION]);
-  ::SetWindowTextA(m_hWnd, table.slots[SLOT_CAPTION].data());
-  TrimLineEnd(table.slots[SLOT_ROUTER_IP_LABEL]);
-  ::SetWindowTextA(m_staticRouterIp, table.slots[SLOT_ROUTER_IP_LABEL].data());
-  TrimLineEnd(table.slots[SLOT_SEND]);
-  ::SetWindowTextA(m_btnSend, table.slots[SLOT_SEND].data());
+  TrimUpgradeDialogSlots(table);
+  SetText(m_hWnd, table, UiText::UpgradeCaption);
+  SetText(m_staticRouterIp, table, UiText::UpgradeRouterIpLabel);
+  SetText(m_btnSend, table, UiText::UpgradeSend);
   return 1;
 }
 
@@ -173,12 +164,10 @@ void CUpgradeDlg::OnSend() {
 void CUpgradeDlg::ShowResult(const TftpResult& result) {
   const bool ok = result.ok();
   const InterfaceTextTable& table = m_state.interfaceText;
-  std::string text = ok ? UPGRADE_COMPLETE : UPGRADE_FAILED;
-  std::string caption = text;
-  if (table.loaded != 0) {
-    text = table.Text(ok ? SLOT_COMPLETE : SLOT_FAILED);
-    caption = table.Text(SLOT_RESULT_CAPTION);
-  }
+  std::string text(
+      ShownText(table, ok ? UiText::UpgradeCompleteText : UiText::UpgradeFailedText));
+  const std::string caption(
+      ShownText(table, ok ? UiText::UpgradeCompleteCaption : UiText::UpgradeFailedCaption));
   // Beneath the fixed text, why it failed: the file, the block, what the router said.
   if (!ok && !result.message.empty()) text += "\n\n" + result.message;
   ::MessageBoxA(m_hWnd, text.c_str(), caption.c_str(), MB_OK);
