@@ -16,6 +16,7 @@ PACKAGES=(
   tftpd-hpa tftp-hpa atftp curl
   cups cups-client cups-bsd
   xvfb xauth
+  dpkg-dev file librsvg2-bin lintian appstream desktop-file-utils man-db adduser passwd
 )
 WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64

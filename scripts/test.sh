@@ -15,7 +15,7 @@ JOBS=${JOBS:-2}
 LAUNCHER=()
 command -v ccache >/dev/null 2>&1 && LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-PARTS=(unit asan fuzz lab windows win32gui)
+PARTS=(unit asan fuzz lab package windows win32gui)
 
 only=""
 while [ $# -gt 0 ]; do
@@ -130,6 +130,49 @@ part_lab() {
   if [ "$rc" -eq 77 ]; then
     echo "lab: SKIPPED (network namespaces cannot be made here: needs root and iproute2)"
     return 0
+  fi
+  return "$rc"
+}
+
+# The Debian packages (scripts/package.sh): lintian and appstreamcli on what they hold, then
+# tests/package/install_test.sh installs them with apt-get in the lab and uses them as a member
+# of the group corvalink and as an outsider, and removes them again.
+part_package() {
+  echo "== Debian packages: build, lintian, appstreamcli, install test in the lab"
+  local debs rc=0 deb out tree
+  debs=$(bash scripts/package.sh build-deb) || return 1
+  for deb in $debs; do
+    echo "-- $(basename "$deb"): $(dpkg-deb -c "$deb" | wc -l) entries, $(stat -c %s "$deb") bytes"
+    # Errors fail the part; warnings and notes are printed.
+    out=$(lintian --fail-on error --display-info "$deb" 2>&1)
+    if [ $? -eq 0 ]; then
+      passed_total=$((passed_total + 1)); echo "lintian $(basename "$deb"): passed"
+    else
+      failed_total=$((failed_total + 1)); rc=1; echo "lintian $(basename "$deb"): FAILED"
+    fi
+    [ -n "$out" ] && printf '%s\n' "$out" | sed 's/^/   /'
+  done
+  tree=build-deb/unpacked
+  rm -rf "$tree" && mkdir -p "$tree"
+  for deb in $debs; do dpkg-deb -x "$deb" "$tree"; done
+  if appstreamcli validate --no-net "$tree"/usr/share/metainfo/*.metainfo.xml; then
+    passed_total=$((passed_total + 1)); echo "appstreamcli validate: passed"
+  else
+    failed_total=$((failed_total + 1)); rc=1; echo "appstreamcli validate: FAILED"
+  fi
+  if desktop-file-validate "$tree"/usr/share/applications/*.desktop; then
+    passed_total=$((passed_total + 1)); echo "desktop-file-validate: passed"
+  else
+    failed_total=$((failed_total + 1)); rc=1; echo "desktop-file-validate: FAILED"
+  fi
+  bash scripts/lab.sh run -- bash tests/package/install_test.sh build-deb 2>&1 \
+    | tee build-deb/install_test.log
+  local lab=${PIPESTATUS[0]}
+  if [ "$lab" -eq 77 ]; then
+    echo "package install test: SKIPPED ($(sed -n 's/.*SKIPPED: //p' build-deb/install_test.log))"
+  else
+    count build-deb/install_test.log
+    [ "$lab" -eq 0 ] || rc=1
   fi
   return "$rc"
 }

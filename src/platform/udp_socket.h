@@ -61,9 +61,9 @@ class UdpSocket : public DatagramSocket {
   int SendTo(std::span<const uint8_t> data, const Endpoint& to) override;
   int ReceiveFrom(std::span<uint8_t> buffer, Endpoint* from) override;
   bool WaitReadable(int timeoutMs) override;
-  /// Linux: one system call, a blocking read bounded by the socket's receive timeout, which is
-  /// set only when `timeoutMs` differs from the last one, so a loop that always waits as long
-  /// costs one call per datagram. Windows: a select, then the read.
+  /// One system call: a blocking read bounded by the socket's receive timeout, which is set
+  /// only when `timeoutMs` differs from the last one, so a loop that always waits as long costs
+  /// one call per datagram.
   int ReceiveWithin(std::span<uint8_t> buffer, Endpoint* from, int timeoutMs) override;
   bool SetBroadcast(bool on) override;
   void Close() override;

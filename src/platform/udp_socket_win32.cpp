@@ -28,12 +28,15 @@ bool Readable(SOCKET s, int timeoutMs) {
 
 UdpSocket::~UdpSocket() { Close(); }
 
-UdpSocket::UdpSocket(UdpSocket&& other) noexcept : m_fd(std::exchange(other.m_fd, NO_SOCKET)) {}
+UdpSocket::UdpSocket(UdpSocket&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, NO_SOCKET)),
+      m_receiveTimeoutMs(std::exchange(other.m_receiveTimeoutMs, 0)) {}
 
 UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
   if (this != &other) {
     Close();
     m_fd = std::exchange(other.m_fd, NO_SOCKET);
+    m_receiveTimeoutMs = std::exchange(other.m_receiveTimeoutMs, 0);
   }
   return *this;
 }
@@ -72,24 +75,36 @@ int UdpSocket::SendTo(std::span<const uint8_t> data, const Endpoint& to) {
   return n == SOCKET_ERROR ? -1 : n;
 }
 
+namespace {
+
+// One recvfrom into `buffer`. A datagram longer than the buffer fills it and the rest is
+// dropped, as on Linux; Winsock reports that as WSAEMSGSIZE, but the first bytes and the sender
+// are there.
+int ReadDatagram(SOCKET s, std::span<uint8_t> buffer, Endpoint* from) {
+  sockaddr_in sa{};
+  int len = sizeof sa;
+  int n = ::recvfrom(s, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()),
+                     0, reinterpret_cast<sockaddr*>(&sa), &len);
+  if (n == SOCKET_ERROR) {
+    const int cause = ::WSAGetLastError();
+    if (cause == WSAETIMEDOUT) return RECEIVE_TIMED_OUT;
+    if (cause != WSAEMSGSIZE) return -1;
+    n = static_cast<int>(buffer.size());
+  }
+  if (from != nullptr) *from = FromSockaddr(sa);
+  return n;
+}
+
+}  // namespace
+
 int UdpSocket::ReceiveFrom(std::span<uint8_t> buffer, Endpoint* from) {
   if (m_fd == NO_SOCKET) return -1;
   if (!Readable(Native(m_fd), 0)) {
     ::WSASetLastError(WSAEWOULDBLOCK);
     return -1;
   }
-  sockaddr_in sa{};
-  int len = sizeof sa;
-  int n = ::recvfrom(Native(m_fd), reinterpret_cast<char*>(buffer.data()),
-                     static_cast<int>(buffer.size()), 0, reinterpret_cast<sockaddr*>(&sa), &len);
-  if (n == SOCKET_ERROR) {
-    // A datagram longer than the buffer fills it and the rest is dropped, as on Linux; Winsock
-    // reports that as WSAEMSGSIZE, but the first bytes and the sender are there.
-    if (::WSAGetLastError() != WSAEMSGSIZE) return -1;
-    n = static_cast<int>(buffer.size());
-  }
-  if (from != nullptr) *from = FromSockaddr(sa);
-  return n;
+  const int n = ReadDatagram(Native(m_fd), buffer, from);
+  return n == RECEIVE_TIMED_OUT ? -1 : n;
 }
 
 bool UdpSocket::WaitReadable(int timeoutMs) {
@@ -97,12 +112,25 @@ bool UdpSocket::WaitReadable(int timeoutMs) {
   return Readable(Native(m_fd), timeoutMs < 0 ? 0 : timeoutMs);
 }
 
-// A select with the timeout, then the read: a receive timeout (SO_RCVTIMEO) would do both in
-// one call, but Winsock leaves a socket whose read timed out in an undefined state.
+// A wait is one blocking recvfrom bounded by the socket's receive timeout (SO_RCVTIMEO), set
+// only when the wait's length changes. Microsoft's warning that a timed-out receive leaves the
+// socket "indeterminate" concerns connections; a datagram socket has none, and the next read
+// works as before. No wait at all is the zero-timeout select of ReceiveFrom.
 int UdpSocket::ReceiveWithin(std::span<uint8_t> buffer, Endpoint* from, int timeoutMs) {
   if (m_fd == NO_SOCKET) return -1;
-  if (!Readable(Native(m_fd), timeoutMs < 0 ? 0 : timeoutMs)) return RECEIVE_TIMED_OUT;
-  return ReceiveFrom(buffer, from);
+  if (timeoutMs <= 0) {
+    if (!Readable(Native(m_fd), 0)) return RECEIVE_TIMED_OUT;
+    return ReceiveFrom(buffer, from);
+  }
+  if (timeoutMs != m_receiveTimeoutMs) {
+    const DWORD ms = static_cast<DWORD>(timeoutMs);
+    if (::setsockopt(Native(m_fd), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms),
+                     sizeof ms) != 0) {
+      return DatagramSocket::ReceiveWithin(buffer, from, timeoutMs);
+    }
+    m_receiveTimeoutMs = timeoutMs;
+  }
+  return ReadDatagram(Native(m_fd), buffer, from);
 }
 
 bool UdpSocket::SetBroadcast(bool on) {
