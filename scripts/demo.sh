@@ -27,7 +27,7 @@ TXT
     exit 1
   fi
   bash scripts/install_deps.sh || exit 1
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
+  bash scripts/configure.sh build || exit 1
   ninja -C build -j"${JOBS:-2}" corvalink router_sim corvalink-cli || exit 1
   # An X display reached through its socket file works from inside a network namespace.
   exec env CORVALINK_DEMO_INNER=1 bash scripts/lab.sh run -- bash "$0" "$MODE"

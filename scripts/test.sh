@@ -59,10 +59,8 @@ count() {  # $1 = ctest or gtest log; adds its totals
 built_main=0
 build_main() {
   [ "$built_main" -eq 1 ] && return 0
-  echo "== build (RelWithDebInfo, with windows and benchmarks)"
-  mkdir -p build
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${LAUNCHER[@]}" \
-    >build/configure.log 2>&1 || { cat build/configure.log; return 1; }
+  echo "== build (Debian's build flags, with windows and benchmarks)"
+  bash scripts/configure.sh build || return 1
   ninja -C build -j"$JOBS" || return 1
   built_main=1
 }
@@ -140,7 +138,8 @@ part_lab() {
 part_package() {
   echo "== Debian packages: build, lintian, appstreamcli, install test in the lab"
   local debs rc=0 deb out tree
-  debs=$(bash scripts/package.sh build-deb) || return 1
+  build_main || return 1
+  debs=$(bash scripts/package.sh build) || return 1
   for deb in $debs; do
     echo "-- $(basename "$deb"): $(dpkg-deb -c "$deb" | wc -l) entries, $(stat -c %s "$deb") bytes"
     # Errors fail the part; warnings and notes are printed.
@@ -152,7 +151,7 @@ part_package() {
     fi
     [ -n "$out" ] && printf '%s\n' "$out" | sed 's/^/   /'
   done
-  tree=build-deb/unpacked
+  tree=build/deb-unpacked
   rm -rf "$tree" && mkdir -p "$tree"
   for deb in $debs; do dpkg-deb -x "$deb" "$tree"; done
   if appstreamcli validate --no-net "$tree"/usr/share/metainfo/*.metainfo.xml; then
@@ -165,13 +164,13 @@ part_package() {
   else
     failed_total=$((failed_total + 1)); rc=1; echo "desktop-file-validate: FAILED"
   fi
-  bash scripts/lab.sh run -- bash tests/package/install_test.sh build-deb 2>&1 \
-    | tee build-deb/install_test.log
+  bash scripts/lab.sh run -- bash tests/package/install_test.sh build 2>&1 \
+    | tee build/install_test.log
   local lab=${PIPESTATUS[0]}
   if [ "$lab" -eq 77 ]; then
-    echo "package install test: SKIPPED ($(sed -n 's/.*SKIPPED: //p' build-deb/install_test.log))"
+    echo "package install test: SKIPPED ($(sed -n 's/.*SKIPPED: //p' build/install_test.log))"
   else
-    count build-deb/install_test.log
+    count build/install_test.log
     [ "$lab" -eq 0 ] || rc=1
   fi
   return "$rc"
@@ -224,9 +223,7 @@ part_win32gui() {
   ninja -C build-win -j"$JOBS" corvalink win32_gui_driver || return 1
   # The simulator the dialogs talk to is the Linux one, in the same namespace as the wineserver.
   if [ "$built_main" -ne 1 ]; then
-    mkdir -p build
-    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${LAUNCHER[@]}" \
-      >build/configure.log 2>&1 || { cat build/configure.log; return 1; }
+    bash scripts/configure.sh build || return 1
     ninja -C build -j"$JOBS" router_sim || return 1
   fi
   local rc
