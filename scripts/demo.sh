@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The demo: installs what is missing, builds, makes the network lab, starts four simulated
-# routers in it and opens the utility's window on the lab's client side. Pick a router,
-# press "Install / Modify", and the stored "Server IP" is printed after the window closes.
+# routers in it and opens the utility's window on the lab's client side, with the demo's own
+# store (build/demo-registry, made afresh each time) and text file (tools/demo/lpr.txt: the
+# built-in texts and a confirmation). Pick a router, press "Install / Modify", and the window
+# confirms; where the stored "Server IP" lies and what it holds is printed after it closes.
 #
 #   scripts/demo.sh            the main window
 #   scripts/demo.sh upgrade    the upgrade dialog against the first simulated router
@@ -10,6 +12,9 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 MODE=${1:-main}
+usage() { echo "usage: demo.sh [main|upgrade|password]" >&2; exit 2; }
+[ $# -le 1 ] || usage
+case $MODE in main|upgrade|password) ;; -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;; *) usage ;; esac
 
 if [ "${CORVALINK_DEMO_INNER:-}" != 1 ]; then
   if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
@@ -42,9 +47,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-registry=$work/registry
+# The demo's store outlives the demo, so the value can be looked at afterwards; its "Path"
+# names a copy of the demo's text file (a short path: "Path" holds at most 91 characters).
+registry=$ROOT/build/demo-registry
 key="$registry/HKEY_LOCAL_MACHINE/SOFTWARE/DED Orezadu Devo"
-mkdir -p "$key" "$work/received"
+rm -rf "$registry"
+mkdir -p "$key" "$work/received" "$work/text"
+cp "$ROOT/tools/demo/lpr.txt" "$work/text/"
+printf '\000\000\000\001%s\000' "$work/text" >"$key/Path"
 head -c 1500000 /dev/urandom >"$work/demo-firmware.all"
 
 $CORVALINK_LAB_ROUTER_EXEC "$ROOT/build/router_sim" --max-seconds 3600 \
@@ -66,8 +76,9 @@ case $MODE in
     status=$?
     value="$key/Server IP"
     if [ -f "$value" ]; then
-      printf 'demo: "Server IP" = %s (%d bytes of data)\n' \
-        "$(tail -c +5 "$value" | tr -d '\0')" "$(($(stat -c %s "$value") - 4))"
+      printf 'demo: "Server IP" = %s (%d bytes of data), stored in\n  %s\n' \
+        "$(tail -c +5 "$value" | tr -d '\0')" "$(($(stat -c %s "$value") - 4))" "$value"
+      echo "  (the demo's own store; the installed programs use /etc/corvalink/registry)"
     else
       echo "demo: nothing was stored (exit status $status)."
     fi
@@ -85,5 +96,4 @@ case $MODE in
     "$ROOT/build/corvalink" --dev-dialog password --password demo
     echo "demo: the dialog ended with $?"
     ;;
-  *) echo "usage: demo.sh [main|upgrade|password]" >&2; exit 2 ;;
 esac

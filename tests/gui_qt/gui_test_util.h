@@ -5,12 +5,14 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -23,7 +25,22 @@ struct SeenMessageBox {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   Qt::TextFormat format = Qt::AutoText;
   int width = 0;
+  bool textWhole = false;  // the text label shows all its lines, unclipped
 };
+
+/// Whether a message box's text label shows all of its text: wide enough for its longest
+/// line, or wrapped and tall enough for the wrapped lines.
+inline bool TextShownWhole(QMessageBox* box) {
+  auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+  if (label == nullptr) return false;
+  const QFontMetrics fm(label->font());
+  int longest = 0;
+  for (const QString& line : label->text().split(QLatin1Char('\n'))) {
+    longest = std::max(longest, fm.horizontalAdvance(line));
+  }
+  if (label->contentsRect().width() >= longest) return true;
+  return label->wordWrap() && label->height() >= label->heightForWidth(label->width());
+}
 
 /// The caption as the window system got it to show, once the window exists.
 inline QString ShownCaption(QWidget* window) {
@@ -57,7 +74,8 @@ class MessageBoxWatcher {
       auto* box = qobject_cast<QMessageBox*>(w);
       if (box == nullptr || !box->isVisible() || box->property("seenByWatcher").toBool()) continue;
       box->setProperty("seenByWatcher", true);
-      m_seen.push_back({ShownCaption(box), box->text(), box->icon(), box->textFormat(), box->width()});
+      m_seen.push_back({ShownCaption(box), box->text(), box->icon(), box->textFormat(), box->width(),
+                        TextShownWhole(box)});
       if (m_beforeDismiss) m_beforeDismiss(box);
       QTimer::singleShot(0, box, [box] { box->done(QMessageBox::Ok); });
     }

@@ -238,12 +238,26 @@ TEST_F(PortSetupDlgTest, StaticTextsShowAsWrittenWithAmpersandsAsWindowsDoes) {
   }
 }
 
-TEST_F(PortSetupDlgTest, MessageBoxesAreWideEnoughForTheirCaption) {
-  for (const char* caption : {"Upgrade failed", "A rather long caption for a message box"}) {
+// A box is as wide as its caption needs, and its text is never cut: a short one on one line, a
+// long one wrapped.
+TEST_F(PortSetupDlgTest, MessageBoxesShowTheirWholeCaptionAndText) {
+  const QString longText = QString("The router's address is now the printer server. ").repeated(4);
+  const struct {
+    const char* caption;
+    QString text;
+  } cases[] = {
+      {"Upgrade failed", "x"},
+      {"A rather long caption for a message box", "x"},
+      {"ZUD Arora Ruza vez Udu98/De", "The router's address is now the printer server."},
+      {"Short", longText},
+      {"Short", "first line\na second line that is rather longer than the first"},
+  };
+  for (const auto& c : cases) {
     MessageBoxWatcher boxes;
-    ExecMessageBox(nullptr, QMessageBox::NoIcon, caption, "x");
+    ExecMessageBox(nullptr, QMessageBox::Warning, c.caption, c.text);
     ASSERT_EQ(boxes.Seen().size(), 1u);
-    EXPECT_GE(boxes.Seen()[0].width, TitleBarWidthFor(caption)) << caption;
+    EXPECT_GE(boxes.Seen()[0].width, TitleBarWidthFor(c.caption)) << c.caption;
+    EXPECT_TRUE(boxes.Seen()[0].textWhole) << c.text.toStdString();
   }
 }
 

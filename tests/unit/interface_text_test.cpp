@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "temp_tree.h"
+#include "text/ui_texts.h"
 #include "test_registry.h"
 
 namespace corvalink {
@@ -225,6 +226,27 @@ TEST_F(InterfaceTextTest, UnusablePathFallsBackToTheCurrentDirectory) {
     EXPECT_EQ(m_table.Text(0), from) << path.size() << " bytes: " << path;
   }
 }
+
+#ifdef CORVALINK_SOURCE_DIR
+// The demo's text file (tools/demo/lpr.txt) holds the built-in texts in their slots and a
+// confirmation in the 21st, so the demo looks as the program does without the file and says
+// something when an address was stored.
+TEST_F(InterfaceTextTest, TheDemoFileHoldsTheBuiltInTextsAndAConfirmation) {
+  ASSERT_TRUE(LoadInterfaceTextFile(m_table, m_registry.Get(),
+                                    fs::path(CORVALINK_SOURCE_DIR) / "tools" / "demo"));
+  TrimUpgradeDialogSlots(m_table);
+  const InterfaceTextTable none;
+  for (std::size_t i = 0; i < UI_TEXT_COUNT; ++i) {
+    const auto text = static_cast<UiText>(i);
+    // The upgrade results' captions share the main caption's slot.
+    const UiText owner = SlotOf(text) == SlotOf(UiText::MainCaption) ? UiText::MainCaption : text;
+    if (text == UiText::InstallConfirmation) continue;
+    EXPECT_EQ(ShownText(m_table, text), ShownText(none, owner)) << "slot " << SlotOf(text);
+  }
+  EXPECT_EQ(ShownText(m_table, UiText::InstallConfirmation),
+            "The router's address is now the printer server.");
+}
+#endif
 
 }  // namespace
 }  // namespace corvalink

@@ -29,9 +29,13 @@ void ExecMessageBox(QWidget* owner, QMessageBox::Icon icon, const QString& capti
   titleFont.setBold(true);
   const QFontMetrics fm(titleFont);
   const int titleBarRoom = 4 * fm.height() + 16;  // window icon, close box, margins
-  if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
-    // The text label alone is then as wide as the whole title bar needs.
-    label->setMinimumWidth(fm.horizontalAdvance(caption) + titleBarRoom);
+  const int captionNeeds = fm.horizontalAdvance(caption) + titleBarRoom;
+  auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+  // The text label alone is then made as wide as the whole title bar needs, when its text is
+  // narrower. A minimum width takes the place of the label's own size hint in Qt's sizing of
+  // the box, so a wider text keeps that hint: the box fits it on one line or wraps it.
+  if (label != nullptr && label->sizeHint().width() < captionNeeds) {
+    label->setMinimumWidth(captionNeeds);
   }
   box.exec();
 }
