@@ -103,6 +103,10 @@ int main(int argc, char** argv) {
                        "Print the version and exit");
   app.require_subcommand(1);
   bool verbose = false;
+  // Before the command too, as `corvalink-cli -v search` is how such tools are often called.
+  app.add_flag("-v,--verbose", verbose,
+               "Print each datagram sent and received on standard error, and why one was "
+               "refused (before or after the command)");
 
   SearchCommand search;
   CLI::App* searchCmd = app.add_subcommand(
