@@ -23,6 +23,7 @@
 #include "qt/dialog_builder.h"
 #include "qt/dialog_units.h"
 #include "app/resource_ids.h"
+#include "app/router_list.h"
 #include "discovery/router_table.h"
 #include "portsetup/server_address.h"
 #include "text/interface_text.h"
@@ -33,15 +34,6 @@ namespace {
 
 constexpr int DIALOG_WIDTH_DU = 339;
 constexpr int DIALOG_HEIGHT_DU = 122;
-struct ListColumn {
-  UiText heading;
-  int width;  // pixels, whatever the font
-};
-constexpr ListColumn LIST_COLUMNS[] = {{UiText::ColumnMac, 115},
-                                       {UiText::ColumnIp, 115},
-                                       {UiText::ColumnMask, 165},
-                                       {UiText::ColumnLocation, 170}};
-
 // Datagrams read per search-socket notification: a full table's answers and as many again
 // (duplicates, strays), and few enough that a flood of datagrams never holds the window up.
 constexpr int SEARCH_BURST_LIMIT = 2 * MAX_ROUTERS;

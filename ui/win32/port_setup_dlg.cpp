@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "app/router_list.h"
 #include "discovery/router_table.h"
 #include "platform/registry.h"
 #include "portsetup/server_address.h"
@@ -15,15 +16,6 @@
 
 namespace corvalink {
 namespace {
-
-struct ListColumn {
-  UiText heading;
-  int width;  // pixels, whatever the font
-};
-constexpr ListColumn LIST_COLUMNS[] = {{UiText::ColumnMac, 115},
-                                       {UiText::ColumnIp, 115},
-                                       {UiText::ColumnMask, 165},
-                                       {UiText::ColumnLocation, 170}};
 
 void SetText(HWND window, const InterfaceTextTable& table, UiText text) {
   ::SetWindowTextA(window, std::string(ShownText(table, text)).c_str());
