@@ -11,24 +11,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 namespace corvalink {
-
-UdpSocket::~UdpSocket() { Close(); }
-
-UdpSocket::UdpSocket(UdpSocket&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, NO_SOCKET)),
-      m_receiveTimeoutMs(std::exchange(other.m_receiveTimeoutMs, 0)) {}
-
-UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_fd = std::exchange(other.m_fd, NO_SOCKET);
-    m_receiveTimeoutMs = std::exchange(other.m_receiveTimeoutMs, 0);
-  }
-  return *this;
-}
 
 std::optional<UdpSocket> UdpSocket::Open(const Endpoint& local, std::string* err) {
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

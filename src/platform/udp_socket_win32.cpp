@@ -7,7 +7,6 @@
 #include <mswsock.h>
 
 #include <cstring>
-#include <utility>
 
 namespace corvalink {
 namespace {
@@ -25,21 +24,6 @@ bool Readable(SOCKET s, int timeoutMs) {
 }
 
 }  // namespace
-
-UdpSocket::~UdpSocket() { Close(); }
-
-UdpSocket::UdpSocket(UdpSocket&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, NO_SOCKET)),
-      m_receiveTimeoutMs(std::exchange(other.m_receiveTimeoutMs, 0)) {}
-
-UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_fd = std::exchange(other.m_fd, NO_SOCKET);
-    m_receiveTimeoutMs = std::exchange(other.m_receiveTimeoutMs, 0);
-  }
-  return *this;
-}
 
 std::optional<UdpSocket> UdpSocket::Open(const Endpoint& local, std::string* err) {
   const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
