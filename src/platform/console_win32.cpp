@@ -1,4 +1,5 @@
 #include "platform/console.h"
+#include "platform/win_error.h"
 
 #include <windows.h>
 
@@ -38,19 +39,7 @@ bool IsConsole(HANDLE h) {
   return h != nullptr && h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode) != 0;
 }
 
-std::string SystemText(DWORD code) {
-  char* text = nullptr;
-  const DWORD n = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out = n > 0 && text != nullptr ? std::string(text, n)
-                                             : "system error " + std::to_string(code);
-  if (text != nullptr) ::LocalFree(text);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.')) {
-    out.pop_back();
-  }
-  return out;
-}
+std::string SystemText(DWORD code) { return WindowsErrorText(code, "system"); }
 
 void SetError(std::string* err, const std::string& what) {
   if (err != nullptr) *err = what + ": " + SystemText(::GetLastError());

@@ -1,4 +1,5 @@
 #include "platform/net_interfaces.h"
+#include "platform/win_error.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -31,16 +32,7 @@ Ipv4 MaskOfLength(unsigned bits) {
   return mask;
 }
 
-std::string ErrorText(ULONG code) {
-  char* text = nullptr;
-  const DWORD n = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out = n > 0 && text != nullptr ? std::string(text, n) : "error " + std::to_string(code);
-  if (text != nullptr) ::LocalFree(text);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.')) out.pop_back();
-  return out;
-}
+std::string ErrorText(ULONG code) { return WindowsErrorText(code, "network interface"); }
 
 }  // namespace
 

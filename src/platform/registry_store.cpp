@@ -1,4 +1,5 @@
 #include "platform/registry_store.h"
+#include "platform/ascii_case.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -56,15 +57,6 @@ void SetErr(std::string* err, std::string text) {
 }
 
 std::string ErrnoText(int e) { return std::strerror(e); }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
 
 /// A key component or value name that names exactly one entry of its directory: no separator,
 /// no NUL, not "." or "..", so no name can reach outside the key's directory.

@@ -1,4 +1,6 @@
 // The Windows registry behind the Registry contract: the same calls, flags and sizes the
+#include "platform/ascii_case.h"
+#include "platform/win_error.h"
 // printer-port software's own tools use, so the value it reads is the one we wrote, byte for
 // byte.
 
@@ -15,26 +17,7 @@ namespace {
 
 std::string ErrorText(LSTATUS code) {
   if (code == ERROR_FILE_NOT_FOUND) return "the key does not exist";
-  char* text = nullptr;
-  const DWORD n = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out = n > 0 && text != nullptr ? std::string(text, n)
-                                             : "registry error " + std::to_string(code);
-  if (text != nullptr) ::LocalFree(text);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.')) {
-    out.pop_back();
-  }
-  return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
+  return WindowsErrorText(static_cast<unsigned long>(code), "registry");
 }
 
 // The predefined keys by their names, as the file-tree store names its top folders.

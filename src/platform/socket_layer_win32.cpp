@@ -1,4 +1,5 @@
 #include "platform/socket_layer.h"
+#include "platform/win_error.h"
 
 // Winsock's fd_set is a counted array; the simulator watches one socket per transfer, more
 // than the default 64.
@@ -26,21 +27,7 @@ int LastSocketError() { return ::WSAGetLastError(); }
 
 void ClearSocketError() { ::WSASetLastError(0); }
 
-std::string SocketErrorText(int code) {
-  char* text = nullptr;
-  const DWORD n = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out;
-  if (n > 0 && text != nullptr) out.assign(text, n);
-  if (text != nullptr) ::LocalFree(text);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' ||
-                          out.back() == '.')) {
-    out.pop_back();
-  }
-  if (out.empty()) out = "Windows Sockets error " + std::to_string(code);
-  return out;
-}
+std::string SocketErrorText(int code) { return WindowsErrorText(static_cast<unsigned long>(code), "Windows Sockets"); }
 
 WaitStatus WaitForReadable(std::span<SocketWait> sockets, int timeoutMs, std::string* err) {
   if (sockets.size() > FD_SETSIZE) {

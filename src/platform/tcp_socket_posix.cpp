@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <utility>
 
 #include "platform/sockaddr_ipv4.h"
 
@@ -36,18 +35,6 @@ int PollFor(int fd, short events, int timeoutMs) {
 }
 
 }  // namespace
-
-TcpSocket::~TcpSocket() { Close(); }
-
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : m_fd(std::exchange(other.m_fd, NO_SOCKET)) {}
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_fd = std::exchange(other.m_fd, NO_SOCKET);
-  }
-  return *this;
-}
 
 std::optional<TcpSocket> TcpSocket::Listen(const Endpoint& local, int backlog, std::string* err) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);

@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <chrono>
-#include <utility>
 
 namespace corvalink {
 namespace {
@@ -41,18 +40,6 @@ int SelectFor(SOCKET s, bool write, int timeoutMs) {
 }
 
 }  // namespace
-
-TcpSocket::~TcpSocket() { Close(); }
-
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : m_fd(std::exchange(other.m_fd, NO_SOCKET)) {}
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_fd = std::exchange(other.m_fd, NO_SOCKET);
-  }
-  return *this;
-}
 
 std::optional<TcpSocket> TcpSocket::Listen(const Endpoint& local, int backlog, std::string* err) {
   const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -1,4 +1,5 @@
 #include "tftp_server.h"
+#include "platform/ascii_case.h"
 
 #include <algorithm>
 #include <charconv>
@@ -44,12 +45,6 @@ bool Contains(const std::vector<int>& list, int n) {
 bool ParseCount(std::string_view text, int& out) {
   auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
   return ec == std::errc() && ptr == text.data() + text.size() && out >= 0;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return (x | 0x20) == (y | 0x20);
-         });
 }
 
 /// The file name under which a request is stored: its last path component, and only a plain
