@@ -36,12 +36,12 @@ bool ReadValues(std::span<const std::string> args, Values& out, std::string* err
     if (eq != std::string::npos && eq > 0) {
       value = name.substr(eq + 1);
       name.resize(eq);
-    } else {
-      if (!Known(name)) return Fail(err, "unknown argument \"" + name + "\"");
+    }
+    if (!Known(name)) return Fail(err, "unknown argument \"" + name + "\"");
+    if (eq == std::string::npos || eq == 0) {
       if (i + 1 >= args.size()) return Fail(err, name + " needs a value");
       value = args[++i];
     }
-    if (!Known(name)) return Fail(err, "unknown argument \"" + name + "\"");
     out[name] = value;
   }
   return true;
