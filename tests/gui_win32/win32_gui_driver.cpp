@@ -741,7 +741,16 @@ int FirmwareLabScenario(const std::string& shots, const char* firmware, const st
       if (up == nullptr) return 1;
       Check(Text(::GetDlgItem(up, IDC_ROUTER_IP)) == step.ip, "upgrade dialog for \"%s\"",
             Text(::GetDlgItem(up, IDC_ROUTER_IP)).c_str());
-      if (step.typed == nullptr) Screenshot(up, shots + "\\upgrade_firmware.bmp");
+      if (step.typed == nullptr) {
+        // Taken during the handshake, while the bar steps.
+        HWND bar = ::GetDlgItem(up, IDC_PROGRESS);
+        for (int waited = 0; waited < 3000; waited += 20) {
+          const LRESULT pos = ::SendMessageA(bar, PBM_GETPOS, 0, 0);
+          if (pos >= 1 && pos < 5) break;
+          ::Sleep(20);
+        }
+        Screenshot(up, shots + "\\upgrade_firmware.bmp");
+      }
       std::string text;
       HWND box = WaitMessageBox("Upgrade complete", up, 30000, &text);
       Check(text == "Upgrade complete", "after the transfer: \"%s\"", text.c_str());

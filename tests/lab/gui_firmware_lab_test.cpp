@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -24,6 +25,7 @@
 #include "discovery/packet_header.h"
 #include "lab_util.h"
 #include "qt/port_setup_dlg.h"
+#include "qt/upgrade_dlg.h"
 
 namespace corvalink::lab {
 namespace {
@@ -128,6 +130,19 @@ TEST(GuiFirmwareLab, SelectSearchesThenEachRouterIsUpgradedAfterItsPassword) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(row).center());
 
     PasswordAnswerer answerer(step.typed);
+    // A picture of the upgrade dialog while it works, for the documentation.
+    QTimer picture;
+    picture.setInterval(20);
+    QObject::connect(&picture, &QTimer::timeout, [&picture] {
+      auto* up = testing::FindWindow<CUpgradeDlg>();
+      auto* bar = up != nullptr ? up->findChild<QProgressBar*>(QStringLiteral("IDC_PROGRESS")) : nullptr;
+      // Taken during the handshake, while the bar steps.
+      if (bar != nullptr && bar->value() >= 1 && bar->value() < bar->maximum()) {
+        testing::SaveScreenshot(up, "lab_firmware_upgrade");
+        picture.stop();
+      }
+    });
+    if (!step.passwordAsked) picture.start();
     MessageBoxWatcher boxes;
     QTest::mouseClick(install, Qt::LeftButton);  // returns when the road has ended
     EXPECT_EQ(answerer.openings, step.passwordAsked ? 1 : 0);
