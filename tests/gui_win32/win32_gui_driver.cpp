@@ -741,8 +741,8 @@ int FirmwareLabScenario(const std::string& shots, const char* firmware, const st
       if (up == nullptr) return 1;
       Check(Text(::GetDlgItem(up, IDC_ROUTER_IP)) == step.ip, "upgrade dialog for \"%s\"",
             Text(::GetDlgItem(up, IDC_ROUTER_IP)).c_str());
-      if (step.typed == nullptr) {
-        // Taken during the handshake, while the bar steps.
+      if (step.typed != nullptr) {
+        // Taken during the handshake of the first upgrade, while the bar steps from empty.
         HWND bar = ::GetDlgItem(up, IDC_PROGRESS);
         for (int waited = 0; waited < 3000; waited += 20) {
           const LRESULT pos = ::SendMessageA(bar, PBM_GETPOS, 0, 0);
