@@ -43,6 +43,7 @@ endif()
 install(FILES ${CMAKE_SOURCE_DIR}/ui/qt/res/corvalink.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT corvalink)
 install(FILES ${CMAKE_SOURCE_DIR}/ui/qt/res/corvalink.desktop
+              ${CMAKE_SOURCE_DIR}/ui/qt/res/corvalink-firmware.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT corvalink)
 install(FILES ${PKG_SRC}/org.corvalink.Corvalink.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT corvalink)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "app/firmware_config.h"
 #include "discovery/packet_header.h"
 #include "discovery/router_record.h"
 #include "discovery/router_table.h"
@@ -21,6 +22,8 @@ struct AppState {
   FirmwarePath firmwarePath;
   /// Set by the upgrade socket when the router accepted the upgrade; read by the dialog's timer.
   int32_t upgradeAcknowledged = 0;
+  /// What the main dialog is opened for; the firmware configuration is chosen on the command line.
+  MainDialogConfiguration configuration = MainDialogConfiguration::ServerSetup;
 
   /// Where the registry store keeps its keys.
   std::filesystem::path registryRoot;

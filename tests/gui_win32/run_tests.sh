@@ -74,6 +74,14 @@ win32_result "MainDialog.ServerIpIs60BytesOfTheMarkedRouter" $?
 grep -q 'Server IP[[:space:]]*REG_SZ[[:space:]]*198\.18\.0\.22$' "$work/reg.txt"
 win32_result "MainDialog.RegQueryShowsTheAddress" $?
 
+# --- the firmware configuration: the row below the list, Install waiting for a file ----------
+"$WINE" "$exe" --firmware >"$work/fw.out" 2>&1 &
+app=$!
+"$WINE" "$driver" firmware "$wshots"
+win32_result "FirmwareConfig.RowBelowTheListInstallWaitsForAFile" $?
+win32_wait_exit "$app" 20
+win32_result "FirmwareConfig.CancelEndsWithExitCode0" $? 0
+
 # --- the password dialog -------------------------------------------------------------------
 # mode, --password, expected exit code (the dialog's result)
 while read -r mode password expected; do

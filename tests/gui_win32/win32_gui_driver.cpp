@@ -8,6 +8,10 @@
 //   win32_gui_driver password SHOTDIR MODE     first | right | cancel | stays
 //   win32_gui_driver upgrade SHOTDIR FIRMWARE SIZE
 //   win32_gui_driver lab SHOTDIR ROW           Search, choose row ROW, Install (lab only)
+//   win32_gui_driver firmware SHOTDIR          the firmware configuration's layout, then Cancel
+//   win32_gui_driver firmware-lab SHOTDIR FIRMWARE RECEIVED
+//                                              "&Select", the search, each router upgraded
+//                                              after its password (lab only)
 //   win32_gui_driver server-ip DOTTED          the 60 bytes of "Server IP"
 //   win32_gui_driver scramble TEXT             the 24 held bytes of a router password, as hex
 
@@ -21,9 +25,11 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "app/firmware_config.h"
 #include "app/resource_ids.h"
 #include "password/scrambler.h"
 
@@ -561,6 +567,210 @@ int LabScenario(const std::string& shots, int row) {
   return 0;
 }
 
+// ---- The firmware configuration -------------------------------------------------------------
+
+/// The window's horizontal dialog base unit, from its client width (the template's 339 units).
+int BaseUnitX(HWND dlg) {
+  RECT client;
+  ::GetClientRect(dlg, &client);
+  for (int u = 1; u < 64; ++u) {
+    if (::MulDiv(339, u, 4) == client.right) return u;
+  }
+  return 0;
+}
+
+/// The firmware row as the user sees it: each control shown and enabled where the firmware
+/// configuration puts it, below the list; "Install / Modify" waits for a file.
+void CheckFirmwareRow(HWND dlg) {
+  RECT client;
+  ::GetClientRect(dlg, &client);
+  const int bx = BaseUnitX(dlg);
+  int by = 0;
+  for (int u = 1; u < 64; ++u) {
+    if (::MulDiv(corvalink::FIRMWARE_DIALOG_CY, u, 8) == client.bottom) by = u;
+  }
+  Check(bx != 0 && by != 0, "firmware configuration: client %ld x %ld is not 339 x %d units",
+        client.right, client.bottom, corvalink::FIRMWARE_DIALOG_CY);
+  const struct {
+    int id;
+    corvalink::DialogUnitRect at;
+  } row[] = {{IDC_SELECT_FILE, corvalink::FIRMWARE_SELECT_RECT},
+             {IDC_FIRMWARE_LABEL, corvalink::FIRMWARE_LABEL_RECT},
+             {IDC_FIRMWARE_PATH, corvalink::FIRMWARE_PATH_RECT}};
+  for (const auto& c : row) {
+    HWND w = ::GetDlgItem(dlg, c.id);
+    RECT r;
+    ::GetWindowRect(w, &r);
+    ::MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&r), 2);
+    // Placed as MapDialogRect maps a rectangle: each edge on its own.
+    Check(r.left == ::MulDiv(c.at.x, bx, 4) && r.top == ::MulDiv(c.at.y, by, 8) &&
+              r.right == ::MulDiv(c.at.x + c.at.cx, bx, 4) &&
+              r.bottom == ::MulDiv(c.at.y + c.at.cy, by, 8),
+          "firmware row id %d at %ld,%ld %ldx%ld pixels", c.id, r.left, r.top, r.right - r.left,
+          r.bottom - r.top);
+    Check(::IsWindowVisible(w) && ::IsWindowEnabled(w), "firmware row id %d hidden or disabled", c.id);
+  }
+  // The etched line, the one static without an identifier.
+  bool lineShown = false;
+  for (HWND c = ::GetWindow(dlg, GW_CHILD); c != nullptr; c = ::GetWindow(c, GW_HWNDNEXT)) {
+    const DWORD style = static_cast<DWORD>(::GetWindowLongA(c, GWL_STYLE));
+    if ((style & SS_TYPEMASK) == SS_ETCHEDHORZ) lineShown = ::IsWindowVisible(c) != 0;
+  }
+  Check(lineShown, "the etched line is not shown");
+  Check(Text(::GetDlgItem(dlg, IDC_FIRMWARE_LABEL)) == "Choose Firmware File : ", "label \"%s\"",
+        Text(::GetDlgItem(dlg, IDC_FIRMWARE_LABEL)).c_str());
+  const DWORD pathStyle = static_cast<DWORD>(::GetWindowLongA(::GetDlgItem(dlg, IDC_FIRMWARE_PATH), GWL_STYLE));
+  Check((pathStyle & ES_READONLY) != 0, "the path field can be typed into");
+}
+
+int FirmwareScenario(const std::string& shots) {
+  HWND dlg = WaitWindow(MAIN_TEMPLATE.caption, 30000);
+  if (dlg == nullptr) return 1;
+  CheckFirmwareRow(dlg);
+  Check(!::IsWindowEnabled(::GetDlgItem(dlg, IDC_INSTALL)), "Install / Modify enabled at start");
+  Screenshot(dlg, shots + "\\main_firmware.bmp");
+  Click(dlg, IDCANCEL);
+  Check(WaitGone(dlg, 5000), "main dialog still open after Cancel");
+  return 0;
+}
+
+/// Every visible edit control of `dialog`, however deep: the file name field of the system's
+/// open-file dialog lies inside a combo box on some systems.
+BOOL CALLBACK CollectEdit(HWND w, LPARAM found) {
+  char cls[16] = {};
+  ::GetClassNameA(w, cls, sizeof cls);
+  if (lstrcmpiA(cls, "Edit") == 0 && ::IsWindowVisible(w)) {
+    reinterpret_cast<std::vector<HWND>*>(found)->push_back(w);
+  }
+  return TRUE;
+}
+
+/// Answers the open-file dialog as a user who types the full path and presses Open.
+bool ChooseInOpenDialog(HWND owner, const char* path) {
+  HWND open = nullptr;
+  for (int waited = 0; waited < 15000 && open == nullptr; waited += 50) {
+    ::Sleep(50);
+    for (HWND w = ::FindWindowA("#32770", nullptr); w != nullptr;
+         w = ::FindWindowExA(nullptr, w, "#32770", nullptr)) {
+      if (w != owner && ::GetWindow(w, GW_OWNER) == owner && ::IsWindowVisible(w)) open = w;
+    }
+  }
+  Check(open != nullptr, "no open-file dialog");
+  if (open == nullptr) return false;
+  std::vector<HWND> edits;
+  ::EnumChildWindows(open, CollectEdit, reinterpret_cast<LPARAM>(&edits));
+  Check(!edits.empty(), "the open-file dialog has no name field");
+  if (edits.empty()) return false;
+  ::SendMessageA(edits.front(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
+  ::PostMessageA(open, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(open, IDOK)));
+  const bool gone = WaitGone(open, 5000);
+  Check(gone, "the open-file dialog did not close");
+  return gone;
+}
+
+std::vector<char> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+int RowWithAddress(HWND list, const char* ip) {
+  const int rows = static_cast<int>(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int r = 0; r < rows; ++r) {
+    if (CellText(list, r, 1) == ip) return r;
+  }
+  return -1;
+}
+
+// Only ever run inside the network lab: "&Select" starts a search.
+int FirmwareLabScenario(const std::string& shots, const char* firmware, const std::string& received) {
+  if (std::getenv("CORVALINK_LAB_ID") == nullptr) {
+    Check(false, "refusing to search outside the network lab");
+    return 1;
+  }
+  HWND dlg = WaitWindow(MAIN_TEMPLATE.caption, 30000);
+  if (dlg == nullptr) return 1;
+  HWND list = ::GetDlgItem(dlg, IDC_ROUTER_LIST);
+  HWND install = ::GetDlgItem(dlg, IDC_INSTALL);
+  CheckFirmwareRow(dlg);
+
+  Click(dlg, IDC_SELECT_FILE);
+  if (!ChooseInOpenDialog(dlg, firmware)) return 1;
+  Check(Text(::GetDlgItem(dlg, IDC_FIRMWARE_PATH)) == firmware, "path field shows \"%s\"",
+        Text(::GetDlgItem(dlg, IDC_FIRMWARE_PATH)).c_str());
+  for (int waited = 0; waited < 10000 && ::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) < 2; waited += 50) {
+    ::Sleep(50);
+  }
+  Check(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 2, "the search after \"&Select\" listed %ld routers",
+        static_cast<long>(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)));
+  Check(::IsWindowEnabled(install) != 0, "Install / Modify not enabled with a file and routers");
+  Screenshot(dlg, shots + "\\main_firmware_rows.bmp");
+
+  const std::vector<char> image = FileBytes(firmware);
+  const std::string stored = received + "\\image.all";
+  const struct {
+    const char* ip;
+    const char* typed;  // null: the router has no password
+    bool upgraded;
+  } steps[] = {{"198.18.0.11", "wrong", false}, {"198.18.0.11", "pw", true}, {"198.18.0.10", nullptr, true}};
+  for (const auto& step : steps) {
+    ::DeleteFileA(stored.c_str());
+    const int row = RowWithAddress(list, step.ip);
+    Check(row >= 0, "%s is not listed", step.ip);
+    if (row < 0) return 1;
+    SetRowState(list, -1, 0, LVIS_SELECTED);
+    SetRowState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ::SendMessageA(list, LVM_SETSELECTIONMARK, 0, row);
+    Click(dlg, IDC_INSTALL);
+
+    if (step.typed != nullptr) {
+      HWND pw = WaitWindow(PASSWORD_TEMPLATE.caption, 5000);
+      if (pw == nullptr) return 1;
+      Check(!::IsWindowEnabled(dlg), "the main dialog takes clicks while the password dialog is open");
+      ::SendMessageA(::GetDlgItem(pw, IDC_PASSWORD), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(step.typed));
+      Click(pw, IDOK);
+      if (!step.upgraded) {
+        std::string text;
+        Dismiss(WaitMessageBox("Error Message", pw, 5000, &text));
+        Check(text == "Password Error", "error text \"%s\"", text.c_str());
+        Check(WaitGone(pw, 5000), "password dialog still open after a refusal");
+      }
+    }
+    if (step.upgraded) {
+      HWND up = WaitWindow(UPGRADE_TEMPLATE.caption, 5000);
+      if (up == nullptr) return 1;
+      Check(Text(::GetDlgItem(up, IDC_ROUTER_IP)) == step.ip, "upgrade dialog for \"%s\"",
+            Text(::GetDlgItem(up, IDC_ROUTER_IP)).c_str());
+      if (step.typed != nullptr) {
+        // Taken during the handshake of the first upgrade, while the bar steps from empty.
+        HWND bar = ::GetDlgItem(up, IDC_PROGRESS);
+        for (int waited = 0; waited < 3000; waited += 20) {
+          const LRESULT pos = ::SendMessageA(bar, PBM_GETPOS, 0, 0);
+          if (pos >= 1 && pos < 5) break;
+          ::Sleep(20);
+        }
+        Screenshot(up, shots + "\\upgrade_firmware.bmp");
+      }
+      std::string text;
+      HWND box = WaitMessageBox("Upgrade complete", up, 30000, &text);
+      Check(text == "Upgrade complete", "after the transfer: \"%s\"", text.c_str());
+      Dismiss(box);
+      Check(WaitGone(up, 5000), "upgrade dialog still open after \"Upgrade complete\"");
+      Check(FileBytes(stored) == image, "%s did not get the image byte for byte", step.ip);
+      std::printf("upgraded: %s\n", step.ip);
+    } else {
+      ::Sleep(1000);
+      Check(::FindWindowA("#32770", UPGRADE_TEMPLATE.caption) == nullptr,
+            "the upgrade dialog opened after a refused password");
+    }
+    Check(::IsWindowVisible(dlg) && ::IsWindowEnabled(dlg), "main dialog gone or disabled after the road");
+    Check(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 2, "the list was not kept");
+  }
+  Click(dlg, IDCANCEL);
+  Check(WaitGone(dlg, 5000), "main dialog still open after Cancel");
+  return 0;
+}
+
 int ServerIp(const std::string& dotted) {
   HKEY key = nullptr;
   Check(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\DED Orezadu Devo", 0, KEY_READ, &key) ==
@@ -594,6 +804,10 @@ int main(int argc, char** argv) {
     rc = UpgradeScenario(argv[2], argv[3], std::atol(argv[4]));
   } else if (cmd == "lab" && argc == 4) {
     rc = LabScenario(argv[2], std::atoi(argv[3]));
+  } else if (cmd == "firmware" && argc == 3) {
+    rc = FirmwareScenario(argv[2]);
+  } else if (cmd == "firmware-lab" && argc == 5) {
+    rc = FirmwareLabScenario(argv[2], argv[3], argv[4]);
   } else if (cmd == "server-ip" && argc == 3) {
     rc = ServerIp(argv[2]);
   } else if (cmd == "scramble" && argc == 3) {

@@ -23,7 +23,9 @@ namespace {
 void PrintVersion() { std::printf("corvalink %s\n", CORVALINK_VERSION); }
 
 void PrintUsage() {
-  std::printf("Usage: corvalink [--help] [--version]\n%s",
+  std::printf("Usage: corvalink [--help] [--version] [--firmware]\n"
+              "  --firmware  open the window for firmware upgrades: choose a file, then upgrade\n"
+              "              the marked router (nothing is stored as \"Server IP\")\n%s",
               corvalink::DevDialogUsage().c_str());
 }
 
@@ -64,6 +66,7 @@ int main(int argc, char** argv) {
   // The window itself takes no options; these are for packagers and developers. All of them are
   // checked before the window system starts, so a mistake is reported even without a display.
   int devDialogAt = 0;
+  bool firmware = false;
   const char* platformOption = nullptr;
   for (int i = 1; i < argc && devDialogAt == 0; ++i) {
     const std::string_view arg = argv[i];
@@ -78,19 +81,22 @@ int main(int argc, char** argv) {
     }
     if (arg == "--dev-dialog") {
       devDialogAt = i;
+    } else if (arg == "--firmware") {
+      firmware = true;
     } else if (IsQtOption(arg, &takesValue)) {
       if (takesValue && i + 1 < argc) {
         if (arg == "-platform") platformOption = argv[i + 1];
         ++i;
       }
     } else {
-      std::fprintf(stderr, "corvalink: unknown option \"%s\"; usage: corvalink [--version] [--help] [--dev-dialog DIALOG ...]\n", argv[i]);
+      std::fprintf(stderr, "corvalink: unknown option \"%s\"; usage: corvalink [--version] [--help] [--firmware] [--dev-dialog DIALOG ...]\n", argv[i]);
       return corvalink::gui::EXIT_USAGE;
     }
   }
 
   corvalink::AppState state;
   state.registryRoot = corvalink::RegistryStore::DefaultRoot();
+  if (firmware) state.configuration = corvalink::MainDialogConfiguration::Firmware;
   QString devDialog;
   if (devDialogAt != 0) {
     if (devDialogAt + 1 >= argc) {

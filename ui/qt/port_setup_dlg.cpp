@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTreeWidget>
+#include <QWindow>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -136,6 +137,7 @@ CPortSetupDlg::CPortSetupDlg(AppState& state, SearchSocketOpener openSearchSocke
       m_fileChooser(std::make_unique<QtFileChooser>()) {
   BuildControls();
   OnInitDialog();
+  if (InFirmwareConfiguration()) ShowFirmwareRow();
 }
 
 CPortSetupDlg::~CPortSetupDlg() {
@@ -173,10 +175,10 @@ void CPortSetupDlg::BuildControls() {
       PlaceControl<QLineEdit>(this, CORVALINK_ID(IDC_FIRMWARE_PATH), du.Rect(7, 100, 222, 12));
   m_editFirmwarePath->hide();
 
-  auto* line = PlaceControl<QFrame>(this, nullptr, du.Rect(40, 115, 292, 1));
-  line->setFrameShape(QFrame::HLine);
-  line->setFrameShadow(QFrame::Sunken);
-  line->hide();
+  m_etchedLine = PlaceControl<QFrame>(this, nullptr, du.Rect(40, 115, 292, 1));
+  m_etchedLine->setFrameShape(QFrame::HLine);
+  m_etchedLine->setFrameShadow(QFrame::Sunken);
+  m_etchedLine->hide();
 
   m_staticRouterLabel =
       PlaceControl<QLabel>(this, CORVALINK_ID(IDC_ROUTER_LABEL), du.Rect(7, 9, 148, 8),
@@ -203,6 +205,23 @@ void CPortSetupDlg::BuildControls() {
   connect(m_btnInstall, &QPushButton::clicked, this, &CPortSetupDlg::OnInstall);
   connect(m_btnSelect, &QPushButton::clicked, this, &CPortSetupDlg::OnSelectFile);
   connect(m_btnSearch, &QPushButton::clicked, this, [this] { StartSearch(); });
+}
+
+void CPortSetupDlg::ShowFirmwareRow() {
+  const DialogUnits du = DialogUnits::ForFont(font());
+  setFixedSize(du.Size(DIALOG_WIDTH_DU, FIRMWARE_DIALOG_CY));
+  const auto place = [&du](QWidget* control, const DialogUnitRect& r) {
+    control->setGeometry(du.Rect(r.x, r.y, r.cx, r.cy));
+    control->setEnabled(true);
+    control->show();
+  };
+  place(m_etchedLine, FIRMWARE_LINE_RECT);
+  place(m_staticFirmwareLabel, FIRMWARE_LABEL_RECT);
+  place(m_editFirmwarePath, FIRMWARE_PATH_RECT);
+  place(m_btnSelect, FIRMWARE_SELECT_RECT);
+  // The field shows the chosen file; only "&Select" chooses one, so typing there would change
+  // nothing that is sent.
+  m_editFirmwarePath->setReadOnly(true);
 }
 
 bool CPortSetupDlg::OnInitDialog() {
@@ -316,7 +335,8 @@ void CPortSetupDlg::ShowNewRows() {
   newest->setSelected(true);
   if (previousTop != nullptr) previousTop->setSelected(false);
 
-  m_btnInstall->setEnabled(true);
+  // In the firmware configuration there is nothing to install before a file is chosen.
+  m_btnInstall->setEnabled(!InFirmwareConfiguration() || FirmwareChosen(m_state.firmwarePath));
 }
 
 bool CPortSetupDlg::SelectRouterFromList() {
@@ -328,6 +348,10 @@ bool CPortSetupDlg::SelectRouterFromList() {
 }
 
 void CPortSetupDlg::OnInstall() {
+  if (InFirmwareConfiguration()) {
+    UpgradeMarkedRouter();
+    return;
+  }
   if (!SelectRouterFromList()) return;
   // No reply may change the table or the list from here on, not even inside the message box.
   CloseSearchSocket();
@@ -341,6 +365,24 @@ void CPortSetupDlg::OnInstall() {
   }
   ShowAppMessage(this, QtText(m_state.interfaceText, UiText::InstallConfirmation));
   accept();
+}
+
+void CPortSetupDlg::UpgradeMarkedRouter() {
+  if (!FirmwareChosen(m_state.firmwarePath) || !SelectRouterFromList()) return;
+  // The search socket stays open and the list as it is: after this router comes the next.
+  if (RouterHasPassword(m_state.selectedRouter) &&
+      !PasswordLetsUpgradeGoOn(RunModalOverThis(m_passwordDlg))) {
+    return;
+  }
+  RunModalOverThis(m_upgradeDlg);
+}
+
+int CPortSetupDlg::RunModalOverThis(QDialog& dialog) {
+  // The dialogs have no parent widget; the window system is still told whose they are, so they
+  // open over this window and stay in front of it.
+  dialog.winId();
+  if (QWindow* handle = dialog.windowHandle()) handle->setTransientParent(windowHandle());
+  return dialog.exec();
 }
 
 void CPortSetupDlg::OnDblclkRouterList() { OnInstall(); }

@@ -1,7 +1,8 @@
 #pragma once
 // The main window: finds the routers on the LAN, lists them, and stores the chosen one's address
 // for the LPR printer-port software. It owns the search socket for its whole life and carries a
-// firmware-file row that this configuration keeps hidden.
+// firmware-file row, hidden by default; in the firmware configuration the row is shown and
+// "Install / Modify" upgrades the marked router instead.
 
 #include <QDialog>
 #include <QIcon>
@@ -19,6 +20,7 @@
 #include "platform/registry.h"
 #include "qt/upgrade_dlg.h"
 
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -60,7 +62,8 @@ class CPortSetupDlg : public QDialog {
   /// AppState::discoveryDestination. Returns the bytes sent, or -1.
   int StartSearch();
   /// Stores the marked router's address, confirms and ends the dialog; without a marked row it
-  /// does nothing.
+  /// does nothing. In the firmware configuration it upgrades the marked router instead (after
+  /// its password, when it has one) and the dialog stays open.
   void OnInstall();
   /// A double-click anywhere in the router list: the same as "Install / Modify".
   void OnDblclkRouterList();
@@ -80,6 +83,12 @@ class CPortSetupDlg : public QDialog {
  private:
   void BuildControls();
   bool OnInitDialog();
+  bool InFirmwareConfiguration() const {
+    return m_state.configuration == MainDialogConfiguration::Firmware;
+  }
+  void ShowFirmwareRow();
+  void UpgradeMarkedRouter();
+  int RunModalOverThis(QDialog& dialog);
   bool CreateSearchSocket();
   void CloseSearchSocket();
   void LoadInterfaceText();
@@ -93,8 +102,8 @@ class CPortSetupDlg : public QDialog {
   AppState& m_state;
   SearchSocketOpener m_openSearchSocket;
 
-  // Nothing in this window opens the upgrade and password dialogs; they live as long as it does,
-  // each without a parent window.
+  // Only the firmware configuration opens the upgrade and password dialogs; they live as long as
+  // this window does, each without a parent window.
   CUpgradeDlg m_upgradeDlg;
   CSearchSocket m_searchSocket;
   QPushButton* m_btnSearch = nullptr;
@@ -103,6 +112,7 @@ class CPortSetupDlg : public QDialog {
   QLabel* m_staticRouterLabel = nullptr;
   QLabel* m_staticFirmwareLabel = nullptr;
   QLineEdit* m_editFirmwarePath = nullptr;
+  QFrame* m_etchedLine = nullptr;
   QIcon m_hIcon;
   CPasswordDlg m_passwordDlg;
 

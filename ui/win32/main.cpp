@@ -49,6 +49,12 @@ int RunDevDialog(corvalink::AppState& state, corvalink::DevDialog which) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   std::vector<std::string_view> args(__argv + 1, __argv + __argc);
   corvalink::AppState state;
+  // --firmware alone: the main dialog for firmware upgrades (the Start-menu shortcut
+  // "Corvalink firmware upgrade").
+  if (args.size() == 1 && args[0] == "--firmware") {
+    state.configuration = corvalink::MainDialogConfiguration::Firmware;
+    args.clear();
+  }
   if (!args.empty()) {
     if (args[0] == "--version") {
       std::printf("%s %s\n%s, file version %s\n", corvalink::VERSION_PRODUCT_NAME,
@@ -57,7 +63,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       return corvalink::gui::EXIT_OK;
     }
     if (args[0] == "--help") {
-      std::printf("Usage: corvalink [--help] [--version]\n%s", corvalink::DevDialogUsage().c_str());
+      std::printf("Usage: corvalink [--help] [--version] [--firmware]\n%s",
+                  corvalink::DevDialogUsage().c_str());
       return corvalink::gui::EXIT_OK;
     }
     if (args[0] != "--dev-dialog") {

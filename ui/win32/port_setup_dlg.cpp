@@ -20,6 +20,8 @@ namespace {
 void SetText(HWND window, const InterfaceTextTable& table, UiText text) {
   ::SetWindowTextA(window, std::string(ShownText(table, text)).c_str());
 }
+// The template's width in dialog units.
+constexpr int DIALOG_CX = 339;
 constexpr DWORD LIST_EXTENDED_STYLES = LVS_EX_FULLROWSELECT | LVS_EX_TWOCLICKACTIVATE;
 
 // A cell is read back into 100 bytes; a MAC text has 12 characters.
@@ -33,6 +35,19 @@ constexpr DWORD OPEN_FILE_FLAGS = OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDE
 constexpr char FIRMWARE_FILTER[] = "*.all\0*.all\0*.rst\0*.rst\0*.*\0*.*\0";
 
 std::unique_ptr<Registry> SystemRegistry() { return OpenSystemRegistry(); }
+
+// The template's one control without an identifier, found by its kind: an identifier of -1
+// reads back differently from one system to another.
+HWND EtchedLine(HWND dialog) {
+  for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    char cls[16] = {};
+    ::GetClassNameA(child, cls, sizeof cls);
+    const auto style = static_cast<DWORD>(::GetWindowLongA(child, GWL_STYLE));
+    if (::lstrcmpiA(cls, "Static") == 0 && (style & SS_TYPEMASK) == SS_ETCHEDHORZ) return child;
+  }
+  return nullptr;
+}
 
 void SetCell(HWND list, int row, int column, const std::string& text) {
   LVITEMA item{};
@@ -89,7 +104,35 @@ BOOL CPortSetupDlg::OnInitDialog() {
   m_state.interfaceText = InterfaceTextTable{};
   LoadInterfaceText();
   ::EnableWindow(m_btnInstall, FALSE);
+  if (InFirmwareConfiguration()) ShowFirmwareRow();
   return TRUE;
+}
+
+void CPortSetupDlg::ShowFirmwareRow() {
+  // The dialog keeps its width and grows downwards; its frame stays what the template makes.
+  RECT client{0, 0, DIALOG_CX, FIRMWARE_DIALOG_CY};
+  ::MapDialogRect(m_hWnd, &client);
+  const DWORD style = static_cast<DWORD>(::GetWindowLongA(m_hWnd, GWL_STYLE));
+  const DWORD exStyle = static_cast<DWORD>(::GetWindowLongA(m_hWnd, GWL_EXSTYLE));
+  ::AdjustWindowRectEx(&client, style, FALSE, exStyle);
+  ::SetWindowPos(m_hWnd, nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+  const auto place = [this](HWND control, const DialogUnitRect& du) {
+    RECT r{du.x, du.y, du.x + du.cx, du.y + du.cy};
+    ::MapDialogRect(m_hWnd, &r);
+    ::SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    ::EnableWindow(control, TRUE);
+    ::ShowWindow(control, SW_SHOW);
+  };
+  place(EtchedLine(m_hWnd), FIRMWARE_LINE_RECT);
+  place(m_staticFirmwareLabel, FIRMWARE_LABEL_RECT);
+  place(m_editFirmwarePath, FIRMWARE_PATH_RECT);
+  place(m_btnSelect, FIRMWARE_SELECT_RECT);
+  // The field shows the chosen file; only "&Select" chooses one, so typing there would change
+  // nothing that is sent.
+  ::SendMessageA(m_editFirmwarePath, EM_SETREADONLY, TRUE, 0);
 }
 
 void CPortSetupDlg::LoadInterfaceText() {
@@ -193,7 +236,9 @@ void CPortSetupDlg::OnSearchReply(const Packet& reply) {
   ::SendMessageA(list, LVM_SETSELECTIONMARK, 0, 0);
   SetRowState(list, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
   SetRowState(list, 1, 0, LVIS_SELECTED);
-  ::EnableWindow(m_btnInstall, TRUE);
+  // In the firmware configuration there is nothing to install before a file is chosen.
+  ::EnableWindow(m_btnInstall,
+                 !InFirmwareConfiguration() || FirmwareChosen(m_state.firmwarePath));
 }
 
 bool CPortSetupDlg::SelectRouterFromList() {
@@ -211,6 +256,10 @@ bool CPortSetupDlg::SelectRouterFromList() {
 }
 
 void CPortSetupDlg::OnInstall() {
+  if (InFirmwareConfiguration()) {
+    UpgradeMarkedRouter();
+    return;
+  }
   if (!SelectRouterFromList()) return;
   // No reply may change the table or the list from here on, not even inside the message box.
   m_searchSocket.Close();
@@ -226,6 +275,16 @@ void CPortSetupDlg::OnInstall() {
   const std::string confirmation(ShownText(m_state.interfaceText, UiText::InstallConfirmation));
   ShowAppMessage(m_hWnd, confirmation.c_str());
   EndDialog(IDOK);
+}
+
+void CPortSetupDlg::UpgradeMarkedRouter() {
+  if (!FirmwareChosen(m_state.firmwarePath) || !SelectRouterFromList()) return;
+  // The search socket stays open and the list as it is: after this router comes the next.
+  if (RouterHasPassword(m_state.selectedRouter) &&
+      !PasswordLetsUpgradeGoOn(static_cast<int>(m_passwordDlg.DoModal(m_hWnd)))) {
+    return;
+  }
+  m_upgradeDlg.DoModal(m_hWnd);
 }
 
 void CPortSetupDlg::OnDblclkRouterList(NMHDR* /*header*/, LRESULT* result) {

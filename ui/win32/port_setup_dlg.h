@@ -2,7 +2,8 @@
 // The main dialog (template IDD_PORT_SETUP): finds the routers on the LAN, lists them, and
 // stores the chosen one's address for the LPR printer-port software. It owns the search socket
 // for its whole life, whose notifications arrive as WM_SEARCH_SOCKET, and carries a
-// firmware-file row that this configuration keeps hidden.
+// firmware-file row, hidden by default; in the firmware configuration the row is shown and
+// "Install / Modify" upgrades the marked router instead.
 
 #include <string>
 
@@ -38,7 +39,8 @@ class CPortSetupDlg : public CDialog {
   /// state.discoveryDestination. Returns the bytes sent, or -1.
   int StartSearch();
   /// Stores the marked router's address, confirms and ends the dialog; without a marked row it
-  /// does nothing.
+  /// does nothing. In the firmware configuration it upgrades the marked router instead (after
+  /// its password, when it has one) and the dialog stays open.
   void OnInstall();
   void OnDblclkRouterList(NMHDR* header, LRESULT* result);
   /// Lets the user choose a firmware file; a confirmed choice fills FirmwarePath and starts a
@@ -51,6 +53,11 @@ class CPortSetupDlg : public CDialog {
 
  private:
   void LoadInterfaceText();
+  bool InFirmwareConfiguration() const {
+    return m_state.configuration == MainDialogConfiguration::Firmware;
+  }
+  void ShowFirmwareRow();
+  void UpgradeMarkedRouter();
   void SetUpRouterList();
   void OnSearchReply(const Packet& reply);
   bool SelectRouterFromList();
@@ -59,8 +66,8 @@ class CPortSetupDlg : public CDialog {
   HWND RouterList() const { return Item(IDC_ROUTER_LIST); }
 
   AppState& m_state;
-  // Nothing in this dialog opens the upgrade and password dialogs; they live as long as it
-  // does, each without a parent window.
+  // Only the firmware configuration opens the upgrade and password dialogs; they live as long
+  // as this dialog does, each constructed without a parent window and run owned by it.
   CUpgradeDlg m_upgradeDlg;
   CSearchSocket m_searchSocket;
   HWND m_btnSearch = nullptr;

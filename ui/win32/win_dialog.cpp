@@ -16,6 +16,12 @@ INT_PTR CDialog::DoModal() {
                            &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
+INT_PTR CDialog::DoModal(HWND owner) {
+  m_modeless = false;
+  return ::DialogBoxParamA(ResourceModule(), MAKEINTRESOURCEA(m_templateId), owner,
+                           &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
 bool CDialog::Create(HWND parent) {
   m_modeless = true;
   m_parent = parent;

@@ -18,6 +18,9 @@ class CDialog {
   /// Runs the dialog modally and returns the value it was ended with, or -1 when the template
   /// could not be made into a window.
   INT_PTR DoModal();
+  /// The same with `owner` as the owner window for this run: the owner is disabled while the
+  /// dialog runs, so it cannot start the dialog a second time.
+  INT_PTR DoModal(HWND owner);
   /// Creates the dialog modelessly with `parent`; false when the template could not be used.
   bool Create(HWND parent);
 
