@@ -59,7 +59,9 @@ done
 win32_result "Resources.StringsIconAndVersionRecord" $ok
 
 # --- the main dialog: template, replies, Install, "Server IP" -------------------------------
-"$WINE" reg add 'HKLM\Software\DED Orezadu Devo' /f >/dev/null 2>&1
+# The printer-port software is 32-bit: its key is in the registry's 32-bit view.
+KEY='HKLM\Software\DED Orezadu Devo'
+"$WINE" reg add "$KEY" /reg:32 /f >/dev/null 2>&1
 "$WINE" "$exe" >"$work/main.out" 2>&1 &
 app=$!
 port=$(win32_udp_port_of_new_socket 30) || port=0
@@ -70,9 +72,51 @@ win32_wait_exit "$app" 20
 win32_result "MainDialog.InstallEndsWithExitCode0" $? 0
 "$WINE" "$driver" server-ip 198.18.0.22
 win32_result "MainDialog.ServerIpIs60BytesOfTheMarkedRouter" $?
-"$WINE" reg query 'HKLM\Software\DED Orezadu Devo' /v 'Server IP' | tr -d '\r' | tee "$work/reg.txt"
+"$WINE" reg query "$KEY" /reg:32 /v 'Server IP' | tr -d '\r' | tee "$work/reg.txt"
 grep -q 'Server IP[[:space:]]*REG_SZ[[:space:]]*198\.18\.0\.22$' "$work/reg.txt"
 win32_result "MainDialog.RegQueryShowsTheAddress" $?
+
+# --- "Path" from the 32-bit view, in Windows-1252 letters; the command line -----------------
+# The 32-bit view's "Path" names a folder whose name (and caption) Windows-1252 spells with one
+# byte per letter; the 64-bit view's names another, which must not be used. The argument (a file
+# dropped on the program) is ignored: the window opens.
+ansi="$work/Café € Ångström"
+native="$work/native"
+mkdir -p "$ansi" "$native"
+printf 'Caf\351 \200 lpr\r\n' >"$ansi/lpr.txt"
+printf 'from the 64-bit view\r\n' >"$native/lpr.txt"
+"$WINE" reg add "$KEY" /reg:32 /v Path /t REG_SZ /d "$(win32_path "$ansi")" /f >/dev/null 2>&1
+"$WINE" reg add "$KEY" /reg:64 /v Path /t REG_SZ /d "$(win32_path "$native")" /f >/dev/null 2>&1
+"$WINE" "$exe" 'Z:\tmp\dropped file.all' >"$work/arg.out" 2>&1 &
+app=$!
+"$WINE" "$driver" window 'Café € lpr' "$wshots" path_from_32bit_view
+win32_result "CommandLine.ArgumentIgnoredAndPathOfTheLatinFolderRead" $?
+win32_wait_exit "$app" 20
+win32_result "CommandLine.ClosedWithTheCloseBoxEndsWith0" $? 0
+"$WINE" reg delete "$KEY" /reg:32 /v Path /f >/dev/null 2>&1
+"$WINE" reg delete "$KEY" /reg:64 /v Path /f >/dev/null 2>&1
+
+# --version and a --dev-dialog mistake: written where standard output goes to a file, in a
+# message box where there is no console to write to.
+"$WINE" "$exe" --version >"$work/version.out" 2>&1
+rc=$?
+version=$(tr -d '\r' <"$work/version.out")
+[ "$rc" -eq 0 ] && [[ "$version" =~ ^corvalink\ [0-9]+\.[0-9]+\.[0-9]+$ ]]
+win32_result "CommandLine.VersionToAFile" $? || echo "got ($rc): $version"
+"$WINE" "$exe" --version </dev/null >/dev/null 2>&1 &
+app=$!
+box=$("$WINE" "$driver" message corvalink "$wshots" version_box | tr -d '\r')
+[ "$box" = "$version" ]
+win32_result "CommandLine.VersionInAMessageBox" $? || echo "box: $box"
+win32_wait_exit "$app" 20
+win32_result "CommandLine.VersionEndsWith0" $? 0
+"$WINE" "$exe" --dev-dialog upgrade --mac 1 </dev/null >/dev/null 2>&1 &
+app=$!
+box=$("$WINE" "$driver" message corvalink "$wshots" dev_dialog_usage | tr -d '\r')
+[[ "$box" == "corvalink --dev-dialog: "* ]]
+win32_result "CommandLine.DevDialogMistakeInAMessageBox" $? || echo "box: $box"
+win32_wait_exit "$app" 20
+win32_result "CommandLine.DevDialogMistakeEndsWith64" $? 64
 
 # --- the password dialog -------------------------------------------------------------------
 # mode, --password, expected exit code (the dialog's result)

@@ -1,6 +1,7 @@
 // corvalink.exe: finds the Corvalink routers on the LAN and stores the chosen one as the LPR
-// printer-port software's server. The window takes no options; --version, --help and the
-// developer's --dev-dialog are for packagers and developers.
+// printer-port software's server. The window takes no options and opens whatever it is given (a
+// file dropped on it, a shortcut's argument); --version, --help and the developer's --dev-dialog
+// are for packagers and developers.
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,11 +17,45 @@
 #include "platform/registry.h"
 #include "platform/socket_layer.h"
 #include "text/interface_text.h"
+#include "win32/app_message.h"
 #include "win32/password_dlg.h"
 #include "win32/router_tool_app.h"
 #include "win32/upgrade_dlg.h"
 
 namespace {
+
+// A window program has no console of its own. The text goes to standard output (or error) where
+// that was redirected to a file or a pipe, to the console of the program that started this one
+// where there is one (a command prompt), and into a message box otherwise (Explorer, a
+// shortcut, a file dropped on the program).
+void Tell(const std::string& text, bool isError) {
+  HANDLE out = ::GetStdHandle(isError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  const DWORD type = out != nullptr && out != INVALID_HANDLE_VALUE ? ::GetFileType(out)
+                                                                   : FILE_TYPE_UNKNOWN;
+  if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE) {
+    std::FILE* stream = isError ? stderr : stdout;
+    std::fputs(text.c_str(), stream);
+    std::fflush(stream);
+    return;
+  }
+  if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
+    HANDLE console = ::CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+    if (console != INVALID_HANDLE_VALUE) {
+      // The prompt was printed before this program started; a line end first keeps the text
+      // off it.
+      std::string lines = "\r\n";
+      for (char c : text) lines += c == '\n' ? std::string("\r\n") : std::string(1, c);
+      DWORD written = 0;
+      ::WriteFile(console, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+      ::CloseHandle(console);
+      ::FreeConsole();
+      return;
+    }
+    ::FreeConsole();
+  }
+  corvalink::ShowAppMessage(nullptr, text.c_str(), isError ? MB_ICONEXCLAMATION : MB_ICONINFORMATION);
+}
 
 // Opens the dialog named on the command line for a router described there, with the interface
 // texts loaded as the main dialog loads them; prints and returns its result.
@@ -49,22 +84,16 @@ int RunDevDialog(corvalink::AppState& state, corvalink::DevDialog which) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   std::vector<std::string_view> args(__argv + 1, __argv + __argc);
   corvalink::AppState state;
-  if (!args.empty()) {
-    if (args[0] == "--version") {
-      std::printf("%s %s\n%s, file version %s\n", corvalink::VERSION_PRODUCT_NAME,
-                  corvalink::VERSION_PRODUCT_VERSION, corvalink::VERSION_FILE_DESCRIPTION,
-                  corvalink::VERSION_FILE_VERSION);
-      return corvalink::gui::EXIT_OK;
-    }
-    if (args[0] == "--help") {
-      std::printf("Usage: corvalink [--help] [--version]\n%s", corvalink::DevDialogUsage().c_str());
-      return corvalink::gui::EXIT_OK;
-    }
-    if (args[0] != "--dev-dialog") {
-      std::fprintf(stderr, "corvalink: unknown option \"%s\"; usage: corvalink [--version] "
-                   "[--help] [--dev-dialog DIALOG ...]\n", __argv[1]);
-      return corvalink::gui::EXIT_USAGE;
-    }
+  // Anything else on the command line is not ours to judge: the window opens as without it.
+  if (!args.empty() && args[0] == "--version") {
+    Tell(std::string("corvalink ") + corvalink::VERSION_TEXT + "\n", false);
+    return corvalink::gui::EXIT_OK;
+  }
+  if (!args.empty() && args[0] == "--help") {
+    Tell("Usage: corvalink [--help] [--version]\n" + corvalink::DevDialogUsage(), false);
+    return corvalink::gui::EXIT_OK;
+  }
+  if (!args.empty() && args[0] == "--dev-dialog") {
     std::string err = "which dialog? (upgrade or password)";
     std::optional<corvalink::DevDialog> which;
     if (args.size() > 1) {
@@ -72,8 +101,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       which = corvalink::ParseDevDialogArgs(args[1], rest, state, &err);
     }
     if (!which) {
-      std::fprintf(stderr, "corvalink --dev-dialog: %s\n%s", err.c_str(),
-                   corvalink::DevDialogUsage().c_str());
+      Tell("corvalink --dev-dialog: " + err + "\n" + corvalink::DevDialogUsage(), true);
       return corvalink::gui::EXIT_USAGE;
     }
     return RunDevDialog(state, *which);
