@@ -174,6 +174,21 @@ wrq="^tftp 127\.0\.0\.1:[0-9]* 18 0002696D6167652E616C6C006F6374657400$"
 [ "$(grep -c "$wrq" "$work/record.txt")" -eq 1 ]
 win32_result "UpgradeDialog.OneWriteRequestNamedAfterTheFile" $?
 
+# --- the same upgrade dialog opened a second time ------------------------------------------------
+mkdir -p "$work/rx2"
+"$sim" --bind 127.0.0.1 --search-port 56501 --upgrade at-once --tftp-port 6970 \
+  --tftp-dir "$work/rx2" --max-seconds 120 >"$work/sim2.log" 2>&1 &
+simpid=$!
+"$WINE" "$exe" --dev-dialog upgrade --openings 2 --router-ip 127.0.0.1 --mac 02:11:22:33:44:55 \
+  --password pw --upgrade-port 56501 --tftp-port 6970 --firmware "$(win32_path "$firmware")" \
+  >"$work/again.out" 2>&1 &
+app=$!
+"$WINE" "$driver" upgrade-again "$wshots"
+win32_result "UpgradeDialog.SecondOpeningStartsWithTheBarAt0" $?
+win32_wait_exit "$app" 20
+win32_result "UpgradeDialog.SecondOpeningClosedEndsWith2" $? 2 || cat "$work/again.out"
+kill "$simpid" 2>/dev/null; wait "$simpid" 2>/dev/null
+
 win32_convert_shots "$shots"
 rm -rf "$work"
 win32_summary

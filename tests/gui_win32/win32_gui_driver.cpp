@@ -7,6 +7,7 @@
 //   win32_gui_driver main SHOTDIR PORT         main dialog, about box, injected replies, Install
 //   win32_gui_driver password SHOTDIR MODE     first | right | cancel | stays
 //   win32_gui_driver upgrade SHOTDIR FIRMWARE SIZE
+//   win32_gui_driver upgrade-again SHOTDIR     a complete upgrade, then the second opening
 //   win32_gui_driver lab SHOTDIR ROW           Search, choose row ROW, Install (lab only)
 //   win32_gui_driver server-ip DOTTED          the 60 bytes of "Server IP", in the 32-bit view
 //   win32_gui_driver window TITLE SHOTDIR NAME a dialog titled TITLE opens; shot NAME; closed
@@ -536,6 +537,27 @@ int UpgradeScenario(const std::string& shots, const char* firmware, long size) {
   return 0;
 }
 
+// The same dialog object opened a second time after a complete upgrade: its bar starts at 0 of
+// 0..5 again, not where the transfer left it (full).
+int UpgradeAgainScenario(const std::string& shots) {
+  HWND first = WaitWindow(UPGRADE_TEMPLATE.caption, 30000);
+  if (first == nullptr) return 1;
+  Dismiss(WaitMessageBox("Upgrade complete", first, 30000, nullptr));
+  Check(WaitGone(first, 5000), "the first opening did not end after \"Upgrade complete\"");
+  HWND again = WaitWindow(UPGRADE_TEMPLATE.caption, 30000, first);
+  if (again == nullptr) return 1;
+  // Read at once: the first tick, 500 ms after the opening, steps the bar to 1.
+  HWND bar = ::GetDlgItem(again, IDC_PROGRESS);
+  const int pos = static_cast<int>(::SendMessageA(bar, PBM_GETPOS, 0, 0));
+  const Range r = GetRange(bar);
+  Check(pos <= 1 && r.low == 0 && r.high == 5, "second opening: position %d of %d..%d", pos,
+        r.low, r.high);
+  Screenshot(again, shots + "\\upgrade_again.bmp");
+  ::PostMessageA(again, WM_COMMAND, IDCANCEL, 0);
+  Check(WaitGone(again, 5000), "the second opening did not close");
+  return 0;
+}
+
 // Only ever run inside the network lab: it presses "Search".
 int LabScenario(const std::string& shots, int row) {
   if (std::getenv("CORVALINK_LAB_ID") == nullptr) {
@@ -627,6 +649,8 @@ int main(int argc, char** argv) {
     rc = UpgradeScenario(argv[2], argv[3], std::atol(argv[4]));
   } else if (cmd == "lab" && argc == 4) {
     rc = LabScenario(argv[2], std::atoi(argv[3]));
+  } else if (cmd == "upgrade-again" && argc == 3) {
+    rc = UpgradeAgainScenario(argv[2]);
   } else if (cmd == "window" && argc == 5) {
     rc = WindowScenario(argv[2], argv[3], argv[4]);
   } else if (cmd == "message" && argc == 5) {

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,9 +58,28 @@ void Tell(const std::string& text, bool isError) {
   corvalink::ShowAppMessage(nullptr, text.c_str(), isError ? MB_ICONEXCLAMATION : MB_ICONINFORMATION);
 }
 
+// "--openings N" (1 to 9) of the Windows program's --dev-dialog: the same dialog object is opened
+// N times in turn, as a caller that opens it again would. Taken out of `args`; false, with `err`,
+// for a bad count.
+bool TakeOpenings(std::vector<std::string>& args, int* openings, std::string* err) {
+  for (auto it = args.begin(); it != args.end(); ++it) {
+    if (*it != "--openings") continue;
+    const auto value = std::next(it);
+    if (value == args.end() || value->size() != 1 || (*value)[0] < '1' || (*value)[0] > '9') {
+      *err = "--openings: a count from 1 to 9";
+      return false;
+    }
+    *openings = (*value)[0] - '0';
+    args.erase(it, std::next(value));
+    return true;
+  }
+  return true;
+}
+
 // Opens the dialog named on the command line for a router described there, with the interface
-// texts loaded as the main dialog loads them; prints and returns its result.
-int RunDevDialog(corvalink::AppState& state, corvalink::DevDialog which) {
+// texts loaded as the main dialog loads them, `openings` times; prints each result and returns
+// the last.
+int RunDevDialog(corvalink::AppState& state, corvalink::DevDialog which, int openings) {
   if (!corvalink::InitializeSocketLayer()) {
     std::fprintf(stderr, "corvalink: Windows sockets initialization failed.\n");
     return corvalink::gui::EXIT_SOCKETS_INIT_FAILED;
@@ -67,15 +87,13 @@ int RunDevDialog(corvalink::AppState& state, corvalink::DevDialog which) {
   corvalink::InitCommonControlClasses();
   corvalink::ReloadInterfaceText(state.interfaceText, *corvalink::OpenSystemRegistry());
   INT_PTR result = 0;
-  if (which == corvalink::DevDialog::Upgrade) {
-    corvalink::CUpgradeDlg dialog(state);
-    result = dialog.DoModal();
-  } else {
-    corvalink::CPasswordDlg dialog(state);
-    result = dialog.DoModal();
+  corvalink::CUpgradeDlg upgrade(state);
+  corvalink::CPasswordDlg password(state);
+  for (int i = 0; i < openings; ++i) {
+    result = which == corvalink::DevDialog::Upgrade ? upgrade.DoModal() : password.DoModal();
+    std::printf("result: %d\n", static_cast<int>(result));
+    std::fflush(stdout);
   }
-  std::printf("result: %d\n", static_cast<int>(result));
-  std::fflush(stdout);
   return static_cast<int>(result);
 }
 
@@ -96,15 +114,18 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (!args.empty() && args[0] == "--dev-dialog") {
     std::string err = "which dialog? (upgrade or password)";
     std::optional<corvalink::DevDialog> which;
+    int openings = 1;
     if (args.size() > 1) {
-      const std::vector<std::string> rest(args.begin() + 2, args.end());
-      which = corvalink::ParseDevDialogArgs(args[1], rest, state, &err);
+      std::vector<std::string> rest(args.begin() + 2, args.end());
+      if (TakeOpenings(rest, &openings, &err)) {
+        which = corvalink::ParseDevDialogArgs(args[1], rest, state, &err);
+      }
     }
     if (!which) {
       Tell("corvalink --dev-dialog: " + err + "\n" + corvalink::DevDialogUsage(), true);
       return corvalink::gui::EXIT_USAGE;
     }
-    return RunDevDialog(state, *which);
+    return RunDevDialog(state, *which, openings);
   }
   corvalink::CRouterToolApp tool(state, corvalink::InitializeSocketLayer);
   return tool.Run();
