@@ -40,7 +40,7 @@ wine_make_prefix
 wine_start_server || { echo "lab_test: no wineserver in the client namespace" >&2; exit 1; }
 trap wine_stop_server EXIT
 win32_prepare_prefix
-"$WINE" reg add 'HKLM\Software\DED Orezadu Devo' /f >/dev/null 2>&1
+"$WINE" reg add 'HKLM\Software\DED Orezadu Devo' /reg:32 /f >/dev/null 2>&1
 
 work=$(mktemp -d "$build/lab/work.XXXXXX")
 shots=$build/win32gui_shots
@@ -63,7 +63,7 @@ chosen=$(sed -n 's/^chosen: [0-9A-F]* \([0-9.]*\)$/\1/p' "$work/driver.out")
 echo "chosen router: ${chosen:-none}"
 [ -n "$chosen" ] && "$WINE" "$build/win32_gui_driver.exe" server-ip "$chosen"
 win32_result "Lab.ServerIpIs60BytesOfTheChosenRouter" $?
-"$WINE" reg query 'HKLM\Software\DED Orezadu Devo' /v 'Server IP' | tr -d '\r' | tee "$work/reg.txt"
+"$WINE" reg query 'HKLM\Software\DED Orezadu Devo' /reg:32 /v 'Server IP' | tr -d '\r' | tee "$work/reg.txt"
 [ -n "$chosen" ] && grep -q "Server IP[[:space:]]*REG_SZ[[:space:]]*${chosen//./\\.}\$" "$work/reg.txt"
 win32_result "Lab.RegQueryShowsTheChosenAddress" $?
 kill "$simpid" 2>/dev/null
