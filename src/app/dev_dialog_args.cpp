@@ -7,6 +7,7 @@
 
 #include "app/app_state.h"
 #include "discovery/mac_text.h"
+#include "platform/ansi_path.h"
 #include "password/password_check.h"
 #include "password/scrambler.h"
 #include "text/ansi_text.h"
@@ -120,7 +121,7 @@ bool ReadFirmware(const Values& values, FirmwarePath& out, std::string* err) {
   }
   out = FirmwarePath{};
   std::copy(path->begin(), path->end(), out.path.begin());
-  const std::string title = std::filesystem::path(*path).filename().string();
+  const std::string title = AnsiFromPath(PathFromAnsi(*path).filename());
   std::copy_n(title.begin(), std::min(title.size(), FIRMWARE_FIELD_SIZE - 1), out.title.begin());
   return true;
 }

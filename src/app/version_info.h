@@ -1,13 +1,18 @@
 #pragma once
 // The program's version record: what `--version` prints and what the application object
-// announces to the desktop. The text forms are kept exactly as the record states them.
+// announces to the desktop. The numbers come from the CMake project's version, through the
+// generated app/version_number.h, which the Windows version record reads as well.
 
 #include <cstdint>
 
+#include "app/version_number.h"
+
 namespace corvalink {
 
-inline constexpr char VERSION_FILE_VERSION[] = "1, 0, 0, 0";
-inline constexpr char VERSION_PRODUCT_VERSION[] = "1.0";
+/// The version every program shows ("corvalink 1.0.0", "corvalink-cli 1.0.0").
+inline constexpr char VERSION_TEXT[] = CORVALINK_VERSION_TEXT;
+inline constexpr char VERSION_FILE_VERSION[] = CORVALINK_FILE_VERSION_TEXT;
+inline constexpr char VERSION_PRODUCT_VERSION[] = CORVALINK_PRODUCT_VERSION_TEXT;
 inline constexpr char VERSION_FILE_DESCRIPTION[] = "Corvalink firmware upgrade tools";
 inline constexpr char VERSION_INTERNAL_NAME[] = "Corvalink firmware upgrade tools";
 inline constexpr char VERSION_ORIGINAL_FILE_NAME[] = "Corvalink.EXE";

@@ -12,4 +12,8 @@ namespace corvalink {
 /// The open file, or null when it cannot be opened or is a folder. The caller closes it.
 std::FILE* OpenFileForReading(const std::filesystem::path& path);
 
+/// Whether a text file ends at its first Ctrl-Z (0x1A), as the C runtime's text mode reads it on
+/// Windows. On Linux the byte is an ordinary character.
+bool CtrlZEndsText();
+
 }  // namespace corvalink

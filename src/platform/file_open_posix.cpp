@@ -20,4 +20,6 @@ std::FILE* OpenFileForReading(const std::filesystem::path& path) {
   return f;
 }
 
+bool CtrlZEndsText() { return false; }
+
 }  // namespace corvalink

@@ -9,4 +9,6 @@ std::FILE* OpenFileForReading(const std::filesystem::path& path) {
   return ::_wfopen(path.c_str(), L"rb");
 }
 
+bool CtrlZEndsText() { return true; }
+
 }  // namespace corvalink

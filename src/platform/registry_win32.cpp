@@ -2,7 +2,7 @@
 #include "platform/ascii_case.h"
 #include "platform/win_error.h"
 // printer-port software's own tools use, so the value it reads is the one we wrote, byte for
-// byte.
+// byte, in the same view of the registry.
 
 #include "platform/registry.h"
 
@@ -27,6 +27,11 @@ HKEY Hive(std::string_view name) {
   return nullptr;
 }
 
+/// The printer-port software is a 32-bit program: on 64-bit Windows its HKEY_LOCAL_MACHINE\Software
+/// is the 32-bit view (Software\WOW6432Node). Every key is opened in that view, whatever this
+/// program's own width; 32-bit Windows has one view and ignores the flag.
+constexpr REGSAM VIEW = KEY_WOW64_32KEY;
+
 /// An open key, closed when it goes.
 class Key {
  public:
@@ -36,12 +41,13 @@ class Key {
   }
   Key(const Key&) = delete;
   Key& operator=(const Key&) = delete;
-  /// RegOpenKeyExA only opens: a missing key is an error, never created.
+  /// RegOpenKeyExA only opens: a missing key is an error, never created. `access` is taken in
+  /// the 32-bit view (VIEW).
   LSTATUS Open(std::string_view hive, std::string_view subkey, REGSAM access) {
     HKEY root = Hive(hive);
     if (root == nullptr) return ERROR_FILE_NOT_FOUND;
     const std::string path(subkey);
-    return ::RegOpenKeyExA(root, path.c_str(), 0, access, &m_key);
+    return ::RegOpenKeyExA(root, path.c_str(), 0, access | VIEW, &m_key);
   }
   HKEY Get() const { return m_key; }
 
@@ -88,7 +94,7 @@ class WindowsRegistry : public Registry {
     return true;
   }
 
-  std::string Location() const override { return "the Windows registry"; }
+  std::string Location() const override { return "the Windows registry (32-bit view)"; }
 };
 
 }  // namespace

@@ -7,10 +7,11 @@
 namespace corvalink {
 namespace {
 
+constexpr int CTRL_Z = 0x1A;
+
 // One character as the text-mode runtime delivers it: a CR directly followed by LF is the single
 // character LF, wherever the pair falls relative to the caller's buffer; any other CR is kept.
-// Ctrl-Z (0x1A) is an ordinary character here: the files we read are written by editors that
-// no longer end text with it, and stopping there would silently drop the remaining texts.
+// Ctrl-Z (0x1A) is left to the caller, which ends the text there on Windows.
 int GetTextChar(std::FILE* f) {
   int c = std::fgetc(f);
   if (c != '\r') return c;
@@ -32,12 +33,14 @@ TextFile::~TextFile() {
   if (m_file != nullptr) std::fclose(m_file);
 }
 
-TextFile::TextFile(TextFile&& other) noexcept : m_file(std::exchange(other.m_file, nullptr)) {}
+TextFile::TextFile(TextFile&& other) noexcept
+    : m_file(std::exchange(other.m_file, nullptr)), m_atCtrlZ(std::exchange(other.m_atCtrlZ, false)) {}
 
 TextFile& TextFile::operator=(TextFile&& other) noexcept {
   if (this != &other) {
     if (m_file != nullptr) std::fclose(m_file);
     m_file = std::exchange(other.m_file, nullptr);
+    m_atCtrlZ = std::exchange(other.m_atCtrlZ, false);
   }
   return *this;
 }
@@ -45,9 +48,14 @@ TextFile& TextFile::operator=(TextFile&& other) noexcept {
 bool TextFile::ReadLine(std::span<char> buffer) {
   if (m_file == nullptr || buffer.size() < 2) return false;  // no room for a character
   std::size_t n = 0;
-  while (n + 1 < buffer.size()) {
+  while (n + 1 < buffer.size() && !m_atCtrlZ) {
     int c = GetTextChar(m_file);
     if (c == EOF) break;
+    // Windows' text mode: Ctrl-Z is the end of the file, for this read and every later one.
+    if (c == CTRL_Z && CtrlZEndsText()) {
+      m_atCtrlZ = true;
+      break;
+    }
     buffer[n++] = static_cast<char>(c);
     if (c == '\n') break;
   }

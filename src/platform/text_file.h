@@ -27,11 +27,13 @@ class TextFile {
   /// Reads at most buffer.size() - 1 characters, stopping after a line end (kept, as LF), and
   /// NUL-terminates. False at end of file with nothing read (the buffer is left as it was), on a
   /// read error (the buffer then holds an empty text), and when the buffer has no room for a
-  /// character. Byte 0x1A is an ordinary character, not an end of file.
+  /// character. Where CtrlZEndsText() (Windows), byte 0x1A is the end of the file, and nothing
+  /// after it is read; elsewhere it is an ordinary character.
   bool ReadLine(std::span<char> buffer);
 
  private:
   std::FILE* m_file = nullptr;
+  bool m_atCtrlZ = false;
 };
 
 }  // namespace corvalink

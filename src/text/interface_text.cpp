@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/ansi_path.h"
 #include "platform/current_dir.h"
 #include "platform/text_file.h"
 #include "text/ui_texts.h"
@@ -45,7 +46,7 @@ std::optional<std::filesystem::path> TextFileFromRegistry(const Registry& regist
   // "/opt/lpr//lpr.txt", which names the same file.
   folder += static_cast<char>(std::filesystem::path::preferred_separator);
   folder += TEXT_FILE_NAME;
-  return std::filesystem::path(folder);
+  return PathFromAnsi(folder);
 }
 
 bool LoadInterfaceTextFile(InterfaceTextTable& table, const Registry& registry,

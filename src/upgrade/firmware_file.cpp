@@ -6,6 +6,9 @@
 #include <memory>
 #include <system_error>
 
+#include "platform/ansi_path.h"
+#include "platform/file_open.h"
+
 namespace corvalink {
 namespace {
 
@@ -30,14 +33,14 @@ bool CheckFirmwareFile(std::string_view path, uint64_t* size, std::string* err) 
   };
   if (text.empty()) return fail("no file was chosen");
   std::error_code ec;
-  const std::filesystem::path p(text);
+  const std::filesystem::path p = PathFromAnsi(text);
   const std::filesystem::file_status status = std::filesystem::status(p, ec);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
     return fail("it is " + KindOf(status.type()) + ", not a regular file");
   }
   // Opening tells why a file that is not there or not readable cannot be sent.
   errno = 0;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(text.c_str(), "rb"), &std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(OpenFileForReading(p), &std::fclose);
   if (!f) return fail(std::generic_category().message(errno == 0 ? ENOENT : errno));
   const uint64_t bytes = std::filesystem::file_size(p, ec);
   if (ec) return fail(ec.message());

@@ -15,6 +15,30 @@ void UpgradeHandshake::Start(const RouterRecord& router) {
   m_requestsSent = 0;
 }
 
+void UpgradeHandshake::Open(const RouterRecord& router, ProgressModel& bar) {
+  Start(router);
+  // The position first, inside whatever range the bar had: a bar left full by an earlier
+  // transfer must not show full in the new range.
+  bar.SetPos(0);
+  bar.SetRange(0, HANDSHAKE_BAR_TOP);
+  bar.SetStep(1);
+}
+
+UpgradeHandshake::Step UpgradeHandshake::OnPollTimer(HandshakeWindow& window, ProgressModel& bar,
+                                                     uint16_t port) {
+  if (IsAcknowledged()) {
+    window.EnableSendButton();
+    window.StopPollTimer();
+    window.StopWatchingSocket();
+    m_socket.Close();
+    bar.SetPos(0);
+    window.StartTransfer();
+    return Step::Acknowledged;
+  }
+  bar.StepIt();
+  return Tick(window.RouterAddressField(), port);
+}
+
 UpgradeHandshake::Step UpgradeHandshake::Tick(const std::optional<Endpoint>& to) {
   if (IsAcknowledged()) return Step::Acknowledged;
   // A failed send is not reported: like a lost datagram, it shows as a reply that never comes.

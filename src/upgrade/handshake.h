@@ -13,6 +13,7 @@
 #include "discovery/search_formats.h"
 #include "platform/ipv4.h"
 #include "platform/ms_clock.h"
+#include "upgrade/progress_bar.h"
 #include "upgrade/upgrade_socket.h"
 
 namespace corvalink {
@@ -26,6 +27,21 @@ inline constexpr int HANDSHAKE_BAR_TOP = 5;
 
 /// How much of an address field a window reads before it parses it (a 30-byte buffer).
 inline constexpr std::size_t ROUTER_ADDRESS_FIELD_CHARS = 29;
+
+/// What a window lends its handshake: the router address field, the Send button, the poll
+/// timer, its watch on the socket, and the transfer. UI thread only.
+class HandshakeWindow {
+ public:
+  virtual ~HandshakeWindow() = default;
+  /// The RouterIP field's text, as it stands.
+  virtual std::string RouterAddressField() const = 0;
+  virtual void EnableSendButton() = 0;
+  virtual void StopPollTimer() = 0;
+  /// Called just before the socket is closed: the window stops watching its descriptor.
+  virtual void StopWatchingSocket() {}
+  /// Runs the transfer and shows its result (the window's OnSend).
+  virtual void StartTransfer() = 0;
+};
 
 /// One handshake with one router, step by step. The socket must outlive the object; its owner
 /// reads it (OnReceive) whenever a datagram waits, which sets the acknowledged flag. Not
@@ -42,6 +58,16 @@ class UpgradeHandshake {
 
   /// Starts over for `router`: the request is built from its record, the count goes to 0.
   void Start(const RouterRecord& router);
+
+  /// A window's opening: Start, and the bar set up as the handshake shows it, at 0 of
+  /// 0..HANDSHAKE_BAR_TOP with a step of 1, whatever an earlier opening left on it.
+  void Open(const RouterRecord& router, ProgressModel& bar);
+
+  /// One tick of a window's poll timer. Until the router acknowledges, the bar steps and the
+  /// request goes to the address in the window's field at `port`. Once it has, in this order:
+  /// the Send button is enabled, the timer stopped, the socket closed, the bar set to 0 and the
+  /// transfer run, all inside this call; Acknowledged is returned after the transfer.
+  Step OnPollTimer(HandshakeWindow& window, ProgressModel& bar, uint16_t port);
 
   /// One step: Acknowledged once the flag is set, else the request is sent to `to` and the count
   /// goes up. Without an address nothing is sent, and the step still counts as a request.

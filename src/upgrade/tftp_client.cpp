@@ -14,8 +14,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ansi_path.h"
 #include "platform/byte_order.h"
 #include "platform/datagram_trace.h"
+#include "platform/file_open.h"
 #include "upgrade/firmware_file.h"
 #include "upgrade/tftp_packets.h"
 
@@ -358,7 +360,7 @@ TftpOutcome Transfer::OpenAndCheck(std::string_view path, std::string_view route
   std::string err;
   if (!CheckFirmwareFile(m_pathText, &m_size, &err)) return Stop(TftpOutcome::FileError, err);
   errno = 0;
-  m_file.reset(std::fopen(m_pathText.c_str(), "rb"));
+  m_file.reset(OpenFileForReading(PathFromAnsi(m_pathText)));
   if (!m_file) {
     return Stop(TftpOutcome::FileError, "Cannot open \"" + m_pathText + "\": " + ErrnoText(errno));
   }

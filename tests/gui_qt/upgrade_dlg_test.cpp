@@ -335,6 +335,11 @@ TEST_F(UpgradeTransferTest, AcknowledgedUpgradeSendsTheFileAndEndsWithZero) {
   // The bar ends full: range 0..2 for 1,000 bytes.
   EXPECT_EQ(Child<QProgressBar>("IDC_PROGRESS")->value(), 2);
   EXPECT_EQ(Child<QProgressBar>("IDC_PROGRESS")->maximum(), 2);
+  // Opened again, the dialog starts its handshake with the bar at 0 of 0..5, not full.
+  m_dlg->show();
+  EXPECT_EQ(Child<QProgressBar>("IDC_PROGRESS")->value(), 0);
+  EXPECT_EQ(Child<QProgressBar>("IDC_PROGRESS")->maximum(), 5);
+  m_dlg->reject();
   m_sim.Stop();
   std::vector<sim::TftpTransfer> done = m_sim.Sim().Transfers();
   ASSERT_EQ(done.size(), 1u);

@@ -42,7 +42,7 @@ wine_make_prefix
 wine_start_server || { echo "lab_test: no wineserver in the client namespace" >&2; exit 1; }
 trap wine_stop_server EXIT
 win32_prepare_prefix
-"$WINE" reg add 'HKLM\Software\DED Orezadu Devo' /f >/dev/null 2>&1
+"$WINE" reg add 'HKLM\Software\DED Orezadu Devo' /reg:32 /f >/dev/null 2>&1
 
 work=$(mktemp -d "$build/lab/work.XXXXXX")
 shots=$build/win32gui_shots
@@ -65,7 +65,7 @@ chosen=$(sed -n 's/^chosen: [0-9A-F]* \([0-9.]*\)$/\1/p' "$work/driver.out")
 echo "chosen router: ${chosen:-none}"
 [ -n "$chosen" ] && "$WINE" "$build/win32_gui_driver.exe" server-ip "$chosen"
 win32_result "Lab.ServerIpIs60BytesOfTheChosenRouter" $?
-"$WINE" reg query 'HKLM\Software\DED Orezadu Devo' /v 'Server IP' | tr -d '\r' | tee "$work/reg.txt"
+"$WINE" reg query 'HKLM\Software\DED Orezadu Devo' /reg:32 /v 'Server IP' | tr -d '\r' | tee "$work/reg.txt"
 [ -n "$chosen" ] && grep -q "Server IP[[:space:]]*REG_SZ[[:space:]]*${chosen//./\\.}\$" "$work/reg.txt"
 win32_result "Lab.RegQueryShowsTheChosenAddress" $?
 kill "$simpid" 2>/dev/null
@@ -81,7 +81,7 @@ bash "$CORVALINK_LAB_SCRIPT" exec router "$sim" --max-seconds 120 --record "$wor
   --tftp --tftp-dir "$work/rx" >"$work/fw_sim.log" 2>&1 &
 simpid=$!
 sleep 1
-"$WINE" reg delete 'HKLM\Software\DED Orezadu Devo' /v 'Server IP' /f >/dev/null 2>&1
+"$WINE" reg delete 'HKLM\Software\DED Orezadu Devo' /reg:32 /v 'Server IP' /f >/dev/null 2>&1
 "$WINE" "$build/corvalink.exe" --firmware >"$work/fw_app.out" 2>&1 &
 app=$!
 "$WINE" "$build/win32_gui_driver.exe" firmware-lab "$(win32_path "$shots")" \
@@ -89,7 +89,7 @@ app=$!
 win32_result "Lab.FirmwareSelectThenEachRouterUpgradedAfterItsPassword" "${PIPESTATUS[0]}"
 win32_wait_exit "$app" 20
 win32_result "Lab.FirmwareCancelEndsWithExitCode0" $? 0
-"$WINE" reg query 'HKLM\Software\DED Orezadu Devo' /v 'Server IP' >/dev/null 2>&1
+"$WINE" reg query 'HKLM\Software\DED Orezadu Devo' /reg:32 /v 'Server IP' >/dev/null 2>&1
 win32_result "Lab.FirmwareStoresNoServerIp" $? 1
 # One upgrade request per upgrade (the simulator answers the first), none for the refusal:
 # header DD 82 00 36, then the router's address.

@@ -59,7 +59,9 @@ done
 win32_result "Resources.StringsIconAndVersionRecord" $ok
 
 # --- the main dialog: template, replies, Install, "Server IP" -------------------------------
-"$WINE" reg add 'HKLM\Software\DED Orezadu Devo' /f >/dev/null 2>&1
+# The printer-port software is 32-bit: its key is in the registry's 32-bit view.
+KEY='HKLM\Software\DED Orezadu Devo'
+"$WINE" reg add "$KEY" /reg:32 /f >/dev/null 2>&1
 "$WINE" "$exe" >"$work/main.out" 2>&1 &
 app=$!
 port=$(win32_udp_port_of_new_socket 30) || port=0
@@ -70,7 +72,7 @@ win32_wait_exit "$app" 20
 win32_result "MainDialog.InstallEndsWithExitCode0" $? 0
 "$WINE" "$driver" server-ip 198.18.0.22
 win32_result "MainDialog.ServerIpIs60BytesOfTheMarkedRouter" $?
-"$WINE" reg query 'HKLM\Software\DED Orezadu Devo' /v 'Server IP' | tr -d '\r' | tee "$work/reg.txt"
+"$WINE" reg query "$KEY" /reg:32 /v 'Server IP' | tr -d '\r' | tee "$work/reg.txt"
 grep -q 'Server IP[[:space:]]*REG_SZ[[:space:]]*198\.18\.0\.22$' "$work/reg.txt"
 win32_result "MainDialog.RegQueryShowsTheAddress" $?
 
@@ -81,6 +83,64 @@ app=$!
 win32_result "FirmwareConfig.RowBelowTheListInstallWaitsForAFile" $?
 win32_wait_exit "$app" 20
 win32_result "FirmwareConfig.CancelEndsWithExitCode0" $? 0
+# --- "Path" from the 32-bit view, in Windows-1252 letters; the command line -----------------
+# The 32-bit view's "Path" names a folder whose name (and caption) Windows-1252 spells with one
+# byte per letter; the 64-bit view's names another, which must not be used. The argument (a file
+# dropped on the program) is ignored: the window opens.
+ansi="$work/Café € Ångström"
+native="$work/native"
+mkdir -p "$ansi" "$native"
+printf 'Caf\351 \200 lpr\r\n' >"$ansi/lpr.txt"
+printf 'from the 64-bit view\r\n' >"$native/lpr.txt"
+"$WINE" reg add "$KEY" /reg:32 /v Path /t REG_SZ /d "$(win32_path "$ansi")" /f >/dev/null 2>&1
+"$WINE" reg add "$KEY" /reg:64 /v Path /t REG_SZ /d "$(win32_path "$native")" /f >/dev/null 2>&1
+"$WINE" "$exe" 'Z:\tmp\dropped file.all' >"$work/arg.out" 2>&1 &
+app=$!
+"$WINE" "$driver" window 'Café € lpr' "$wshots" path_from_32bit_view
+win32_result "CommandLine.ArgumentIgnoredAndPathOfTheLatinFolderRead" $?
+win32_wait_exit "$app" 20
+win32_result "CommandLine.ClosedWithTheCloseBoxEndsWith0" $? 0
+"$WINE" reg delete "$KEY" /reg:64 /v Path /f >/dev/null 2>&1
+# The same with a Cyrillic folder, under a locale whose ANSI code page is Windows-1251 (Wine takes
+# the code page from the locale; it is made here from glibc's sources, for these programs alone).
+if mkdir -p "$work/locales" &&
+  localedef -i ru_RU -f UTF-8 "$work/locales/ru_RU.UTF-8" >/dev/null 2>&1; then
+  cyrillic="$work/Папка"
+  mkdir -p "$cyrillic"
+  printf '\317\340\357\352\340 lpr\r\n' >"$cyrillic/lpr.txt"  # "Папка lpr" in Windows-1251
+  "$WINE" reg add "$KEY" /reg:32 /v Path /t REG_SZ /d "$(win32_path "$cyrillic")" /f >/dev/null 2>&1
+  LOCPATH=$work/locales LC_ALL=ru_RU.UTF-8 "$WINE" "$exe" >"$work/cyrillic.out" 2>&1 &
+  app=$!
+  LOCPATH=$work/locales LC_ALL=ru_RU.UTF-8 "$WINE" "$driver" window 'Папка lpr' "$wshots" \
+    path_cyrillic
+  win32_result "CommandLine.PathOfTheCyrillicFolderReadInCodePage1251" $?
+  win32_wait_exit "$app" 20
+else
+  echo "run_tests: the Cyrillic folder SKIPPED (no ru_RU locale can be made: glibc's locales)"
+fi
+"$WINE" reg delete "$KEY" /reg:32 /v Path /f >/dev/null 2>&1
+
+# --version and a --dev-dialog mistake: written where standard output goes to a file, in a
+# message box where there is no console to write to.
+"$WINE" "$exe" --version >"$work/version.out" 2>&1
+rc=$?
+version=$(tr -d '\r' <"$work/version.out")
+[ "$rc" -eq 0 ] && [[ "$version" =~ ^corvalink\ [0-9]+\.[0-9]+\.[0-9]+$ ]]
+win32_result "CommandLine.VersionToAFile" $? || echo "got ($rc): $version"
+"$WINE" "$exe" --version </dev/null >/dev/null 2>&1 &
+app=$!
+box=$("$WINE" "$driver" message corvalink "$wshots" version_box | tr -d '\r')
+[ "$box" = "$version" ]
+win32_result "CommandLine.VersionInAMessageBox" $? || echo "box: $box"
+win32_wait_exit "$app" 20
+win32_result "CommandLine.VersionEndsWith0" $? 0
+"$WINE" "$exe" --dev-dialog upgrade --mac 1 </dev/null >/dev/null 2>&1 &
+app=$!
+box=$("$WINE" "$driver" message corvalink "$wshots" dev_dialog_usage | tr -d '\r')
+[[ "$box" == "corvalink --dev-dialog: "* ]]
+win32_result "CommandLine.DevDialogMistakeInAMessageBox" $? || echo "box: $box"
+win32_wait_exit "$app" 20
+win32_result "CommandLine.DevDialogMistakeEndsWith64" $? 64
 
 # --- the password dialog -------------------------------------------------------------------
 # mode, --password, expected exit code (the dialog's result)
@@ -137,6 +197,21 @@ win32_result "UpgradeDialog.ThreeIdenticalRequestsFromTheSelectedRouter" $? ||
 wrq="^tftp 127\.0\.0\.1:[0-9]* 18 0002696D6167652E616C6C006F6374657400$"
 [ "$(grep -c "$wrq" "$work/record.txt")" -eq 1 ]
 win32_result "UpgradeDialog.OneWriteRequestNamedAfterTheFile" $?
+
+# --- the same upgrade dialog opened a second time ------------------------------------------------
+mkdir -p "$work/rx2"
+"$sim" --bind 127.0.0.1 --search-port 56501 --upgrade at-once --tftp-port 6970 \
+  --tftp-dir "$work/rx2" --max-seconds 120 >"$work/sim2.log" 2>&1 &
+simpid=$!
+"$WINE" "$exe" --dev-dialog upgrade --openings 2 --router-ip 127.0.0.1 --mac 02:11:22:33:44:55 \
+  --password pw --upgrade-port 56501 --tftp-port 6970 --firmware "$(win32_path "$firmware")" \
+  >"$work/again.out" 2>&1 &
+app=$!
+"$WINE" "$driver" upgrade-again "$wshots"
+win32_result "UpgradeDialog.SecondOpeningStartsWithTheBarAt0" $?
+win32_wait_exit "$app" 20
+win32_result "UpgradeDialog.SecondOpeningClosedEndsWith2" $? 2 || cat "$work/again.out"
+kill "$simpid" 2>/dev/null; wait "$simpid" 2>/dev/null
 
 win32_convert_shots "$shots"
 rm -rf "$work"

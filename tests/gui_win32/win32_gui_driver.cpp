@@ -7,12 +7,15 @@
 //   win32_gui_driver main SHOTDIR PORT         main dialog, about box, injected replies, Install
 //   win32_gui_driver password SHOTDIR MODE     first | right | cancel | stays
 //   win32_gui_driver upgrade SHOTDIR FIRMWARE SIZE
+//   win32_gui_driver upgrade-again SHOTDIR     a complete upgrade, then the second opening
 //   win32_gui_driver lab SHOTDIR ROW           Search, choose row ROW, Install (lab only)
 //   win32_gui_driver firmware SHOTDIR          the firmware configuration's layout, then Cancel
 //   win32_gui_driver firmware-lab SHOTDIR FIRMWARE RECEIVED
 //                                              "&Select", the search, each router upgraded
 //                                              after its password (lab only)
-//   win32_gui_driver server-ip DOTTED          the 60 bytes of "Server IP"
+//   win32_gui_driver server-ip DOTTED          the 60 bytes of "Server IP", in the 32-bit view
+//   win32_gui_driver window TITLE SHOTDIR NAME a dialog titled TITLE opens; shot NAME; closed
+//   win32_gui_driver message CAPTION SHOTDIR NAME  a message box: its text printed; shot NAME
 //   win32_gui_driver scramble TEXT             the 24 held bytes of a router password, as hex
 
 #include <winsock2.h>
@@ -540,6 +543,27 @@ int UpgradeScenario(const std::string& shots, const char* firmware, long size) {
   return 0;
 }
 
+// The same dialog object opened a second time after a complete upgrade: its bar starts at 0 of
+// 0..5 again, not where the transfer left it (full).
+int UpgradeAgainScenario(const std::string& shots) {
+  HWND first = WaitWindow(UPGRADE_TEMPLATE.caption, 30000);
+  if (first == nullptr) return 1;
+  Dismiss(WaitMessageBox("Upgrade complete", first, 30000, nullptr));
+  Check(WaitGone(first, 5000), "the first opening did not end after \"Upgrade complete\"");
+  HWND again = WaitWindow(UPGRADE_TEMPLATE.caption, 30000, first);
+  if (again == nullptr) return 1;
+  // Read at once: the first tick, 500 ms after the opening, steps the bar to 1.
+  HWND bar = ::GetDlgItem(again, IDC_PROGRESS);
+  const int pos = static_cast<int>(::SendMessageA(bar, PBM_GETPOS, 0, 0));
+  const Range r = GetRange(bar);
+  Check(pos <= 1 && r.low == 0 && r.high == 5, "second opening: position %d of %d..%d", pos,
+        r.low, r.high);
+  Screenshot(again, shots + "\\upgrade_again.bmp");
+  ::PostMessageA(again, WM_COMMAND, IDCANCEL, 0);
+  Check(WaitGone(again, 5000), "the second opening did not close");
+  return 0;
+}
+
 // Only ever run inside the network lab: it presses "Search".
 int LabScenario(const std::string& shots, int row) {
   if (std::getenv("CORVALINK_LAB_ID") == nullptr) {
@@ -772,10 +796,19 @@ int FirmwareLabScenario(const std::string& shots, const char* firmware, const st
 }
 
 int ServerIp(const std::string& dotted) {
+  // The printer-port software is a 32-bit program: it reads the 32-bit view, and the value must
+  // be there and not in the 64-bit one.
+  HKEY native = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\DED Orezadu Devo", 0,
+                      KEY_READ | KEY_WOW64_64KEY, &native) == ERROR_SUCCESS) {
+    Check(::RegQueryValueExA(native, "Server IP", nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS,
+          "\"Server IP\" is in the 64-bit view");
+    ::RegCloseKey(native);
+  }
   HKEY key = nullptr;
-  Check(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\DED Orezadu Devo", 0, KEY_READ, &key) ==
-            ERROR_SUCCESS,
-        "no key");
+  Check(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\DED Orezadu Devo", 0,
+                        KEY_READ | KEY_WOW64_32KEY, &key) == ERROR_SUCCESS,
+        "no key in the 32-bit view");
   unsigned char data[100] = {};
   DWORD size = sizeof data, type = 0;
   Check(key != nullptr &&
@@ -786,6 +819,28 @@ int ServerIp(const std::string& dotted) {
   Check(type == REG_SZ && size == 60 && std::memcmp(data, expected, 60) == 0,
         "\"Server IP\": type %lu, %lu bytes, \"%s\"", type, size, data);
   if (key != nullptr) ::RegCloseKey(key);
+  return 0;
+}
+
+// A dialog of the program opens with this title (an interface text, a caption); it is shot and
+// closed as the close box closes it.
+int WindowScenario(const char* title, const std::string& shots, const std::string& name) {
+  HWND dlg = WaitWindow(title, 30000);
+  if (dlg == nullptr) return 1;
+  Screenshot(dlg, shots + "\\" + name + ".bmp");
+  ::PostMessageA(dlg, WM_COMMAND, IDCANCEL, 0);
+  Check(WaitGone(dlg, 5000), "\"%s\" did not close", title);
+  return 0;
+}
+
+// A message box of the program's own (no owner): its text goes to standard output.
+int MessageScenario(const char* caption, const std::string& shots, const std::string& name) {
+  std::string text;
+  HWND box = WaitMessageBox(caption, nullptr, 30000, &text);
+  if (box == nullptr) return 1;
+  std::printf("%s\n", text.c_str());
+  Screenshot(box, shots + "\\" + name + ".bmp");
+  Dismiss(box);
   return 0;
 }
 
@@ -808,6 +863,12 @@ int main(int argc, char** argv) {
     rc = FirmwareScenario(argv[2]);
   } else if (cmd == "firmware-lab" && argc == 5) {
     rc = FirmwareLabScenario(argv[2], argv[3], argv[4]);
+  } else if (cmd == "upgrade-again" && argc == 3) {
+    rc = UpgradeAgainScenario(argv[2]);
+  } else if (cmd == "window" && argc == 5) {
+    rc = WindowScenario(argv[2], argv[3], argv[4]);
+  } else if (cmd == "message" && argc == 5) {
+    rc = MessageScenario(argv[2], argv[3], argv[4]);
   } else if (cmd == "server-ip" && argc == 3) {
     rc = ServerIp(argv[2]);
   } else if (cmd == "scramble" && argc == 3) {

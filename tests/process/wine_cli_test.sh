@@ -2,8 +2,10 @@
 # corvalink-cli.exe end to end under Wine, on loopback alone: router_sim.exe answers on
 # 127.0.0.1 at ports the system chooses, and the command line
 #   - lists it with `search --json`,
-#   - stores its address with `install`, read back with Wine's `reg query` and, once the
-#     wineserver has saved the prefix's HKLM, checked there as a 60-byte REG_SZ,
+#   - stores its address with `install` in the registry's 32-bit view (where the 32-bit
+#     printer-port software reads it; a key in the 64-bit view alone is not used), read back
+#     with Wine's `reg query /reg:32` and, once the wineserver has saved the prefix's HKLM,
+#     checked there under Software\Wow6432Node as a 60-byte REG_SZ,
 #   - sends a 200 KiB image with `upgrade`, which must arrive byte for byte.
 # Nothing is sent to another address: every datagram goes to 127.0.0.1 at an explicit port.
 # A fresh prefix in BUILD_DIR/wine-cli-test has the real Wine registry to itself; its
@@ -55,17 +57,22 @@ if [ "${1:-}" = --inside ]; then
   [ "$got" = "$want" ] || fail "search --json printed '$got', not '$want'"
   echo "wine_cli_test: search --json listed $MAC at 127.0.0.1"
 
-  # install: the key is the printer-port software's, which never lets us create it.
+  # install: the key is the printer-port software's, which never lets us create it. The
+  # 64-bit view's key is not the one it reads, so it does not count either.
+  run reg add "$KEY" /reg:64 /f >/dev/null || fail "reg add $KEY /reg:64"
   run "$build/corvalink-cli.exe" install "$MAC" "${to[@]}" >"$work/install.out" 2>&1
   rc=$?
   [ "$rc" -eq 4 ] || { cat "$work/install.out" >&2; fail "install without the key ended with $rc, not 4"; }
-  run reg add "$KEY" /f >/dev/null || fail "reg add $KEY"
+  run reg add "$KEY" /reg:32 /f >/dev/null || fail "reg add $KEY /reg:32"
   run "$build/corvalink-cli.exe" install "$MAC" "${to[@]}" >"$work/install.out" 2>&1 \
     || { cat "$work/install.out" >&2; fail "install ended with $?"; }
-  query=$(run reg query "$KEY" /v 'Server IP' | tr -d '\r')
+  query=$(run reg query "$KEY" /reg:32 /v 'Server IP' | tr -d '\r')
   grep -Eq '^ +Server IP +REG_SZ +127\.0\.0\.1$' <<<"$query" \
-    || fail "reg query shows: $query"
-  echo "wine_cli_test: reg query: $(grep 'Server IP' <<<"$query" | sed 's/^ *//; s/  */ /g')"
+    || fail "reg query /reg:32 shows: $query"
+  echo "wine_cli_test: reg query /reg:32: $(grep 'Server IP' <<<"$query" | sed 's/^ *//; s/  */ /g')"
+  if run reg query "$KEY" /reg:64 /v 'Server IP' >/dev/null 2>&1; then
+    fail "\"Server IP\" is in the 64-bit view too"
+  fi
 
   # upgrade: 200 KiB of random bytes, the password from standard input.
   head -c "$IMAGE_BYTES" /dev/urandom >"$work/image.all"
@@ -90,9 +97,9 @@ bash "$support/wine_session.sh" "$work" bash "$0" --inside "$build" "$work" || e
 
 # The session's end made the wineserver save the prefix's registry. A REG_SZ is kept there as
 # a quoted string when it ends in its NUL, the NUL left out and the NULs before it as \0.
-line=$(grep -A20 -F '[Software\\DED Orezadu Devo]' "$work/wineprefix/system.reg" \
+line=$(grep -A20 -F '[Software\\Wow6432Node\\DED Orezadu Devo]' "$work/wineprefix/system.reg" \
        | grep -m1 '^"Server IP"=')
-[ -n "$line" ] || fail "no \"Server IP\" in the saved HKLM"
+[ -n "$line" ] || fail "no \"Server IP\" in the saved HKLM's 32-bit view"
 value=${line#\"Server IP\"=}
 case $value in \"*\") ;; *) fail "\"Server IP\" is not a NUL-ended REG_SZ: $value" ;; esac
 value=${value#\"}; value=${value%\"}

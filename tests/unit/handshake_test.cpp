@@ -151,5 +151,58 @@ TEST(UpgradeHandshake, EachTickSendsTheRequestToTheFieldsAddressUntilAcknowledge
   EXPECT_EQ(handshake.RequestsSent(), 0);
 }
 
+// A window's side of the ticks: what it was asked to do, in order, with the socket's and the
+// bar's state at each call.
+struct FakeWindow : HandshakeWindow {
+  FakeWindow(const CUpgradeSocket& s, const ProgressModel& b) : socket(s), bar(b) {}
+  std::string RouterAddressField() const override { return field; }
+  void EnableSendButton() override { Note("enable Send"); }
+  void StopPollTimer() override { Note("stop timer"); }
+  void StopWatchingSocket() override { Note("stop watching"); }
+  void StartTransfer() override { Note("transfer"); }
+  void Note(const std::string& what) {
+    calls.push_back(what + (socket.IsOpen() ? " open" : " closed") + " bar " +
+                    std::to_string(bar.GetPos()));
+  }
+  const CUpgradeSocket& socket;
+  const ProgressModel& bar;
+  std::string field = "127.0.0.1";
+  std::vector<std::string> calls;
+};
+
+TEST(UpgradeHandshake, WindowTicksStepTheBarThenHandOverToTheTransfer) {
+  HandshakeRig rig;
+  ProgressModel bar;
+  // As an earlier opening's transfer left it: full.
+  bar.SetRange(0, 6);
+  bar.SetPos(6);
+  UpgradeHandshake handshake(rig.socket, rig.acknowledged);
+  handshake.Open(rig.record, bar);
+  EXPECT_EQ(bar.GetPos(), 0);
+  EXPECT_EQ(bar.GetRangeHigh(), HANDSHAKE_BAR_TOP);
+  EXPECT_EQ(bar.GetStep(), 1);
+
+  FakeWindow window(rig.socket, bar);
+  const uint16_t port = rig.router.LocalPort();
+  std::vector<int> positions;
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_EQ(handshake.OnPollTimer(window, bar, port), UpgradeHandshake::Step::RequestSent);
+    positions.push_back(bar.GetPos());
+    std::array<uint8_t, 100> buf{};
+    ASSERT_TRUE(rig.router.WaitReadable(1000)) << "tick " << i;
+    EXPECT_EQ(rig.router.ReceiveFrom(buf, nullptr), static_cast<int>(PACKET_SIZE));
+  }
+  EXPECT_EQ(positions, (std::vector<int>{1, 2, 3, 4, 5, 0, 1}));
+  EXPECT_TRUE(window.calls.empty());
+
+  rig.acknowledged = 1;
+  EXPECT_EQ(handshake.OnPollTimer(window, bar, port), UpgradeHandshake::Step::Acknowledged);
+  EXPECT_EQ(window.calls, (std::vector<std::string>{"enable Send open bar 1",
+                                                    "stop timer open bar 1",
+                                                    "stop watching open bar 1",
+                                                    "transfer closed bar 0"}));
+  EXPECT_FALSE(rig.router.WaitReadable(50)) << "a request was sent after the acknowledgement";
+}
+
 }  // namespace
 }  // namespace corvalink

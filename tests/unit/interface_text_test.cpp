@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ansi_path.h"
 #include "temp_tree.h"
 #include "text/ui_texts.h"
 #include "test_registry.h"
@@ -224,6 +225,36 @@ TEST_F(InterfaceTextTest, UnusablePathFallsBackToTheCurrentDirectory) {
     m_table = {};
     ASSERT_TRUE(Load()) << path;
     EXPECT_EQ(m_table.Text(0), from) << path.size() << " bytes: " << path;
+  }
+}
+
+// "Path" is ANSI text, the folder's name in the system's code page (on Windows one byte per
+// letter: "é" is 0xE9 and "€" 0x80 in Windows-1252), and such a folder is found. A name the code
+// page cannot hold (Cyrillic on a western system) cannot be a "Path" value and is passed over.
+TEST_F(InterfaceTextTest, PathWithLettersBeyondAsciiIsFound) {
+  WriteBytes(m_cwd / "lpr.txt", "from cwd\n");
+  const struct {
+    std::u8string name;
+    bool required;
+  } rows[] = {{u8"Caf\u00e9 \u20ac \u00c5ngstr\u00f6m", true}, {u8"\u041f\u0430\u043f\u043a\u0430", false}};
+  for (const auto& row : rows) {
+    const fs::path folder = m_tmp.Path() / fs::path(row.name);
+    fs::create_directories(folder);
+    WriteBytes(folder / "lpr.txt", "from Path\n");
+    const std::string ansi = AnsiFromPath(folder);
+    if (PathFromAnsi(ansi) != folder) {
+      EXPECT_FALSE(row.required) << "the code page lost letters of " << ansi;
+      continue;
+    }
+    SetPath(ansi + '\0');
+    m_table = {};
+    ASSERT_TRUE(Load()) << ansi;
+    EXPECT_EQ(m_table.Text(0), "from Path") << ansi;
+    // Opened by its full name, not found by chance in the current directory.
+    fs::remove(m_cwd / "lpr.txt");
+    m_table = {};
+    EXPECT_TRUE(Load()) << ansi;
+    WriteBytes(m_cwd / "lpr.txt", "from cwd\n");
   }
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_open.h"
 #include "temp_tree.h"
 
 namespace corvalink {
@@ -44,7 +45,6 @@ TEST(TextFile, ReadsAsTheTextModeRuntimeDoes) {
       {"last line without line end", "ab\ncd", 100, {"ab\n", "cd"}},
       {"empty file", "", 100, {}},
       {"empty lines", "\n\r\n\n", 100, {"\n", "\n", "\n"}},
-      {"Ctrl-Z is ordinary", "a\x1a" "b\n\x1a", 100, {"a\x1a" "b\n", "\x1a"}},
       {"long line continues", "abcdefg\n", 4, {"abc", "def", "g\n"}},
       {"exact fit then line end", "abc\ndef\n", 4, {"abc", "\n", "def", "\n"}},
       {"exact fit then CR LF", "abc\r\ndef\r\n", 4, {"abc", "\n", "def", "\n"}},
@@ -54,6 +54,29 @@ TEST(TextFile, ReadsAsTheTextModeRuntimeDoes) {
       {"CR at the limit, CR LF after", "ab\r\r\n", 4, {"ab\r", "\n"}},
       {"smallest buffer", "a\r\nb", 2, {"a", "\n", "b"}},
       {"NUL inside a line", "a\0b\nc"s, 100, {"a", "c"}},
+  };
+  TempDir tmp;
+  for (const ReadCase& c : cases) {
+    WriteBytes(tmp.Path() / "t.txt", c.content);
+    TextFile file(tmp.Path() / "t.txt");
+    ASSERT_TRUE(file.IsOpen());
+    EXPECT_EQ(ReadAll(file, c.bufferSize), c.reads) << c.name;
+  }
+}
+
+// Windows' text mode ends the file at the first Ctrl-Z, in the middle of a line or at the start
+// of one, and a later read finds nothing either; on Linux the byte is read like any other.
+TEST(TextFile, CtrlZEndsTheTextOnWindowsOnly) {
+  const bool ends = CtrlZEndsText();
+  const std::vector<ReadCase> cases = {
+      {"inside a line", "a\x1a" "b\ncd\n", 100,
+       ends ? std::vector<std::string>{"a"} : std::vector<std::string>{"a\x1a" "b\n", "cd\n"}},
+      {"after a line end", "ab\n\x1a" "cd\n", 100,
+       ends ? std::vector<std::string>{"ab\n"} : std::vector<std::string>{"ab\n", "\x1a" "cd\n"}},
+      {"after a CR", "ab\r\x1a\n", 100,
+       ends ? std::vector<std::string>{"ab\r"} : std::vector<std::string>{"ab\r\x1a\n"}},
+      {"at the buffer's limit", "abc\x1a" "d", 4,
+       ends ? std::vector<std::string>{"abc"} : std::vector<std::string>{"abc", "\x1a" "d"}},
   };
   TempDir tmp;
   for (const ReadCase& c : cases) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/version_info.h"
 #include "cli_args.h"
 #include "commands.h"
 #include "help_format.h"
@@ -99,7 +100,7 @@ int main(int argc, char** argv) {
              "4 address not stored, 5 password refused, 6 no acknowledgement, "
              "7 transfer failed, 130 interrupted.");
   app.set_help_flag("-h,--help", "Print this help and exit");
-  app.set_version_flag("-V,--version", std::string("corvalink-cli ") + CORVALINK_VERSION,
+  app.set_version_flag("-V,--version", std::string("corvalink-cli ") + corvalink::VERSION_TEXT,
                        "Print the version and exit");
   app.require_subcommand(1);
   bool verbose = false;

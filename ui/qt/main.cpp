@@ -20,7 +20,7 @@
 namespace {
 
 // GNU style: the program's name and the package's version.
-void PrintVersion() { std::printf("corvalink %s\n", CORVALINK_VERSION); }
+void PrintVersion() { std::printf("corvalink %s\n", corvalink::VERSION_TEXT); }
 
 void PrintUsage() {
   std::printf("Usage: corvalink [--help] [--version] [--firmware]\n"

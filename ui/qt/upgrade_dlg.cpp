@@ -99,11 +99,9 @@ int CUpgradeDlg::OnInitDialog() {
   ApplyInterfaceText();
   m_editRouterIp->setText(QString::fromStdString(Ipv4ToText(m_state.selectedRouter.ipAddress)));
   m_state.upgradeAcknowledged = 0;
-  m_handshake.Start(m_state.selectedRouter);
   m_btnSend->setEnabled(false);
   CreateUpgradeSocket();
-  m_progress.SetRange(0, HANDSHAKE_BAR_TOP);
-  m_progress.SetStep(1);
+  m_handshake.Open(m_state.selectedRouter, m_progress);
   // Nothing is sent now: the first request goes out with the first tick.
   m_pollTimer.start();
   return 1;
@@ -147,17 +145,18 @@ void CUpgradeDlg::OnTimer(unsigned timerId) {
   if (timerId != UPGRADE_POLL_TIMER) return;
   // The field is filled from the selected router, so it always holds a dotted address; should
   // it ever hold anything else the tick sends nothing.
-  const std::string field = m_editRouterIp->text().toStdString();
-  if (m_handshake.Tick(field, m_state.upgradePort) == UpgradeHandshake::Step::Acknowledged) {
-    m_btnSend->setEnabled(true);
-    m_pollTimer.stop();
-    StopWatchingSocket();
-    m_socket.Close();
-    m_progress.SetPos(0);
-    OnSend();
-    return;
-  }
-  m_progress.StepIt();
+  struct Window : HandshakeWindow {
+    explicit Window(CUpgradeDlg& d) : dlg(d) {}
+    std::string RouterAddressField() const override {
+      return dlg.m_editRouterIp->text().toStdString();
+    }
+    void EnableSendButton() override { dlg.m_btnSend->setEnabled(true); }
+    void StopPollTimer() override { dlg.m_pollTimer.stop(); }
+    void StopWatchingSocket() override { dlg.StopWatchingSocket(); }
+    void StartTransfer() override { dlg.OnSend(); }
+    CUpgradeDlg& dlg;
+  } window(*this);
+  m_handshake.OnPollTimer(window, m_progress, m_state.upgradePort);
 }
 
 void CUpgradeDlg::OnAbort() { m_abortRequested = 1; }

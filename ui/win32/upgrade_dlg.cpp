@@ -6,7 +6,6 @@
 #include "platform/ipv4.h"
 #include "text/interface_text.h"
 #include "text/ui_texts.h"
-#include "upgrade/upgrade_formats.h"
 #include "win32/async_socket.h"
 
 namespace corvalink {
@@ -29,7 +28,8 @@ CUpgradeDlg::CUpgradeDlg(AppState& state, HWND parent)
     : CDialog(IDD_UPGRADE, parent),
       m_state(state),
       m_hIcon(::LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDR_MAINFRAME))),
-      m_socket(state.upgradeAcknowledged) {}
+      m_socket(state.upgradeAcknowledged),
+      m_handshake(m_socket, state.upgradeAcknowledged) {}
 
 BOOL CUpgradeDlg::OnInitDialog() {
   m_staticRouterIp = Item(IDC_ROUTER_IP_LABEL);
@@ -45,8 +45,7 @@ BOOL CUpgradeDlg::OnInitDialog() {
   ::EnableWindow(m_btnSend, FALSE);
   // A socket left open by an earlier opening is replaced.
   if (m_socket.Create()) AsyncSelect(m_socket, m_hWnd, WM_UPGRADE_SOCKET);
-  m_progress.SetRange(0, 5);
-  m_progress.SetStep(1);
+  m_handshake.Open(m_state.selectedRouter, m_progress);
   // Nothing is sent now: the first request goes out with the first tick.
   ::SetTimer(m_hWnd, UPGRADE_POLL_TIMER, UPGRADE_POLL_INTERVAL, nullptr);
   return TRUE;
@@ -99,27 +98,13 @@ INT_PTR CUpgradeDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void CUpgradeDlg::OnTimer(UINT_PTR timerId) {
   if (timerId != UPGRADE_POLL_TIMER) return;
-  if (m_state.upgradeAcknowledged == 1) {
-    ::EnableWindow(m_btnSend, TRUE);
-    ::KillTimer(m_hWnd, UPGRADE_POLL_TIMER);
-    m_socket.Close();
-    m_progress.SetPos(0);
-    OnSend();
-    return;
-  }
-  m_progress.StepIt();
-  SendUpgradeRequest();
+  m_handshake.OnPollTimer(*this, m_progress, m_state.upgradePort);
 }
 
-int CUpgradeDlg::SendUpgradeRequest() {
-  m_request = BuildUpgradeRequest(m_state.selectedRouter);
-  std::copy_n(m_request.begin() + PACKET_HEADER_SIZE, m_requestBody.size(), m_requestBody.begin());
+std::string CUpgradeDlg::RouterAddressField() const {
   // The edit is filled from the selected router, so it always holds a dotted address; should it
-  // ever hold anything else there is no address to send to.
-  if (std::optional<Ipv4> address = ParseIpv4(ItemText(m_editRouterIp, 29))) {
-    m_socket.SendRequest(m_request, Endpoint{*address, m_state.upgradePort});
-  }
-  return 1;
+  // ever hold anything else the tick sends nothing.
+  return ItemText(m_editRouterIp, static_cast<int>(ROUTER_ADDRESS_FIELD_CHARS));
 }
 
 void CUpgradeDlg::PumpMessages() {

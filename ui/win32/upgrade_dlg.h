@@ -1,16 +1,17 @@
 #pragma once
 // The upgrade dialog (template IDD_UPGRADE): shows the chosen router's address, repeats the
 // upgrade request every 500 ms (timer 101) until the router acknowledges it, then sends the
-// firmware file with the core's TFTP client and reports the result. The request format, the
-// reply test and the transfer are the core's; this class wires them to the window.
+// firmware file with the core's TFTP client and reports the result. The handshake's steps, the
+// request format, the reply test and the transfer are the core's; this class wires them to the
+// window.
 
-#include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "app/app_state.h"
 #include "app/resource_ids.h"
-#include "discovery/search_formats.h"
+#include "upgrade/handshake.h"
 #include "upgrade/tftp_client.h"
 #include "upgrade/upgrade_socket.h"
 #include "win32/progress_ctrl.h"
@@ -18,7 +19,7 @@
 
 namespace corvalink {
 
-inline constexpr UINT UPGRADE_POLL_INTERVAL = 500;
+inline constexpr UINT UPGRADE_POLL_INTERVAL = UPGRADE_REQUEST_INTERVAL_MS;
 /// The window message that carries the upgrade socket's notifications.
 inline constexpr UINT WM_UPGRADE_SOCKET = WM_APP + 2;
 
@@ -26,15 +27,14 @@ inline constexpr UINT WM_UPGRADE_SOCKET = WM_APP + 2;
 /// after "Upgrade complete", or with IDCANCEL when the user closes it. Each opening starts a
 /// fresh handshake; the abort flag, once set by "&Abort", stays set for the life of the object.
 /// `state` must outlive the dialog. UI thread only.
-class CUpgradeDlg : public CDialog {
+class CUpgradeDlg : public CDialog, private HandshakeWindow {
  public:
   explicit CUpgradeDlg(AppState& state, HWND parent = nullptr);
 
   /// 1 when the interface text file was loaded and slots 13-15 were applied, else 0.
   int ApplyInterfaceText();
-  /// Builds the request from the selected router and sends it to the address in the RouterIP
-  /// edit; an edit that holds no dotted address sends nothing. Returns 1.
-  int SendUpgradeRequest();
+  /// The poll timer's tick: one step of the core's handshake (a request to the address in the
+  /// RouterIP edit), or, once the router has acknowledged, the transfer.
   void OnTimer(UINT_PTR timerId);
   void OnAbort() { m_abortRequested = 1; }
   /// Runs the transfer and shows its result. Refused while a transfer is already running.
@@ -47,6 +47,12 @@ class CUpgradeDlg : public CDialog {
   void OnCancel() override;
 
  private:
+  // What the handshake's ticks ask of the window.
+  std::string RouterAddressField() const override;
+  void EnableSendButton() override { ::EnableWindow(m_btnSend, TRUE); }
+  void StopPollTimer() override { ::KillTimer(m_hWnd, UPGRADE_POLL_TIMER); }
+  void StartTransfer() override { OnSend(); }
+
   void ShowResult(const TftpResult& result);
   /// Dispatches waiting window messages while the transfer waits.
   void PumpMessages();
@@ -60,8 +66,7 @@ class CUpgradeDlg : public CDialog {
   HICON m_hIcon;
   int32_t m_abortRequested = 0;
   CUpgradeSocket m_socket;
-  std::array<uint8_t, 40> m_requestBody{};
-  Packet m_request{};
+  UpgradeHandshake m_handshake;
 
   MsClock m_transferClock;
   bool m_transferring = false;
