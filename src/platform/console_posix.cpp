@@ -79,6 +79,12 @@ int TerminalColumns(ConsoleStream stream) {
   return size.ws_col;
 }
 
+int TerminalRows(ConsoleStream stream) {
+  winsize size{};
+  if (::ioctl(StreamFd(stream), TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_row;
+}
+
 // Every terminal Linux runs follows them.
 bool EnableTerminalSequences(ConsoleStream stream) { return IsTerminal(stream); }
 
