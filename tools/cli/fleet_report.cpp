@@ -82,12 +82,17 @@ std::string FormatFleetLine(const FleetRow& row) {
                      Pad(FleetStateName(row.state), 9);
   switch (row.state) {
     case FleetState::Asking:
-      line += "  " + std::to_string(row.requests) +
-              (row.requests == 1 ? " request sent" : " requests sent");
+      if (row.requests > 0) {
+        line += "  " + std::to_string(row.requests) +
+                (row.requests == 1 ? " request sent" : " requests sent");
+      }
       break;
     case FleetState::Sending:
-      line += "  " + Percent(row.bytes, row.fileSize) + "  " + FormatBytes(row.bytes) + " of " +
-              FormatBytes(row.fileSize);
+      // The size is known from the first acknowledged block on.
+      if (row.fileSize > 0) {
+        line += "  " + Percent(row.bytes, row.fileSize) + "  " + FormatBytes(row.bytes) + " of " +
+                FormatBytes(row.fileSize);
+      }
       break;
     case FleetState::Flashing:
       line += "  " + FormatDuration((row.flashMsLeft + 999) / 1000) + " left";

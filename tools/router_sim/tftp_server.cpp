@@ -518,10 +518,11 @@ void TftpServer::Finish(Session& s, bool complete, std::string failure, uint64_t
   }
   if (m_events) {
     std::string line = s.result.complete ? "TFTP done" : "TFTP failed";
-    line += " name=" + s.result.name + " bytes=" + std::to_string(s.result.bytes) +
+    line += " router=" + Ipv4ToText(s.router) + " name=" + s.result.name +
+            " bytes=" + std::to_string(s.result.bytes) +
             " blocks=" + std::to_string(s.result.blocks) +
             " client=" + EndpointText(s.result.client) +
-            " port=" + std::to_string(s.result.serverPort) + " router=" + Ipv4ToText(s.router);
+            " port=" + std::to_string(s.result.serverPort);
     if (!s.result.complete) line += " reason=" + s.result.failure;
     m_events(line);
   }
