@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
   upgradeCmd->add_option("--jobs", fleet.jobs,
                          "Routers upgraded at once (default 8), each with its own sockets")
       ->type_name("N")
-      ->check(CLI::Range(1, MAX_ROUTERS));
+      ->check(CLI::Range(1, MAX_ROUTERS).description(""));
   upgradeCmd->add_option("--password-file", fleet.passwordFile,
                          "Read the routers' passwords from FILE, one line per router: its MAC "
                          "address, blanks, its password")
