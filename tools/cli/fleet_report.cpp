@@ -57,11 +57,6 @@ const char* FleetStateName(FleetState state) {
   return "?";
 }
 
-bool FleetStateFinal(FleetState state) {
-  return state != FleetState::Waiting && state != FleetState::Asking &&
-         state != FleetState::Sending && state != FleetState::Flashing;
-}
-
 int FleetStateExitCode(FleetState state) {
   switch (state) {
     case FleetState::Complete: return EXIT_OK;

@@ -29,8 +29,6 @@ enum class FleetState {
 /// The word a state shows as in the table, the progress lines and the JSON: "complete",
 /// "password-refused", ...
 const char* FleetStateName(FleetState state);
-/// True for the states that are an end.
-bool FleetStateFinal(FleetState state);
 /// The exit code a router in this final state stands for (EXIT_OK for Complete).
 int FleetStateExitCode(FleetState state);
 

@@ -59,7 +59,7 @@ class FleetBoard {
     const bool changed = m_targets[i].row.state != row.state;
     m_targets[i].row = row;
     if (changed) m_changes.push_back(row);
-    if (changed && FleetStateFinal(row.state)) m_wake.notify_all();
+    if (changed) m_wake.notify_all();
   }
   FleetRow Row(std::size_t i) {
     std::lock_guard lock(m_mutex);

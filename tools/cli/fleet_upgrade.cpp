@@ -197,6 +197,38 @@ int ReadPasswords(const FleetCommand& command, FleetPasswords& passwords) {
   return EXIT_OK;
 }
 
+FleetRunOptions RunOptions(const FleetCommand& command, std::FILE* out, ConsoleStream stream,
+                           std::size_t routers) {
+  FleetRunOptions run;
+  run.file = command.file;
+  run.jobs = command.jobs;
+  run.upgrade.handshakeTimeoutMs =
+      static_cast<uint32_t>(std::llround(std::max(0.0, command.handshakeTimeoutSeconds) * 1000.0));
+  run.upgrade.upgradePort = command.upgradePort;
+  run.upgrade.tftpPort = command.tftpPort;
+  run.out = out;
+  run.stream = stream;
+  run.display = ChooseFleetDisplay(IsTerminal(stream), EnableTerminalSequences(stream),
+                                   DatagramTraceOn(), TerminalRows(stream), routers);
+  return run;
+}
+
+// The table for people (on standard error with --json, which then goes to standard output).
+void PrintSummary(const std::vector<FleetRow>& rows, bool json) {
+  const std::string summary = FormatFleetTable(rows);
+  if (json) {
+    std::fputs(summary.c_str(), stderr);
+    std::fputs(FormatFleetJson(rows).c_str(), stdout);
+  } else {
+    std::fputs(("\n" + summary).c_str(), stdout);
+  }
+  if (std::any_of(rows.begin(), rows.end(),
+                  [](const FleetRow& r) { return r.state == FleetState::FlashInterrupted; })) {
+    PrintError("warning: the routers marked flash-interrupted took the whole image and may still "
+               "be writing it to their flash: do not power them off or restart them for a while");
+  }
+}
+
 }  // namespace
 
 int RunFleetUpgradeCommand(const FleetCommand& command) {
@@ -224,8 +256,10 @@ int RunFleetUpgradeCommand(const FleetCommand& command) {
   }
   if (int code = Discover(command.search, clock, found, stopWhen); code != EXIT_OK) return code;
   if (command.all && found.table.routerCount == 0) {
-    PrintError("no router answered within " + std::to_string(command.search.timeoutSeconds) +
-               " s (searched " + found.where + ")");
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g s", command.search.timeoutSeconds);
+    PrintError(std::string("no router answered within ") + seconds + " (searched " + found.where +
+               ")");
     return EXIT_NOT_FOUND;
   }
   if (command.all && !ConfirmAll(command, found, out)) {
@@ -243,35 +277,14 @@ int RunFleetUpgradeCommand(const FleetCommand& command) {
   }
   passwords.fromStdin.Clear();
 
-  FleetRunOptions run;
-  run.file = command.file;
-  run.jobs = command.jobs;
-  run.upgrade.handshakeTimeoutMs =
-      static_cast<uint32_t>(std::llround(std::max(0.0, command.handshakeTimeoutSeconds) * 1000.0));
-  run.upgrade.upgradePort = command.upgradePort;
-  run.upgrade.tftpPort = command.tftpPort;
-  run.out = out;
-  run.stream = stream;
-  run.display = ChooseFleetDisplay(IsTerminal(stream), EnableTerminalSequences(stream),
-                                   DatagramTraceOn(), TerminalRows(stream), targets.size());
+  const FleetRunOptions run = RunOptions(command, out, stream, targets.size());
   std::fprintf(out, "Upgrading %zu router%s with \"%s\", up to %d at once\n", targets.size(),
                targets.size() == 1 ? "" : "s", command.file.c_str(), command.jobs);
   RunFleet(targets, run);
 
   std::vector<FleetRow> rows;
   for (const FleetTarget& t : targets) rows.push_back(t.row);
-  const std::string summary = FormatFleetTable(rows);
-  if (command.json) {
-    std::fputs(summary.c_str(), stderr);
-    std::fputs(FormatFleetJson(rows).c_str(), stdout);
-  } else {
-    std::fputs(("\n" + summary).c_str(), stdout);
-  }
-  if (std::any_of(rows.begin(), rows.end(),
-                  [](const FleetRow& r) { return r.state == FleetState::FlashInterrupted; })) {
-    PrintError("warning: the routers marked flash-interrupted took the whole image and may still "
-               "be writing it to their flash: do not power them off or restart them for a while");
-  }
+  PrintSummary(rows, command.json);
   return FleetExitCode(rows, InterruptRequested());
 }
 
