@@ -105,6 +105,7 @@ std::string FormatFleetLine(const FleetRow& row) {
     line += "  " + std::to_string(row.retransmissions) +
             (row.retransmissions == 1 ? " retransmission" : " retransmissions");
   }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
   return line;
 }
 

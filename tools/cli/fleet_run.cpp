@@ -157,6 +157,12 @@ FleetDisplay ChooseFleetDisplay(bool terminal, bool sequences, bool tracing, int
 }
 
 void RunFleet(std::vector<FleetTarget>& targets, const FleetRunOptions& options) {
+  // Every row as it stands, before the jobs start writing them.
+  if (options.display == FleetDisplay::Lines) {
+    for (const FleetTarget& t : targets) {
+      std::fprintf(options.out, "%s\n", FormatFleetLine(t.row).c_str());
+    }
+  }
   FleetBoard board(targets);
   std::vector<std::size_t> queue;
   for (std::size_t i = 0; i < targets.size(); ++i) {
@@ -190,11 +196,6 @@ void RunFleet(std::vector<FleetTarget>& targets, const FleetRunOptions& options)
     }
     std::fflush(options.out);
   };
-  if (options.display == FleetDisplay::Lines) {
-    for (const FleetTarget& t : targets) {
-      std::fprintf(options.out, "%s\n", FormatFleetLine(t.row).c_str());
-    }
-  }
   while (running.load() > 0) {
     show();
     board.Wait(options.display == FleetDisplay::Block ? REDRAW_INTERVAL
