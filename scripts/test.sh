@@ -129,6 +129,14 @@ part_lab() {
     echo "lab: SKIPPED (network namespaces cannot be made here: needs root and iproute2)"
     return 0
   fi
+  # The fleet benchmark: 1 router against 30 at once, every image checked byte for byte.
+  echo "== fleet upgrade benchmark in the network lab"
+  bash scripts/lab.sh run -- bash tests/bench/fleet_bench.sh build 2>&1 | tee build/fleet_bench.log
+  if [ "${PIPESTATUS[0]}" -eq 0 ]; then
+    passed_total=$((passed_total + 1))
+  else
+    failed_total=$((failed_total + 1)); rc=1
+  fi
   return "$rc"
 }
 

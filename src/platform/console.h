@@ -32,6 +32,8 @@ bool IsTerminal(ConsoleStream stream);
 /// The width in columns of the terminal behind `stream`, asked afresh at each call, so a
 /// resized window is followed; 0 when `stream` is no terminal or the width is unknown.
 int TerminalColumns(ConsoleStream stream);
+/// Its height in rows, the same way; 0 when unknown.
+int TerminalRows(ConsoleStream stream);
 
 /// Makes the terminal behind `stream` follow the escape sequences the progress line uses
 /// (carriage return is always understood; "erase to the end of the line" needs asking on

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -13,9 +14,16 @@
 namespace corvalink {
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Written by the signal handler and read by every thread that runs a job: a lock-free atomic is
+// safe in both places, where a volatile flag is a data race once there is a second thread.
+std::atomic<int> g_interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+extern "C" void OnInterrupt(int) {
+  const int saved = errno;  // the interrupted code may be about to read it
+  g_interrupted.store(1);
+  errno = saved;
+}
 
 int StreamFd(ConsoleStream stream) {
   switch (stream) {
@@ -77,6 +85,12 @@ int TerminalColumns(ConsoleStream stream) {
   winsize size{};
   if (::ioctl(StreamFd(stream), TIOCGWINSZ, &size) != 0) return 0;
   return size.ws_col;
+}
+
+int TerminalRows(ConsoleStream stream) {
+  winsize size{};
+  if (::ioctl(StreamFd(stream), TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_row;
 }
 
 // Every terminal Linux runs follows them.

@@ -83,6 +83,13 @@ int TerminalColumns(ConsoleStream stream) {
   return columns > 0 ? columns : 0;
 }
 
+int TerminalRows(ConsoleStream stream) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (::GetConsoleScreenBufferInfo(StreamHandle(stream), &info) == 0) return 0;
+  const int rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+  return rows > 0 ? rows : 0;
+}
+
 bool EnableTerminalSequences(ConsoleStream stream) {
   const HANDLE h = StreamHandle(stream);
   DWORD mode = 0;

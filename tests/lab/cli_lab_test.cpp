@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -569,6 +570,48 @@ TEST(CliLab, OnATerminalTheProgressFitsItsWidthAndARouterWithoutPasswordIsNotAsk
     ++redraws;
   }
   EXPECT_GE(redraws, 2) << run.out;
+}
+
+// Several routers on a terminal: one line each, redrawn in place as a block, each within the
+// terminal's width; the summary table follows it.
+TEST(CliLab, FleetOnATerminalRedrawsOneLinePerRouter) {
+  LAB_OR_SKIP(env);
+  TestTimeout timeout(60);
+  TempDir store, client;
+  LabSimulator sim;
+  ASSERT_TRUE(sim.Start(env, {"--routers", "3", "--tftp", "--tftp-dir", store.Path().string(),
+                              "--tftp-dir-per-router"}));
+  const auto image = RandomBytes(200 * 512, 23);
+  WriteFile(client.Path() / "fw.all", image);
+  {
+    std::ofstream out(client.Path() / "pw");
+    out << "02C04C000001 pass1\n02C04C000002 pass2\n02C04C000003 pass3\n";
+  }
+  const CliRun run = RunCliOnTerminal(
+      {"upgrade", (client.Path() / "fw.all").string(), "-r", "02C04C000001", "-r",
+       "02C04C000002", "-r", "02C04C000003", "--password-file", (client.Path() / "pw").string()},
+      50, 40);
+  ASSERT_EQ(run.exitCode, 0) << Describe(run);
+  for (const char* ip : {"198.18.0.10", "198.18.0.11", "198.18.0.12"}) {
+    EXPECT_EQ(ReadFile(store.Path() / ip / "fw.all"), image) << ip;
+  }
+  const std::size_t table = run.out.find("ROUTER ");
+  ASSERT_NE(table, std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("3 of 3 routers upgraded"), std::string::npos) << run.out;
+  // The block moves back over its three lines before each redraw, and only before the table.
+  const std::size_t back = run.out.find("\x1b[3A");
+  ASSERT_NE(back, std::string::npos) << run.out;
+  EXPECT_LT(run.out.rfind("\x1b[3A"), table);
+  int lines = 0;
+  for (std::size_t at = run.out.find("\x1b[K"); at != std::string::npos;
+       at = run.out.find("\x1b[K", at + 1)) {
+    const std::size_t from = run.out.rfind('\r', at);
+    ASSERT_NE(from, std::string::npos);
+    EXPECT_LE(at - from - 1, 49u) << run.out.substr(from + 1, at - from - 1);
+    ++lines;
+  }
+  EXPECT_EQ(lines % 3, 0) << run.out;
+  EXPECT_GE(lines, 6) << run.out;
 }
 
 // These send nothing: the command line is refused before any socket is made.

@@ -99,18 +99,10 @@ bool ResolveDestination(const SearchOptions& options, Endpoint* out, std::string
   return true;
 }
 
-struct Discovery {
-  RouterTable table;
-  /// Routers that answered after the table was full: neither stored nor shown. Each counted
-  /// once, however often it answered.
-  std::vector<MacAddress> turnedAway;
-  std::string where;
-};
+}  // namespace
 
-// One search, as the window's "Search" makes it, collected for the time given. `stopWhen` ends
-// it early once the caller has what it needs. Returns EXIT_OK or the code to end with.
 int Discover(const SearchOptions& options, Clock& clock, Discovery& found,
-             const std::function<bool()>& stopWhen = {}) {
+             const std::function<bool()>& stopWhen) {
   Endpoint destination;
   int code = EXIT_OK;
   if (!ResolveDestination(options, &destination, &found.where, &code)) return code;
@@ -148,6 +140,8 @@ int Discover(const SearchOptions& options, Clock& clock, Discovery& found,
   }
   return EXIT_OK;
 }
+
+namespace {
 
 // Searches for the router the user named and copies its record into `selected` the way the
 // window's list selection does. A MAC ends the search as soon as it answers; an IP waits the

@@ -4,10 +4,14 @@
 // process's exit code.
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/exit_codes.h"
 #include "discovery/packet_header.h"
+#include "discovery/router_table.h"
+#include "platform/ms_clock.h"
 #include "upgrade/tftp_client.h"
 
 namespace corvalink::cli {
@@ -41,6 +45,21 @@ struct UpgradeCommand {
   uint16_t upgradePort = DISCOVERY_PORT;
   uint16_t tftpPort = TFTP_PORT;
 };
+
+/// What one search found.
+struct Discovery {
+  RouterTable table;
+  /// Routers that answered after the table was full: neither stored nor shown. Each counted
+  /// once, however often it answered.
+  std::vector<MacAddress> turnedAway;
+  std::string where;
+};
+
+/// One search, as the window's "Search" makes it, collected for the time given. `stopWhen` ends
+/// it early once the caller has what it needs. Errors are written to standard error; returns
+/// EXIT_OK or the code to end with.
+int Discover(const SearchOptions& options, Clock& clock, Discovery& found,
+             const std::function<bool()>& stopWhen = {});
 
 int RunSearchCommand(const SearchCommand& command);
 int RunInstallCommand(const InstallCommand& command);

@@ -51,6 +51,17 @@ std::string HelpFormatter::make_description(const CLI::App* /*app*/) const { ret
 std::string HelpFormatter::make_usage(const CLI::App* app, std::string name) const {
   std::string usage = CLI::Formatter::make_usage(app, std::move(name));
   while (!usage.empty() && usage.back() == '\n') usage.pop_back();
+  // A positional that takes a varying count shows as "name(1x)"; its type name says it better.
+  for (const CLI::Option* opt : app->get_options([](const CLI::Option* o) {
+         return o->get_positional() && o->get_items_expected_min() != o->get_items_expected_max();
+       })) {
+    const std::string shown = opt->get_name() + "(";
+    const std::size_t at = usage.find(" " + shown);
+    const std::size_t end = at == std::string::npos ? at : usage.find(')', at);
+    if (end != std::string::npos && !opt->get_type_name().empty()) {
+      usage.replace(at + 1, end + 1 - (at + 1), opt->get_type_name());
+    }
+  }
   std::string out = WrapText(usage, HELP_WIDTH, 7, false);
   const std::string& description = app->get_description();
   if (!description.empty()) out += "\n" + WrapText(description, HELP_WIDTH, 0, false);

@@ -12,6 +12,8 @@
 #include "app/version_info.h"
 #include "cli_args.h"
 #include "commands.h"
+#include "discovery/router_table.h"
+#include "fleet_upgrade.h"
 #include "help_format.h"
 #include "interfaces_command.h"
 #include "platform/console.h"
@@ -89,6 +91,53 @@ int ReportUsageError(const CLI::App& app, const CLI::ParseError& e) {
   return EXIT_USAGE;
 }
 
+// Whether the upgrade command was given in its fleet form: routers named by option, or any
+// option only that form has.
+bool FleetForm(const CLI::App* upgradeCmd) {
+  for (const char* option : {"--router", "--all", "--yes", "--jobs", "--password-file", "--json"}) {
+    if (upgradeCmd->count(option) > 0) return true;
+  }
+  return false;
+}
+
+// `upgrade MAC|IP FILE` or `upgrade FILE --router ...|--all`; the single router of the first
+// form joins the fleet when a fleet option is given with it.
+int CheckUpgradeArgs(const CLI::App* upgradeCmd, std::vector<std::string>& args,
+                     FleetCommand& fleet) {
+  const bool fleetForm = FleetForm(upgradeCmd);
+  if (args.size() == 2 && fleetForm && (fleet.all || !fleet.routers.empty())) {
+    PrintError("upgrade: give the routers either before FILE or with --router/--all, not both "
+               "(see corvalink-cli upgrade --help)");
+    return EXIT_USAGE;
+  }
+  if (args.size() == 1 && !fleet.all && fleet.routers.empty()) {
+    PrintError("upgrade: name the router before FILE, or the routers with --router MAC|IP or "
+               "--all (see corvalink-cli upgrade --help)");
+    return EXIT_USAGE;
+  }
+  if (args.size() == 2 && fleetForm) {
+    fleet.routers.push_back(args[0]);
+    args.erase(args.begin());
+  }
+  return EXIT_OK;
+}
+
+int RunUpgrade(const std::vector<std::string>& args, UpgradeCommand& upgrade,
+               FleetCommand& fleet) {
+  if (args.size() == 2) {
+    upgrade.router = args[0];
+    upgrade.file = args[1];
+    return RunUpgradeCommand(upgrade);
+  }
+  fleet.file = args[0];
+  fleet.search = upgrade.search;
+  fleet.passwordStdin = upgrade.passwordStdin;
+  fleet.handshakeTimeoutSeconds = upgrade.handshakeTimeoutSeconds;
+  fleet.upgradePort = upgrade.upgradePort;
+  fleet.tftpPort = upgrade.tftpPort;
+  return RunFleetUpgradeCommand(fleet);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -126,20 +175,42 @@ int main(int argc, char** argv) {
   AddSearchOptions(installCmd, install.search, verbose);
 
   UpgradeCommand upgrade;
-  CLI::App* upgradeCmd =
-      app.add_subcommand("upgrade", "Find a router, check its password and send it new firmware");
-  upgradeCmd->add_option("router", upgrade.router, "The router's MAC or IP address")
-      ->type_name("MAC|IP")
-      ->required();
-  upgradeCmd->add_option("file", upgrade.file, "The firmware image file")
-      ->type_name("FILE")
+  FleetCommand fleet;
+  std::vector<std::string> upgradeArgs;
+  CLI::App* upgradeCmd = app.add_subcommand(
+      "upgrade", "Find routers, check their passwords and send them new firmware: one router "
+                 "(MAC|IP FILE), or several at once (FILE --router ... or --all)");
+  upgradeCmd->add_option("args", upgradeArgs,
+                         "The router's MAC or IP address and the firmware image file; with "
+                         "--router or --all, the file alone")
+      ->type_name("[MAC|IP] FILE")
+      ->expected(1, 2)
       ->required();
   AddSearchOptions(upgradeCmd, upgrade.search, verbose);
+  upgradeCmd->add_option("-r,--router", fleet.routers,
+                         "A router to upgrade, by MAC or IP address; repeat for more")
+      ->type_name("MAC|IP")
+      ->allow_extra_args(false);
+  upgradeCmd->add_flag("-a,--all", fleet.all,
+                       "Upgrade every router the search finds, after listing them and asking");
+  upgradeCmd->add_flag("-y,--yes", fleet.yes, "With --all: do not ask before starting");
+  upgradeCmd->add_option("--jobs", fleet.jobs,
+                         "Routers upgraded at once (default 8), each with its own sockets")
+      ->type_name("N")
+      ->check(CLI::Range(1, MAX_ROUTERS).description(""));
+  upgradeCmd->add_option("--password-file", fleet.passwordFile,
+                         "Read the routers' passwords from FILE, one line per router: its MAC "
+                         "address, blanks, its password")
+      ->type_name("FILE");
   upgradeCmd->add_flag("--password-stdin", upgrade.passwordStdin,
                        "Read the router's password from the first line of standard input "
-                       "instead of asking at the terminal");
+                       "instead of asking at the terminal (several routers: the password of "
+                       "those not in --password-file)");
+  upgradeCmd->add_flag("-j,--json", fleet.json,
+                       "Several routers: print the summary as a JSON array on standard output "
+                       "(progress goes to standard error)");
   upgradeCmd->add_option("--handshake-timeout", upgrade.handshakeTimeoutSeconds,
-                         "Seconds to wait for the router to accept the upgrade (default 30)")
+                         "Seconds to wait for a router to accept the upgrade (default 30)")
       ->type_name("SECONDS")
       ->check(Seconds(0.01, 86400.0));
   upgradeCmd->add_option("--upgrade-port", upgrade.upgradePort, "UDP port of upgrade requests")
@@ -175,6 +246,9 @@ int main(int argc, char** argv) {
   if (helpCmd->parsed()) return EndOutput(RunHelpCommand(app, helpTopic));
   if (interfacesCmd->parsed()) return EndOutput(RunInterfacesCommand());
   if (verbose) EnableVerboseTrace();
+  if (upgradeCmd->parsed()) {
+    if (int code = CheckUpgradeArgs(upgradeCmd, upgradeArgs, fleet); code != EXIT_OK) return code;
+  }
 
   // Every command opens a socket. Windows grants the socket layer only to a program that asks.
   if (!InitializeSocketLayer()) {
@@ -186,5 +260,5 @@ int main(int argc, char** argv) {
   ReportBrokenPipeAsError();
   if (searchCmd->parsed()) return EndOutput(RunSearchCommand(search));
   if (installCmd->parsed()) return EndOutput(RunInstallCommand(install));
-  return EndOutput(RunUpgradeCommand(upgrade));
+  return EndOutput(RunUpgrade(upgradeArgs, upgrade, fleet));
 }

@@ -27,6 +27,14 @@ bool SetError(std::string* err, std::string text) {
 
 }  // namespace
 
+bool LoseDatagram(uint32_t& state, int percent) {
+  if (percent <= 0) return false;
+  state ^= state << 13;
+  state ^= state >> 17;
+  state ^= state << 5;
+  return static_cast<int>(state % 100) < percent;
+}
+
 std::optional<UpgradeBehaviour> ParseUpgradeBehaviour(std::string_view text, std::string* err) {
   UpgradeBehaviour b;
   if (text == "at-once") {
@@ -130,7 +138,9 @@ void RouterResponder::AnswerSearch(const Endpoint& from) {
   }
   std::vector<ReplyBytes> replies;
   replies.reserve(m_options.routers.size());
-  for (const SimRouter& r : m_options.routers) replies.push_back(BuildSimSearchReply(r));
+  for (const SimRouter& r : m_options.routers) {
+    if (!m_busy || !m_busy(r.ip)) replies.push_back(BuildSimSearchReply(r));
+  }
   int delayMs = m_options.delayMs + settleMs;
   if (delayMs == 0) {
     SendReplies(replies, from, "search");
@@ -162,11 +172,17 @@ void RouterResponder::AnswerUpgrade(std::span<const uint8_t> request, const Endp
     if (it == m_options.routers.end()) return;
     target = *it;
   }
+  if (LoseDatagram(m_lossState, target.lossPercent)) return;
   ++m_upgradeRequests;
-  bool answer = ShouldAnswerUpgrade(m_options.upgrade, m_upgradeRequests, padded);
+  const bool busy = m_busy && m_busy(target.ip);
+  bool answer = !busy && !target.refusePassword &&
+                ShouldAnswerUpgrade(m_options.upgrade, m_upgradeRequests, padded);
   if (m_events) {
     m_events("UPGRADE from=" + EndpointText(from) + " n=" + std::to_string(m_upgradeRequests) +
-             (answer ? " answered" : " ignored"));
+             (answer                  ? " answered"
+              : busy                  ? " ignored (writing its flash)"
+              : target.refusePassword ? " refused (password)"
+                                      : " ignored"));
   }
   if (!answer) return;
   std::vector<ReplyBytes> replies{BuildSimUpgradeReply(target)};

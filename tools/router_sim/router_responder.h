@@ -72,6 +72,10 @@ class RouterResponder {
   /// Reads one datagram that reached the stray sender and records it.
   void OnStrayReadable();
 
+  /// Asked for each router before it answers: true while it writes its flash, which keeps it
+  /// silent. Empty: never busy.
+  void SetBusyTest(std::function<bool(const Ipv4&)> busy) { m_busy = std::move(busy); }
+
   /// Sends a junk flood from the protocol socket.
   FloodResult Flood(const Endpoint& target, int count, uint32_t maxMs);
 
@@ -97,6 +101,13 @@ class RouterResponder {
   std::vector<uint8_t> m_buffer;
   int m_searchRequests = 0;
   int m_upgradeRequests = 0;
+  std::function<bool(const Ipv4&)> m_busy;
+  /// Decides the losses of routers with a loss share; seeded alike on every run.
+  uint32_t m_lossState = 0x2545F491;
 };
+
+/// Whether the next datagram of a router that loses `percent` % of them is lost; `state` is
+/// the generator's state, moved on at each call (xorshift32, so runs repeat).
+bool LoseDatagram(uint32_t& state, int percent);
 
 }  // namespace corvalink::sim

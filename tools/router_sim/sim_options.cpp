@@ -165,6 +165,12 @@ const std::vector<Flag>& Flags() {
          o.tftpDir = std::string(v);
          return true;
        }},
+      {"tftp-dir-per-router", "",
+       "store each file under --tftp-dir in a folder named after the address it was sent to",
+       [](std::string_view, SimOptions& o, std::string*) {
+         o.tftpDirPerRouter = true;
+         return true;
+       }},
       {"tftp-fault", "FAULT",
        "drop-in=N drop-out=N dup-ack=N delay=MS[@N] error=N[:CODE] silent same-port stray=N "
        "clients=K; repeat for more",

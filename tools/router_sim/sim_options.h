@@ -21,6 +21,7 @@ struct SimOptions {
   bool tftpEnabled = false;
   uint16_t tftpPort = 69;
   std::string tftpDir;
+  bool tftpDirPerRouter = false;
   TftpFaults tftpFaults;
   std::optional<Ipv4> tftpStrayAddress;
   int tftpIdleMs = 10000;

@@ -1,6 +1,7 @@
 #include "sim_router.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 #include "discovery/mac_text.h"
@@ -99,6 +100,10 @@ std::optional<SimRouter> ParseRouterSpec(std::string_view spec, std::string* err
     pos = end + 1;
     if (item.empty()) continue;
     std::size_t eq = item.find('=');
+    if (item == "refuse-password") {
+      r.refusePassword = true;
+      continue;
+    }
     if (eq == std::string_view::npos) {
       SetError(err, "router item without '=': " + std::string(item));
       return std::nullopt;
@@ -147,6 +152,21 @@ std::optional<SimRouter> ParseRouterSpec(std::string_view spec, std::string* err
         return std::nullopt;
       }
       r.password.assign(parsed->begin(), parsed->end());
+    } else if (key == "flash-ms" || key == "loss") {
+      const int max = key == "loss" ? 100 : 600000;
+      int n = -1;
+      auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+      if (value.empty() || ec != std::errc() || ptr != value.data() + value.size() || n < 0 ||
+          n > max) {
+        SetError(err, std::string(key) + " needs a whole number from 0 to " +
+                          std::to_string(max) + ": " + std::string(value));
+        return std::nullopt;
+      }
+      if (key == "loss") {
+        r.lossPercent = n;
+      } else {
+        r.flashMs = static_cast<uint32_t>(n);
+      }
     } else {
       SetError(err, "unknown router key: " + std::string(key));
       return std::nullopt;

@@ -38,6 +38,14 @@ struct SimRouter {
   std::array<uint8_t, LOCATION_SIZE> location{};
   /// The plain password; only its first 12 bytes travel in a SearchReply.
   std::string password;
+  /// How long the router writes its flash after a complete image; meanwhile it answers neither
+  /// searches nor upgrade requests, as a real one is busy and then restarts.
+  uint32_t flashMs = 0;
+  /// Every upgrade request is refused as carrying the wrong password: never acknowledged.
+  bool refusePassword = false;
+  /// This share (0-100) of the upgrade requests to the router and of its TFTP datagrams, both
+  /// ways, is lost.
+  int lossPercent = 0;
 };
 
 /// The SearchReply this router sends.
@@ -48,7 +56,8 @@ ReplyBytes BuildSimUpgradeReply(const SimRouter& router);
 
 /// Parses "mac=001A2B3C4D5E,ip=198.18.0.10,mask=255.255.255.0,location=Lab,password=secret".
 /// Keys: mac (12 hex digits, ':' or '-' allowed between pairs), ip, mask, location (text up to 24
-/// bytes, no comma), locationhex (up to 24 bytes as hex), password (text), passwordhex. mac and
+/// bytes, no comma), locationhex (up to 24 bytes as hex), password (text), passwordhex,
+/// flash-ms (0-600000), loss (percent, 0-100), and the bare word refuse-password. mac and
 /// ip are required. Nothing is returned and `err` says why for any other text.
 std::optional<SimRouter> ParseRouterSpec(std::string_view spec, std::string* err);
 

@@ -18,10 +18,14 @@ Simulator::Simulator(SimOptions options, EventSink events)
     TftpServerOptions t;
     t.bind = Endpoint{m_options.bindAddress, m_options.tftpPort};
     t.storeDir = m_options.tftpDir;
+    t.storePerAddress = m_options.tftpDirPerRouter;
+    t.routers = m_options.responder.routers;
     t.faults = m_options.tftpFaults;
     t.strayAddress = m_options.tftpStrayAddress;
     t.idleMs = m_options.tftpIdleMs;
     m_tftp = std::make_unique<TftpServer>(t, m_log, m_queue, m_events);
+    m_responder.SetBusyTest(
+        [tftp = m_tftp.get()](const Ipv4& router) { return tftp->Flashing(router, SimNowMs()); });
   }
   if (m_options.lpdEnabled) {
     LpdReceiverOptions l;

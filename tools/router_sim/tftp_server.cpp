@@ -65,6 +65,8 @@ struct TftpServer::Session {
   std::shared_ptr<UdpSocket> socket;
   bool ownSocket = false;
   Endpoint client;
+  Ipv4 router{};  ///< the address the write request went to
+  int lossPercent = 0;
   uint64_t peerKey = 0;
   bool faulty = false;
   TftpTransfer result;
@@ -232,7 +234,29 @@ void TftpServer::OnTick(uint64_t nowMs) {
   std::erase_if(m_sessions, [&](const std::unique_ptr<Session>& s) {
     return s->finished && nowMs >= s->removeAtMs;
   });
+  std::erase_if(m_flashing, [&](const Flash& f) {
+    if (nowMs < f.untilMs) return false;
+    if (m_events) {
+      m_events("FLASH done router=" + Ipv4ToText(f.router) +
+               " ms=" + std::to_string(nowMs - f.startMs));
+    }
+    return true;
+  });
 }
+
+bool TftpServer::Flashing(const Ipv4& address, uint64_t nowMs) const {
+  return std::any_of(m_flashing.begin(), m_flashing.end(), [&](const Flash& f) {
+    return f.router == address && nowMs < f.untilMs;
+  });
+}
+
+const SimRouter* TftpServer::RouterAt(const Ipv4& address) const {
+  auto it = std::find_if(m_options.routers.begin(), m_options.routers.end(),
+                         [&](const SimRouter& r) { return r.ip == address; });
+  return it == m_options.routers.end() ? nullptr : &*it;
+}
+
+bool TftpServer::Lost(const Session& s) { return LoseDatagram(m_lossState, s.lossPercent); }
 
 std::vector<TftpTransfer> TftpServer::Finished() const {
   std::lock_guard lock(m_finishedMutex);
@@ -270,6 +294,10 @@ void TftpServer::OnListenDatagram(std::span<const uint8_t> d, const Endpoint& fr
   ++c.received;
   bool faulty = Faulty(c);
   if (faulty && (m_options.faults.silent || Contains(m_options.faults.dropIn, c.received))) return;
+  if (const SimRouter* r = RouterAt(to)) {
+    // A router that writes its flash takes nothing; one with a loss share loses requests too.
+    if (Flashing(to, nowMs) || LoseDatagram(m_lossState, r->lossPercent)) return;
+  }
   if (d.size() < 2) return;
   uint16_t op = GetU16Be(d, 0);
   if (op == OP_WRQ) {
@@ -328,6 +356,8 @@ void TftpServer::StartSession(std::span<const uint8_t> wrq, const Endpoint& from
     s->ownSocket = true;
   }
   s->client = from;
+  s->router = to;
+  if (const SimRouter* r = RouterAt(to)) s->lossPercent = r->lossPercent;
   s->peerKey = PeerKey(from);
   s->faulty = Faulty(CountersFor(from));
   s->result.name = *name;
@@ -335,7 +365,13 @@ void TftpServer::StartSession(std::span<const uint8_t> wrq, const Endpoint& from
   s->result.serverPort = s->socket->LocalPort();
   s->lastActivityMs = nowMs;
   if (!m_options.storeDir.empty()) {
-    s->result.storedPath = (std::filesystem::path(m_options.storeDir) / *name).string();
+    std::filesystem::path dir = m_options.storeDir;
+    if (m_options.storePerAddress) {
+      dir /= Ipv4ToText(to);
+      std::error_code ec;
+      std::filesystem::create_directories(dir, ec);
+    }
+    s->result.storedPath = (dir / *name).string();
     s->partPath = s->result.storedPath + ".part";
     s->file.reset(std::fopen(s->partPath.c_str(), "wb"));
     if (!s->file) {
@@ -357,6 +393,7 @@ void TftpServer::OnSessionDatagram(Session& s, std::span<const uint8_t> d, const
   PeerCounters& c = m_peers[s.peerKey];
   ++c.received;
   if (s.faulty && Contains(m_options.faults.dropIn, c.received)) return;
+  if (Lost(s)) return;
   s.lastActivityMs = nowMs;
   if (d.size() < 4) return;
   uint16_t op = GetU16Be(d, 0);
@@ -416,6 +453,7 @@ void TftpServer::SendToClient(Session& s, std::vector<uint8_t> bytes, uint64_t n
   PeerCounters& c = m_peers[s.peerKey];
   int n = ++c.sent;
   const TftpFaults& f = m_options.faults;
+  if (Lost(s)) return;
   if (!s.faulty) {
     s.socket->SendTo(bytes, s.client);
     return;
@@ -468,9 +506,15 @@ void TftpServer::Finish(Session& s, bool complete, std::string failure, uint64_t
       }
     }
   }
+  if (s.result.complete) {
+    if (const SimRouter* r = RouterAt(s.router); r != nullptr && r->flashMs > 0) {
+      m_flashing.push_back(Flash{s.router, nowMs, nowMs + r->flashMs});
+    }
+  }
   if (m_events) {
     std::string line = s.result.complete ? "TFTP done" : "TFTP failed";
-    line += " name=" + s.result.name + " bytes=" + std::to_string(s.result.bytes) +
+    line += " router=" + Ipv4ToText(s.router) + " name=" + s.result.name +
+            " bytes=" + std::to_string(s.result.bytes) +
             " blocks=" + std::to_string(s.result.blocks) +
             " client=" + EndpointText(s.result.client) +
             " port=" + std::to_string(s.result.serverPort);

@@ -57,6 +57,12 @@ struct TftpServerOptions {
   std::optional<Ipv4> strayAddress;
   /// A transfer with no datagram from its client for this long is given up.
   int idleMs = 10000;
+  /// Store each file as DIR/<address the request was sent to>/<name>, so that routers given
+  /// the same name keep their own copies.
+  bool storePerAddress = false;
+  /// The simulated routers: a request sent to one of their addresses gets its loss share and
+  /// its flash time.
+  std::vector<SimRouter> routers;
   /// Largest file taken; beyond it the server answers ERROR 3 "Disk full or allocation exceeded".
   uint64_t maxBytes = 256ull << 20;
 };
@@ -93,6 +99,8 @@ class TftpServer {
   void OnTick(uint64_t nowMs);
 
   std::vector<TftpTransfer> Finished() const;
+  /// True while the router at `address` writes the image it took to its flash.
+  bool Flashing(const Ipv4& address, uint64_t nowMs) const;
 
  private:
   struct Session;
@@ -115,6 +123,8 @@ class TftpServer {
   void SendAck(Session& s, uint16_t block, uint64_t nowMs);
   void Finish(Session& s, bool complete, std::string failure, uint64_t nowMs);
   Session* FindSessionByClient(const Endpoint& client);
+  const SimRouter* RouterAt(const Ipv4& address) const;
+  bool Lost(const Session& s);
 
   TftpServerOptions m_options;
   DatagramLog& m_log;
@@ -125,6 +135,13 @@ class TftpServer {
   std::vector<std::unique_ptr<Session>> m_sessions;
   std::unordered_map<uint64_t, PeerCounters> m_peers;
   std::vector<uint8_t> m_buffer;
+  struct Flash {
+    Ipv4 router;
+    uint64_t startMs = 0;
+    uint64_t untilMs = 0;
+  };
+  std::vector<Flash> m_flashing;
+  uint32_t m_lossState = 0x6B8B4567;
   mutable std::mutex m_finishedMutex;
   std::vector<TftpTransfer> m_finished;
 };
