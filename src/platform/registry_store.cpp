@@ -1,6 +1,7 @@
 #include "platform/registry_store.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -82,7 +83,9 @@ struct FindResult {
 
 /// The entry of `dir` called `name` without regard to case, of the wanted kind; of several that
 /// differ only by case, the first in byte order, however `name` is spelled, so that every
-/// reader and writer settles on the same one. Temporary files are never values. Symbolic links count as what they point to.
+/// reader and writer settles on the same one. Temporary files are never values. A key's folder
+/// may be a symbolic link (an administrator's choice, in folders only root writes); a value is
+/// a regular file itself, never a link, since members of the key's group may plant one.
 FindResult FindEntry(const fs::path& dir, std::string_view name, EntryKind kind) {
   FindResult result;
   std::error_code ec;
@@ -101,7 +104,7 @@ FindResult FindEntry(const fs::path& dir, std::string_view name, EntryKind kind)
     if (!EqualsNoCase(entryName, name) || (kind == EntryKind::File && IsTempName(entryName))) continue;
     std::error_code typeEc;
     bool fits = kind == EntryKind::Directory ? it->is_directory(typeEc)
-                                             : it->is_regular_file(typeEc);
+                                             : fs::is_regular_file(it->symlink_status(typeEc));
     if (typeEc || !fits) continue;
     // Directory order is arbitrary; pick the smallest name so the choice is repeatable.
     if (!firstFolded || it->path() < *firstFolded) firstFolded = it->path();
@@ -144,14 +147,96 @@ void RemoveStaleTempFiles(const fs::path& dir) {
   }
 }
 
+// Opens the value file `name` of the folder `dirFd` itself: never through a symbolic link,
+// never a FIFO, device or folder (opened without blocking, so that none of them can hang us),
+// and never a file with a second name (a hard link to a file the caller has no business
+// reading). -1 otherwise; `st` describes the open file.
+int OpenValueFile(int dirFd, const std::string& name, int accessFlags, struct stat* st) {
+  const int fd =
+      ::openat(dirFd, name.c_str(), accessFlags | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || st->st_nlink != 1) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
+// Takes the flock within about a second. False when another process held it all that time: a
+// holder that never lets go delays us and never stops a reader.
+bool LockBounded(int fd, int operation) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (::flock(fd, operation | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    ::usleep(10 * 1000);
+  }
+  return false;
+}
+
+// A new value is readable by everyone (the printer-port software too); in a folder whose group
+// may write it (the set-group-ID folder the package makes) the group may write the value too.
+mode_t NewValueMode(int dirFd) {
+  struct stat st{};
+  const bool groupFolder = ::fstat(dirFd, &st) == 0 && (st.st_mode & S_ISGID) != 0 &&
+                           (st.st_mode & S_IWGRP) != 0;
+  return groupFolder ? 0664 : 0644;
+}
+
+// Rewrites the existing value file in place, under an exclusive lock that readers of this store
+// wait for. Nothing when the file may not be written by us (the caller then replaces it, where
+// the folder allows that); else whether it was written, with `err`.
+std::optional<bool> WriteInPlace(int dirFd, const std::string& name,
+                                 std::span<const uint8_t> contents, const fs::path& shown,
+                                 std::string* err) {
+  struct stat st{};
+  Fd fd(OpenValueFile(dirFd, name, O_WRONLY, &st));
+  if (fd.Get() < 0) {
+    if (errno == EACCES || errno == EPERM) return std::nullopt;
+    int e = errno;
+    SetErr(err, "cannot write " + shown.string() + ": " + ErrnoText(e));
+    return false;
+  }
+  if (!LockBounded(fd.Get(), LOCK_EX)) {
+    SetErr(err, "cannot write " + shown.string() + ": another program holds it");
+    return false;
+  }
+  const char* what = nullptr;
+  if (!WriteAll(fd.Get(), contents)) {
+    what = "cannot write";
+  } else if (::ftruncate(fd.Get(), static_cast<off_t>(contents.size())) != 0) {
+    what = "cannot write";
+  } else if (::fsync(fd.Get()) != 0) {
+    what = "cannot flush";
+  } else if (!fd.Close()) {
+    what = "cannot write";
+  }
+  if (what != nullptr) {
+    int e = errno;
+    SetErr(err, std::string(what) + " " + shown.string() + ": " + ErrnoText(e));
+    return false;
+  }
+  return true;
+}
+
 constexpr char SYSTEM_ROOT[] = "/etc/corvalink/registry";
 
-// The folder a key would have: the components as the caller spells them.
+// The folder a key would have: each component that exists as the store finds it (of any
+// spelling), the missing ones as the caller spells them, so that the folder a hint makes is
+// the one the store then uses.
 fs::path KeyFolder(const fs::path& root, std::string_view hive, std::string_view subkey) {
-  fs::path dir = root / std::string(hive);
+  fs::path dir = root;
+  bool found = true;
+  auto add = [&](std::string_view component) {
+    std::optional<fs::path> existing;
+    if (found) existing = FindEntry(dir, component, EntryKind::Directory).path;
+    found = existing.has_value();
+    dir = existing ? *existing : dir / std::string(component);
+  };
+  add(hive);
   for (std::size_t pos = 0; !subkey.empty();) {
     const std::size_t end = subkey.find('\\', pos);
-    dir /= std::string(subkey.substr(pos, end == std::string_view::npos ? end : end - pos));
+    add(subkey.substr(pos, end == std::string_view::npos ? end : end - pos));
     if (end == std::string_view::npos) break;
     pos = end + 1;
   }
@@ -272,11 +357,13 @@ std::optional<RegistryValue> RegistryStore::QueryValue(const RegistryKey& key,
   FindResult found = FindEntry(key.Directory(), name, EntryKind::File);
   if (!found.path) return std::nullopt;
 
-  // Without blocking: a FIFO put in a value's place must not hang the reader.
-  Fd fd(::open(found.path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (fd.Get() < 0) return std::nullopt;
+  Fd dir(::open(key.Directory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Get() < 0) return std::nullopt;
   struct stat st{};
-  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  Fd fd(OpenValueFile(dir.Get(), found.path->filename().string(), O_RDONLY, &st));
+  if (fd.Get() < 0) return std::nullopt;
+  // A member writing the value in place holds it exclusively for the few bytes of its write.
+  LockBounded(fd.Get(), LOCK_SH);
   std::vector<uint8_t> bytes;
   uint8_t chunk[4096];
   for (;;) {
@@ -322,15 +409,32 @@ bool RegistryStore::SetValue(const RegistryKey& key, std::string_view name, uint
     SetErr(err, "the key cannot be read (" + found.error + ")");
     return false;
   }
-  fs::path target = found.path ? *found.path : key.Directory() / std::string(name);
-  mode_t fileMode = 0644;  // readable by the printer-port software, whoever it runs as
+  const std::string fileName = found.path ? found.path->filename().string() : std::string(name);
+  const fs::path target = key.Directory() / fileName;
+  Fd dir(::open(key.Directory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Get() < 0) {
+    int e = errno;
+    SetErr(err, "the key cannot be read (" + key.Directory().string() + ": " + ErrnoText(e) + ")");
+    return false;
+  }
+  // The old entry as it is, never what a link points to; anything but a regular file of one
+  // name passes nothing on and is simply replaced.
   struct stat st{};
-  const bool replacing = found.path && ::stat(target.c_str(), &st) == 0;
-  if (replacing) fileMode = st.st_mode & 07777;
+  const bool replacing = found.path &&
+                         ::fstatat(dir.Get(), fileName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         S_ISREG(st.st_mode) && st.st_nlink == 1;
 
   std::vector<uint8_t> contents(TYPE_SIZE + data.size());
   PutU32Be(contents, 0, type);
   std::copy(data.begin(), data.end(), contents.begin() + TYPE_SIZE);
+
+  // Another user's value (root's, as the package makes them) is written where it is, so that it
+  // stays theirs and only the group's write permission lets anyone change it.
+  if (replacing && st.st_uid != ::geteuid() && ::geteuid() != 0) {
+    std::optional<bool> written = WriteInPlace(dir.Get(), fileName, contents, target, err);
+    if (written) return *written;
+  }
+  const mode_t fileMode = replacing ? (st.st_mode & 0666) : NewValueMode(dir.Get());
 
   std::string tempName = (key.Directory() / TEMP_TEMPLATE).string();
   Fd fd(::mkostemp(tempName.data(), O_CLOEXEC));
@@ -346,8 +450,9 @@ bool RegistryStore::SetValue(const RegistryKey& key, std::string_view name, uint
     SetErr(err, std::string(what) + " " + target.string() + ": " + ErrnoText(e));
     return false;
   };
-  // A replaced value keeps its owner and group (which only a privileged writer can give away;
-  // anyone else keeps their own) and then its mode, which fchown may have cut.
+  // A replaced value keeps its owner and group when root replaces it; anyone else's becomes
+  // theirs, with the folder's group. Then its mode, which fchown may have cut, without any
+  // set-id or sticky bit.
   if (replacing && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
     if (::fchown(fd.Get(), st.st_uid, st.st_gid) != 0 && errno != EPERM) {
       return fail("cannot set the owner of");
@@ -361,8 +466,7 @@ bool RegistryStore::SetValue(const RegistryKey& key, std::string_view name, uint
 
   // Make the rename itself durable; the value is already in place, so a failure here only
   // weakens the guarantee across a power cut and is not reported.
-  Fd dirFd(::open(key.Directory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dirFd.Get() >= 0) ::fsync(dirFd.Get());
+  ::fsync(dir.Get());
   RemoveStaleTempFiles(key.Directory());
   return true;
 }
