@@ -1,9 +1,9 @@
 #include "platform/registry_store.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,9 +15,11 @@
 #include <utility>
 
 #include "platform/byte_order.h"
+#include "platform/registry_store_file.h"
 
 namespace corvalink {
 namespace fs = std::filesystem;
+using store::Fd;
 
 namespace {
 
@@ -32,25 +34,6 @@ constexpr std::string_view TEMP_PREFIX = ".corvalink-tmp-";
 constexpr auto STALE_TEMP_AGE = std::chrono::minutes(1);
 
 bool IsTempName(std::string_view name) { return name.starts_with(TEMP_PREFIX); }
-
-/// Closes a descriptor on scope exit.
-class Fd {
- public:
-  explicit Fd(int fd) : m_fd(fd) {}
-  ~Fd() { Close(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int Get() const { return m_fd; }
-  /// Closes now; false when close reported an error (for written files, a lost write).
-  bool Close() {
-    if (m_fd < 0) return true;
-    int r = ::close(std::exchange(m_fd, -1));
-    return r == 0;
-  }
-
- private:
-  int m_fd;
-};
 
 void SetErr(std::string* err, std::string text) {
   if (err != nullptr) *err = std::move(text);
@@ -117,23 +100,6 @@ FindResult FindEntry(const fs::path& dir, std::string_view name, EntryKind kind)
   return result;
 }
 
-bool WriteAll(int fd, std::span<const uint8_t> bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Removes the temporary files of writers that died before their rename; a writer still at work
 // has a younger one.
 void RemoveStaleTempFiles(const fs::path& dir) {
@@ -145,78 +111,6 @@ void RemoveStaleTempFiles(const fs::path& dir) {
     const auto written = fs::last_write_time(it->path(), timeEc);
     if (!timeEc && now - written > STALE_TEMP_AGE) ::unlink(it->path().c_str());
   }
-}
-
-// Opens the value file `name` of the folder `dirFd` itself: never through a symbolic link,
-// never a FIFO, device or folder (opened without blocking, so that none of them can hang us),
-// and never a file with a second name (a hard link to a file the caller has no business
-// reading). -1 otherwise; `st` describes the open file.
-int OpenValueFile(int dirFd, const std::string& name, int accessFlags, struct stat* st) {
-  const int fd =
-      ::openat(dirFd, name.c_str(), accessFlags | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || st->st_nlink != 1) {
-    ::close(fd);
-    errno = EINVAL;
-    return -1;
-  }
-  return fd;
-}
-
-// Takes the flock within about a second. False when another process held it all that time: a
-// holder that never lets go delays us and never stops a reader.
-bool LockBounded(int fd, int operation) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    if (::flock(fd, operation | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK && errno != EINTR) return false;
-    ::usleep(10 * 1000);
-  }
-  return false;
-}
-
-// A new value is readable by everyone (the printer-port software too); in a folder whose group
-// may write it (the set-group-ID folder the package makes) the group may write the value too.
-mode_t NewValueMode(int dirFd) {
-  struct stat st{};
-  const bool groupFolder = ::fstat(dirFd, &st) == 0 && (st.st_mode & S_ISGID) != 0 &&
-                           (st.st_mode & S_IWGRP) != 0;
-  return groupFolder ? 0664 : 0644;
-}
-
-// Rewrites the existing value file in place, under an exclusive lock that readers of this store
-// wait for. Nothing when the file may not be written by us (the caller then replaces it, where
-// the folder allows that); else whether it was written, with `err`.
-std::optional<bool> WriteInPlace(int dirFd, const std::string& name,
-                                 std::span<const uint8_t> contents, const fs::path& shown,
-                                 std::string* err) {
-  struct stat st{};
-  Fd fd(OpenValueFile(dirFd, name, O_WRONLY, &st));
-  if (fd.Get() < 0) {
-    if (errno == EACCES || errno == EPERM) return std::nullopt;
-    int e = errno;
-    SetErr(err, "cannot write " + shown.string() + ": " + ErrnoText(e));
-    return false;
-  }
-  if (!LockBounded(fd.Get(), LOCK_EX)) {
-    SetErr(err, "cannot write " + shown.string() + ": another program holds it");
-    return false;
-  }
-  const char* what = nullptr;
-  if (!WriteAll(fd.Get(), contents)) {
-    what = "cannot write";
-  } else if (::ftruncate(fd.Get(), static_cast<off_t>(contents.size())) != 0) {
-    what = "cannot write";
-  } else if (::fsync(fd.Get()) != 0) {
-    what = "cannot flush";
-  } else if (!fd.Close()) {
-    what = "cannot write";
-  }
-  if (what != nullptr) {
-    int e = errno;
-    SetErr(err, std::string(what) + " " + shown.string() + ": " + ErrnoText(e));
-    return false;
-  }
-  return true;
 }
 
 constexpr char SYSTEM_ROOT[] = "/etc/corvalink/registry";
@@ -360,10 +254,10 @@ std::optional<RegistryValue> RegistryStore::QueryValue(const RegistryKey& key,
   Fd dir(::open(key.Directory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.Get() < 0) return std::nullopt;
   struct stat st{};
-  Fd fd(OpenValueFile(dir.Get(), found.path->filename().string(), O_RDONLY, &st));
+  Fd fd(store::OpenValueFile(dir.Get(), found.path->filename().string(), O_RDONLY, &st));
   if (fd.Get() < 0) return std::nullopt;
   // A member writing the value in place holds it exclusively for the few bytes of its write.
-  LockBounded(fd.Get(), LOCK_SH);
+  store::LockBounded(fd.Get(), LOCK_SH);
   std::vector<uint8_t> bytes;
   uint8_t chunk[4096];
   for (;;) {
@@ -431,10 +325,10 @@ bool RegistryStore::SetValue(const RegistryKey& key, std::string_view name, uint
   // Another user's value (root's, as the package makes them) is written where it is, so that it
   // stays theirs and only the group's write permission lets anyone change it.
   if (replacing && st.st_uid != ::geteuid() && ::geteuid() != 0) {
-    std::optional<bool> written = WriteInPlace(dir.Get(), fileName, contents, target, err);
+    std::optional<bool> written = store::WriteInPlace(dir.Get(), fileName, contents, target, err);
     if (written) return *written;
   }
-  const mode_t fileMode = replacing ? (st.st_mode & 0666) : NewValueMode(dir.Get());
+  const mode_t fileMode = replacing ? (st.st_mode & 0666) : store::NewValueMode(dir.Get());
 
   std::string tempName = (key.Directory() / TEMP_TEMPLATE).string();
   Fd fd(::mkostemp(tempName.data(), O_CLOEXEC));
@@ -459,7 +353,7 @@ bool RegistryStore::SetValue(const RegistryKey& key, std::string_view name, uint
     }
   }
   if (::fchmod(fd.Get(), fileMode) != 0) return fail("cannot set the mode of");
-  if (!WriteAll(fd.Get(), contents)) return fail("cannot write");
+  if (!store::WriteAll(fd.Get(), contents)) return fail("cannot write");
   if (::fsync(fd.Get()) != 0) return fail("cannot flush");
   if (!fd.Close()) return fail("cannot write");
   if (::rename(tempName.c_str(), target.c_str()) != 0) return fail("cannot replace");
