@@ -224,7 +224,9 @@ print_job() {
   line=$(grep "LPD job to=$ROUTER:515" "$R/tmp/test/sim.out" | head -n 1)
   stored=$(printf '%s\n' "$line" | sed -n 's/.* stored=\([^ ]*\).*/\1/p')
   [ -n "$stored" ] && cmp -s "$R/tmp/test/job.bin" "$R$stored" ||
-    { echo "     no job at the router: ${line:-none}"; tail -n 5 "$R/var/log/cups/error_log" 2>/dev/null; return 1; }
+    { echo "     no job at the router: ${line:-none}"
+      cp "$R/var/log/cups/error_log" "$DEBS/install_test_cups_error_log" 2>/dev/null
+      grep -E '^[EW] |\[Job' "$R/var/log/cups/error_log" 2>/dev/null | tail -n 8 | sed 's/^/     /'; return 1; }
 }
 check "cupsd in the root prints through the backend to the stored router" print_job
 

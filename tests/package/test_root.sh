@@ -16,7 +16,7 @@ readonly SKIP=77
 readonly SUITE=bookworm
 readonly CACHE=${CORVALINK_TEST_ROOT_CACHE:-/var/cache/corvalink-test-root}
 # What the test itself runs inside the root, besides the packages' dependencies.
-readonly TEST_PACKAGES="cups-daemon cups-client cups-bsd man-db passwd adduser"
+readonly TEST_PACKAGES="cups cups-client man-db passwd adduser"
 
 [ $# -ge 1 ] || { echo "usage: test_root.sh DEB..." >&2; exit 2; }
 [ "$(id -u)" -eq 0 ] || { echo "test root: SKIPPED: making a Debian root needs root" >&2; exit "$SKIP"; }
