@@ -90,6 +90,9 @@ apt_get() {
   in_root env DEBIAN_FRONTEND=noninteractive apt-get -y -q --no-install-recommends \
     "$@" >"$R/tmp/test/apt.log" 2>&1 || { tail -n 20 "$R/tmp/test/apt.log"; return 1; }
 }
+# A file (not a folder) whose name matches a key component without regard to case is no key.
+mkdir -p "$R$STORE/registry/HKEY_LOCAL_MACHINE"
+printf 'not a key\n' >"$R$STORE/registry/HKEY_LOCAL_MACHINE/Software"
 t0=$(date +%s)
 check "apt-get install ./corvalink*.deb in the root" apt_get install \
   "/tmp/debs/$(basename "$MAIN_DEB")" "/tmp/debs/$(basename "$TOOLS_DEB")"
@@ -107,6 +110,8 @@ check "man corvalink-cli is found" equals "$(in_root man -w corvalink-cli 2>&1)"
 has_group() { in_root getent group corvalink >/dev/null; }
 check "the group corvalink exists" has_group
 check "the key folder is root:corvalink 3775" equals "$(mode_of "$KEY")" "root:corvalink 3775"
+check "a file named Software beside the key is left as it was" equals \
+  "$(cat "$R$STORE/registry/HKEY_LOCAL_MACHINE/Software")" "not a key"
 check "Server IP is root:corvalink 0664, empty" equals \
   "$(in_root stat -c '%U:%G %a %s' "$KEY/Server IP" 2>&1)" "root:corvalink 664 0"
 # Installed documents name only what is installed: no source-tree scripts or folders.
