@@ -73,7 +73,9 @@ std::optional<bool> WriteInPlace(int dirFd, const std::string& name,
     if (errno == EACCES || errno == EPERM) return std::nullopt;
     return fail("cannot write", std::strerror(errno));
   }
-  if (!LockBounded(fd.Get(), LOCK_EX)) return fail("cannot write", "another program holds it");
+  // Anyone who may read the value may also lock it: one who holds the lock for good delays the
+  // write by a second and does not stop it.
+  LockBounded(fd.Get(), LOCK_EX);
   // A failure part-way leaves the value cut short; readers then find it malformed.
   if (!WriteAll(fd.Get(), contents) ||
       ::ftruncate(fd.Get(), static_cast<off_t>(contents.size())) != 0) {

@@ -48,8 +48,9 @@ bool LockBounded(int fd, int operation);
 mode_t NewValueMode(int dirFd);
 
 /// Rewrites the value file `name` of `dirFd` in place with `contents`, under an exclusive lock
-/// that the store's readers take shared. Nothing when the caller may not write the file (it may
-/// replace it instead); else whether it was written, with `err` naming `shown` and the cause.
+/// that the store's readers take shared (both wait for it a second at most, so that no holder
+/// can stop them). Nothing when the caller may not write the file (it may replace it instead);
+/// else whether it was written, with `err` naming `shown` and the cause.
 std::optional<bool> WriteInPlace(int dirFd, const std::string& name,
                                  std::span<const uint8_t> contents,
                                  const std::filesystem::path& shown, std::string* err);
