@@ -133,10 +133,11 @@ part_lab() {
 }
 
 # The Debian packages (scripts/package.sh): lintian and appstreamcli on what they hold, then
-# tests/package/install_test.sh installs them with apt-get in the lab and uses them as a member
-# of the group corvalink and as an outsider, and removes them again.
+# tests/package/install_test.sh installs them with apt-get in a Debian 12 root of its own
+# (tests/package/test_root.sh, cached), joined to the lab, uses them as a member of the group
+# corvalink, an outsider, a former and a hostile member, and removes them again.
 part_package() {
-  echo "== Debian packages: build, lintian, appstreamcli, install test in the lab"
+  echo "== Debian packages: build, lintian, appstreamcli, install test in a Debian root in the lab"
   local debs rc=0 deb out tree
   build_main || return 1
   debs=$(bash scripts/package.sh build) || return 1
