@@ -55,6 +55,8 @@ fi
 
 mkdir -p "$CACHE"
 chmod 700 "$CACHE"
+# A run that was killed left its part-made tarball under another name; an hour on it is stale.
+find "$CACHE" -maxdepth 1 -name 'debian12-*.tar.partial.*' -mmin +60 -delete
 started=$(date +%s)
 echo "test root: making $tarball with mmdebstrap ($packages)" >&2
 partial=$tarball.partial.$$
