@@ -64,8 +64,10 @@ endforeach()
 
 # /usr/share/doc/<package>: the copyright file and the changelog in each, the documents in the
 # main one.
+# The README is the package's own (packaging/README.md): the source tree's speaks of scripts and
+# folders that are not installed.
 corvalink_gzip(${PKG_SRC}/changelog ${PKG_OUT}/doc/changelog.gz)
-foreach(doc README.md docs/cli.md docs/lab.md)
+foreach(doc packaging/README.md docs/cli.md)
   get_filename_component(name ${doc} NAME)
   corvalink_gzip(${CMAKE_SOURCE_DIR}/${doc} ${PKG_OUT}/doc/${name}.gz)
   install(FILES ${PKG_OUT}/doc/${name}.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/corvalink

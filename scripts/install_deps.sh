@@ -16,7 +16,7 @@ PACKAGES=(
   tftpd-hpa tftp-hpa atftp curl
   cups cups-client cups-bsd
   xvfb xauth
-  dpkg-dev file librsvg2-bin lintian appstream desktop-file-utils man-db adduser passwd
+  dpkg-dev file librsvg2-bin lintian appstream desktop-file-utils man-db adduser passwd mmdebstrap
 )
 WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64

@@ -141,10 +141,11 @@ part_lab() {
 }
 
 # The Debian packages (scripts/package.sh): lintian and appstreamcli on what they hold, then
-# tests/package/install_test.sh installs them with apt-get in the lab and uses them as a member
-# of the group corvalink and as an outsider, and removes them again.
+# tests/package/install_test.sh installs them with apt-get in a Debian 12 root of its own
+# (tests/package/test_root.sh, cached), joined to the lab, uses them as a member of the group
+# corvalink, an outsider, a former and a hostile member, and removes them again.
 part_package() {
-  echo "== Debian packages: build, lintian, appstreamcli, install test in the lab"
+  echo "== Debian packages: build, lintian, appstreamcli, install test in a Debian root in the lab"
   local debs rc=0 deb out tree
   build_main || return 1
   debs=$(bash scripts/package.sh build) || return 1
@@ -172,11 +173,24 @@ part_package() {
   else
     failed_total=$((failed_total + 1)); rc=1; echo "desktop-file-validate: FAILED"
   fi
-  bash scripts/lab.sh run -- bash tests/package/install_test.sh build 2>&1 \
-    | tee build/install_test.log
-  local lab=${PIPESTATUS[0]}
+  # The Debian root the install test runs in: made by mmdebstrap on the first run (it needs
+  # Debian's mirror, so outside the lab), then taken from its cache.
+  local started lab tarball
+  started=$(date +%s)
+  tarball=$(bash tests/package/test_root.sh $debs 2> >(tee build/test_root.log >&2))
+  lab=$?
+  if [ "$lab" -eq 0 ]; then
+    bash scripts/lab.sh run -- bash tests/package/install_test.sh build "$tarball" 2>&1 \
+      | tee build/install_test.log
+    lab=${PIPESTATUS[0]}
+  else
+    sed -n 's/.*SKIPPED: /install test: SKIPPED: /p' build/test_root.log >build/install_test.log
+  fi
+  echo "package install test: $(($(date +%s) - started)) s with the Debian root"
   if [ "$lab" -eq 77 ]; then
     echo "package install test: SKIPPED ($(sed -n 's/.*SKIPPED: //p' build/install_test.log))"
+  elif [ ! -s build/install_test.log ]; then
+    failed_total=$((failed_total + 1)); rc=1; echo "package install test: FAILED (no Debian root)"
   else
     count build/install_test.log
     [ "$lab" -eq 0 ] || rc=1

@@ -16,8 +16,10 @@ Ipv4 DirectedBroadcast(const Ipv4& address, const Ipv4& mask) {
 
 std::optional<Ipv4> SearchBroadcast(const InterfaceAddress& a) {
   if (!a.address || a.pointToPoint) return std::nullopt;
-  // A configured broadcast address wins; "ip addr add" without "brd" leaves it 0.0.0.0.
-  if (a.broadcast && *a.broadcast != Ipv4{}) return *a.broadcast;
+  // A configured broadcast address wins. An address added without one ("ip addr add" without
+  // "brd") has none; glibc then reports the address itself (or 0.0.0.0) in its place, and a
+  // search sent there would only reach this machine.
+  if (a.broadcast && *a.broadcast != Ipv4{} && *a.broadcast != *a.address) return *a.broadcast;
   if (!a.mask) return std::nullopt;
   return DirectedBroadcast(*a.address, *a.mask);
 }

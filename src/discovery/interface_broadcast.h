@@ -16,7 +16,8 @@ namespace corvalink {
 Ipv4 DirectedBroadcast(const Ipv4& address, const Ipv4& mask);
 
 /// Where a search on this interface address goes: the broadcast address it is configured with,
-/// or, where none is set, the directed broadcast of its network. Nothing for an entry without
+/// or, where none is set (reported as absent, as 0.0.0.0 or as the address itself), the directed
+/// broadcast of its network. Nothing for an entry without
 /// an IPv4 address and mask, or for a point-to-point link.
 std::optional<Ipv4> SearchBroadcast(const InterfaceAddress& entry);
 

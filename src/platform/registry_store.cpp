@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,9 +16,11 @@
 #include <utility>
 
 #include "platform/byte_order.h"
+#include "platform/registry_store_file.h"
 
 namespace corvalink {
 namespace fs = std::filesystem;
+using store::Fd;
 
 namespace {
 
@@ -32,25 +35,6 @@ constexpr std::string_view TEMP_PREFIX = ".corvalink-tmp-";
 constexpr auto STALE_TEMP_AGE = std::chrono::minutes(1);
 
 bool IsTempName(std::string_view name) { return name.starts_with(TEMP_PREFIX); }
-
-/// Closes a descriptor on scope exit.
-class Fd {
- public:
-  explicit Fd(int fd) : m_fd(fd) {}
-  ~Fd() { Close(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int Get() const { return m_fd; }
-  /// Closes now; false when close reported an error (for written files, a lost write).
-  bool Close() {
-    if (m_fd < 0) return true;
-    int r = ::close(std::exchange(m_fd, -1));
-    return r == 0;
-  }
-
- private:
-  int m_fd;
-};
 
 void SetErr(std::string* err, std::string text) {
   if (err != nullptr) *err = std::move(text);
@@ -74,7 +58,9 @@ struct FindResult {
 
 /// The entry of `dir` called `name` without regard to case, of the wanted kind; of several that
 /// differ only by case, the first in byte order, however `name` is spelled, so that every
-/// reader and writer settles on the same one. Temporary files are never values. Symbolic links count as what they point to.
+/// reader and writer settles on the same one. Temporary files are never values. A key's folder
+/// may be a symbolic link (an administrator's choice, in folders only root writes); a value is
+/// a regular file itself, never a link, since members of the key's group may plant one.
 FindResult FindEntry(const fs::path& dir, std::string_view name, EntryKind kind) {
   FindResult result;
   std::error_code ec;
@@ -93,7 +79,7 @@ FindResult FindEntry(const fs::path& dir, std::string_view name, EntryKind kind)
     if (!EqualsNoCase(entryName, name) || (kind == EntryKind::File && IsTempName(entryName))) continue;
     std::error_code typeEc;
     bool fits = kind == EntryKind::Directory ? it->is_directory(typeEc)
-                                             : it->is_regular_file(typeEc);
+                                             : fs::is_regular_file(it->symlink_status(typeEc));
     if (typeEc || !fits) continue;
     // Directory order is arbitrary; pick the smallest name so the choice is repeatable.
     if (!firstFolded || it->path() < *firstFolded) firstFolded = it->path();
@@ -104,23 +90,6 @@ FindResult FindEntry(const fs::path& dir, std::string_view name, EntryKind kind)
   }
   result.path = std::move(firstFolded);
   return result;
-}
-
-bool WriteAll(int fd, std::span<const uint8_t> bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // Removes the temporary files of writers that died before their rename; a writer still at work
@@ -138,12 +107,22 @@ void RemoveStaleTempFiles(const fs::path& dir) {
 
 constexpr char SYSTEM_ROOT[] = "/etc/corvalink/registry";
 
-// The folder a key would have: the components as the caller spells them.
+// The folder a key would have: each component that exists as the store finds it (of any
+// spelling), the missing ones as the caller spells them, so that the folder a hint makes is
+// the one the store then uses.
 fs::path KeyFolder(const fs::path& root, std::string_view hive, std::string_view subkey) {
-  fs::path dir = root / std::string(hive);
+  fs::path dir = root;
+  bool found = true;
+  auto add = [&](std::string_view component) {
+    std::optional<fs::path> existing;
+    if (found) existing = FindEntry(dir, component, EntryKind::Directory).path;
+    found = existing.has_value();
+    dir = existing ? *existing : dir / std::string(component);
+  };
+  add(hive);
   for (std::size_t pos = 0; !subkey.empty();) {
     const std::size_t end = subkey.find('\\', pos);
-    dir /= std::string(subkey.substr(pos, end == std::string_view::npos ? end : end - pos));
+    add(subkey.substr(pos, end == std::string_view::npos ? end : end - pos));
     if (end == std::string_view::npos) break;
     pos = end + 1;
   }
@@ -264,11 +243,13 @@ std::optional<RegistryValue> RegistryStore::QueryValue(const RegistryKey& key,
   FindResult found = FindEntry(key.Directory(), name, EntryKind::File);
   if (!found.path) return std::nullopt;
 
-  // Without blocking: a FIFO put in a value's place must not hang the reader.
-  Fd fd(::open(found.path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (fd.Get() < 0) return std::nullopt;
+  Fd dir(::open(key.Directory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Get() < 0) return std::nullopt;
   struct stat st{};
-  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  Fd fd(store::OpenValueFile(dir.Get(), found.path->filename().string(), O_RDONLY, &st));
+  if (fd.Get() < 0) return std::nullopt;
+  // A member writing the value in place holds it exclusively for the few bytes of its write.
+  store::LockBounded(fd.Get(), LOCK_SH);
   std::vector<uint8_t> bytes;
   uint8_t chunk[4096];
   for (;;) {
@@ -314,15 +295,32 @@ bool RegistryStore::SetValue(const RegistryKey& key, std::string_view name, uint
     SetErr(err, "the key cannot be read (" + found.error + ")");
     return false;
   }
-  fs::path target = found.path ? *found.path : key.Directory() / std::string(name);
-  mode_t fileMode = 0644;  // readable by the printer-port software, whoever it runs as
+  const std::string fileName = found.path ? found.path->filename().string() : std::string(name);
+  const fs::path target = key.Directory() / fileName;
+  Fd dir(::open(key.Directory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Get() < 0) {
+    int e = errno;
+    SetErr(err, "the key cannot be read (" + key.Directory().string() + ": " + ErrnoText(e) + ")");
+    return false;
+  }
+  // The old entry as it is, never what a link points to; anything but a regular file of one
+  // name passes nothing on and is simply replaced.
   struct stat st{};
-  const bool replacing = found.path && ::stat(target.c_str(), &st) == 0;
-  if (replacing) fileMode = st.st_mode & 07777;
+  const bool replacing = found.path &&
+                         ::fstatat(dir.Get(), fileName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         S_ISREG(st.st_mode) && st.st_nlink == 1;
 
   std::vector<uint8_t> contents(TYPE_SIZE + data.size());
   PutU32Be(contents, 0, type);
   std::copy(data.begin(), data.end(), contents.begin() + TYPE_SIZE);
+
+  // Another user's value (root's, as the package makes them) is written where it is, so that it
+  // stays theirs and only the group's write permission lets anyone change it.
+  if (replacing && st.st_uid != ::geteuid() && ::geteuid() != 0) {
+    std::optional<bool> written = store::WriteInPlace(dir.Get(), fileName, contents, target, err);
+    if (written) return *written;
+  }
+  const mode_t fileMode = replacing ? (st.st_mode & 0666) : store::NewValueMode(dir.Get());
 
   std::string tempName = (key.Directory() / TEMP_TEMPLATE).string();
   Fd fd(::mkostemp(tempName.data(), O_CLOEXEC));
@@ -338,23 +336,23 @@ bool RegistryStore::SetValue(const RegistryKey& key, std::string_view name, uint
     SetErr(err, std::string(what) + " " + target.string() + ": " + ErrnoText(e));
     return false;
   };
-  // A replaced value keeps its owner and group (which only a privileged writer can give away;
-  // anyone else keeps their own) and then its mode, which fchown may have cut.
+  // A replaced value keeps its owner and group when root replaces it; anyone else's becomes
+  // theirs, with the folder's group. Then its mode, which fchown may have cut, without any
+  // set-id or sticky bit.
   if (replacing && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
     if (::fchown(fd.Get(), st.st_uid, st.st_gid) != 0 && errno != EPERM) {
       return fail("cannot set the owner of");
     }
   }
   if (::fchmod(fd.Get(), fileMode) != 0) return fail("cannot set the mode of");
-  if (!WriteAll(fd.Get(), contents)) return fail("cannot write");
+  if (!store::WriteAll(fd.Get(), contents)) return fail("cannot write");
   if (::fsync(fd.Get()) != 0) return fail("cannot flush");
   if (!fd.Close()) return fail("cannot write");
   if (::rename(tempName.c_str(), target.c_str()) != 0) return fail("cannot replace");
 
   // Make the rename itself durable; the value is already in place, so a failure here only
   // weakens the guarantee across a power cut and is not reported.
-  Fd dirFd(::open(key.Directory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dirFd.Get() >= 0) ::fsync(dirFd.Get());
+  ::fsync(dir.Get());
   RemoveStaleTempFiles(key.Directory());
   return true;
 }

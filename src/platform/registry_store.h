@@ -9,7 +9,10 @@
 //   0      4    type (REG_SZ = 1, ...), big-endian
 //   4      n    the data bytes, exactly as set
 // Key components are matched without regard to case; a value name too. Writes go to a
-// temporary file in the key directory, are flushed and renamed over the old value.
+// temporary file in the key directory, are flushed and renamed over the old value; another
+// user's value that the writer may write (root's, in the key the package makes for a group) is
+// rewritten in place, so that it stays theirs. A value is only ever a regular file with one
+// name, opened without following a link: members of a key's group may put anything there.
 
 #include <cstdint>
 #include <filesystem>

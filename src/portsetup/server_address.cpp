@@ -1,7 +1,6 @@
 #include "portsetup/server_address.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string_view>
 
 namespace corvalink {
@@ -9,23 +8,6 @@ namespace {
 
 // Any value this long is not an address; the bound keeps a stray large file from being read.
 constexpr std::size_t SERVER_IP_READ_LIMIT = 4096;
-
-/// Stored text in a message: printable ASCII as it is, other bytes as \xNN, cut at 40.
-std::string Quoted(std::string_view text) {
-  std::string out = "\"";
-  for (std::size_t i = 0; i < text.size() && i < 40; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-      out += static_cast<char>(c);
-    } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    }
-  }
-  if (text.size() > 40) out += "...";
-  return out + "\"";
-}
 
 }  // namespace
 
@@ -71,9 +53,10 @@ bool ReadServerAddress(const Registry& registry, Ipv4* address, std::string* rea
   const std::string text(value->data.begin(), nul);
   const std::optional<Ipv4> parsed = ParseIpv4(text);
   // Only the form StoreServerAddress writes: a reader that takes "010" as octal (as inet_addr
-  // does) would otherwise print to another host than this one.
+  // does) would otherwise print to another host than this one. Whatever else the value holds is
+  // never repeated: the message reaches every user (lpstat), and the bytes are not theirs to see.
   if (!parsed || Ipv4ToText(*parsed) != text) {
-    return fail("holds " + Quoted(text) + ", which is not a dotted IPv4 address");
+    return fail("is malformed: it holds no dotted IPv4 address as corvalink stores it");
   }
   if ((*parsed)[0] == 0 || (*parsed)[0] >= 224) {
     return fail("holds " + text + ", which is no router's address");

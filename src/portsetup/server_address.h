@@ -1,6 +1,6 @@
 #pragma once
 // Stores the chosen router's address where the printer-port software reads it, and reads it back
-// for printing: the value "Server IP" under HKEY_LOCAL_MACHINE "Software\DED Orezadu Devo",
+// for printing: the value "Server IP" under HKEY_LOCAL_MACHINE "SOFTWARE\DED Orezadu Devo",
 // REG_SZ, always 60 bytes.
 
 #include <array>
@@ -12,7 +12,7 @@
 
 namespace corvalink {
 
-inline constexpr char SERVER_KEY[] = "Software\\DED Orezadu Devo";
+inline constexpr char SERVER_KEY[] = "SOFTWARE\\DED Orezadu Devo";
 inline constexpr char SERVER_IP_VALUE[] = "Server IP";
 inline constexpr std::size_t SERVER_IP_DATA_SIZE = 60;
 

@@ -1,6 +1,8 @@
 // A value file of the file-tree registry (4 bytes of type, big-endian, then the data) read
 // through the store, then as "Path" (where "lpr.txt" is looked for) and as "Server IP" (where
-// print jobs go). Checked against models of both readings.
+// print jobs go). Checked against models of both readings; a malformed value is never repeated
+// in the reason. The same bytes behind a symbolic link or a second name in a value's place are
+// never read.
 
 #include <algorithm>
 #include <fstream>
@@ -76,5 +78,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       expected[0] != 0 && expected[0] < 224;
   FUZZ_CHECK(read == usable);
   FUZZ_CHECK(read ? address == expected : !reason.empty());
+  const bool wellFormed = size >= 4 && size - 4 <= 4096 && data[0] == 0 && data[1] == 0 &&
+                          data[2] == 0 && data[3] == REG_TYPE_SZ && IsCanonicalQuad(folder, &expected);
+  if (!read && size >= 4 && size - 4 <= 4096 && data[0] == 0 && data[1] == 0 && data[2] == 0 &&
+      data[3] == REG_TYPE_SZ && !wellFormed) {
+    const std::string malformed = "is malformed: it holds no dotted IPv4 address as corvalink stores it";
+    FUZZ_CHECK(reason.size() > malformed.size() &&
+               reason.compare(reason.size() - malformed.size(), malformed.size(), malformed) == 0);
+  }
+
+  // The same bytes in a file outside the key, put in a value's place by a link or a second name.
+  static const std::filesystem::path planted = [] {
+    auto r = fuzz::ScratchDir() / "planted";
+    std::filesystem::create_directories(r / HKEY_LOCAL_MACHINE_NAME / "SOFTWARE" / "DED Orezadu Devo");
+    return r;
+  }();
+  const auto plantedKey = planted / HKEY_LOCAL_MACHINE_NAME / "SOFTWARE" / "DED Orezadu Devo";
+  const RegistryStore plantedStore(planted);
+  std::error_code ec;
+  std::filesystem::remove(plantedKey / SERVER_IP_VALUE, ec);
+  std::filesystem::create_symlink(key / PATH_VALUE, plantedKey / SERVER_IP_VALUE, ec);
+  FUZZ_CHECK(!ec);
+  FUZZ_CHECK(!plantedStore.ReadValue(HKEY_LOCAL_MACHINE_NAME, PRODUCT_KEY, SERVER_IP_VALUE, SIZE_MAX));
+  std::filesystem::remove(plantedKey / SERVER_IP_VALUE, ec);
+  std::filesystem::create_hard_link(key / PATH_VALUE, plantedKey / SERVER_IP_VALUE, ec);
+  FUZZ_CHECK(!ec);
+  FUZZ_CHECK(!ReadServerAddress(plantedStore, &address, &reason));
+  FUZZ_CHECK(reason.find("is not set") != std::string::npos);
+  std::filesystem::remove(plantedKey / SERVER_IP_VALUE, ec);  // the next input's file has one name
   return 0;
 }

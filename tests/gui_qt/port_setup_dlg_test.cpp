@@ -484,7 +484,7 @@ TEST_F(PortSetupDlgTest, MissingKeyIsReportedNotConfirmed) {
 
   ASSERT_EQ(boxes.Seen().size(), 1u) << "the error only, no confirmation";
   EXPECT_EQ(boxes.Seen()[0].icon, QMessageBox::Critical);
-  EXPECT_TRUE(boxes.Seen()[0].text.contains("Software\\DED Orezadu Devo")) << boxes.Seen()[0].text.toStdString();
+  EXPECT_TRUE(boxes.Seen()[0].text.contains("SOFTWARE\\DED Orezadu Devo")) << boxes.Seen()[0].text.toStdString();
   EXPECT_TRUE(boxes.Seen()[0].text.contains("does not exist")) << boxes.Seen()[0].text.toStdString();
   EXPECT_EQ(dlg->result(), CPortSetupDlg::RESULT_STORE_FAILED);
   EXPECT_FALSE(dlg->isVisible());

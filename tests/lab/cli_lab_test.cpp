@@ -312,7 +312,7 @@ TEST(CliLab, InstallRefusesToCreateAMissingKeyAndNamesIt) {
   EXPECT_EQ(run.exitCode, 4) << Describe(run);
   const auto lines = run.ErrLines();
   ASSERT_EQ(lines.size(), 1u) << run.err;
-  EXPECT_NE(lines[0].find("Software\\DED Orezadu Devo"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("SOFTWARE\\DED Orezadu Devo"), std::string::npos) << lines[0];
   EXPECT_TRUE(std::filesystem::is_empty(registry.dir.Path())) << "nothing was created";
 
   const CliRun missing = RunCli({"install", "02C04C00FFFF", "--timeout", "0.5"}, "", {registry.EnvVar()});

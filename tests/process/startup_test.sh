@@ -18,6 +18,17 @@ check() {  # expected-code stderr-pattern args...
 err=$(mktemp)
 check 4 'needs a display.*corvalink-cli works without' 
 [ "$(wc -l <"$err")" = 1 ] || { echo "FAIL: more than one line without a display"; failed=1; }
+# A display variable that names no reachable display (a stale ssh DISPLAY; a Wayland socket
+# without Qt's Wayland platform): one line, exit 4, never Qt's abort.
+for display in "DISPLAY=:65517" "WAYLAND_DISPLAY=corvalink-none-$$"; do
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_RUNTIME_DIR=/nonexistent "$display" \
+    "$bin" >/dev/null 2>"$err" </dev/null
+  rc=$?
+  if [ "$rc" != 4 ] || [ "$(wc -l <"$err")" != 1 ] || ! grep -q 'cannot open a display' "$err"; then
+    echo "FAIL: corvalink with $display: exit $rc (want 4), stderr: $(cat "$err")"
+    failed=1
+  fi
+done
 check 64 'unknown option "--bogus"' --bogus
 [ "$(wc -l <"$err")" = 1 ] || { echo "FAIL: usage message is not one line"; failed=1; }
 check 64 'unknown dialog' --dev-dialog nope

@@ -57,7 +57,16 @@ TEST_F(CupsBackend, HandsEachJobToLpdWithTheStoredRouterInTheUri) {
       {"corvalink://lp", "lpd://198.18.0.11/lp", ""},
       {"corvalink://lp?reserve=none&contimeout=30", "lpd://198.18.0.11/lp?reserve=none&contimeout=30", ""},
       {"CorvaLink://PORT1", "lpd://198.18.0.11/PORT1", ""},
-      {"corvalink://raw%20q_1.~-", "lpd://198.18.0.11/raw%20q_1.~-", ""},
+      {"corvalink://raw%41q_1.~-", "lpd://198.18.0.11/raw%41q_1.~-", ""},
+      {"corvalink://lp%0A%02evil%0A", nullptr, "decoded queue name"},
+      {"corvalink://lp%00", nullptr, "decoded queue name"},
+      {"corvalink://lp%20q", nullptr, "decoded queue name"},
+      {"corvalink://lp%2Fx", nullptr, "decoded queue name"},
+      {"corvalink://lp%3fx", nullptr, "decoded queue name"},
+      {"corvalink://lp%23", nullptr, "decoded queue name"},
+      {"corvalink://lp%25", nullptr, "decoded queue name"},
+      {"corvalink://lp%7F", nullptr, "decoded queue name"},
+      {"corvalink://lp%C3%A9", nullptr, "decoded queue name"},
       {"corvalink://", nullptr, "it names no LPD queue"},
       {"corvalink://?banner=on", nullptr, "it names no LPD queue"},
       {"corvalink://lp/extra", nullptr, "only letters"},
@@ -117,7 +126,10 @@ TEST_F(CupsBackend, AnUnusableServerIpStopsThePrinterWithOneErrorLine) {
   // A line break in the stored text must not become a second message to CUPS.
   test::WriteRegValue(m_tmp.Path() / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "DED Orezadu Devo" / "Server IP",
                       REG_SZ, "10.0.0.1\nINFO: forged");
-  expectStop("holds \"10.0.0.1\\x0AINFO: forged\"");
+  expectStop("is malformed");
+  EXPECT_EQ(PlanBackendRun(JOB_ARGS, "corvalink://lp", nullptr, m_registry).err.find("forged"),
+            std::string::npos)
+      << "the stored bytes are never repeated";
 }
 
 }  // namespace

@@ -25,6 +25,24 @@ TEST(DirectedBroadcast, SetsEveryHostBitOfTheMask) {
   }
 }
 
+TEST(SearchBroadcast, AReportedBroadcastThatIsNoneGivesWayToTheNetworks) {
+  const Ipv4 address{198, 18, 5, 1}, mask{255, 255, 255, 0};
+  struct Row {
+    std::optional<Ipv4> reported;
+    Ipv4 used;
+  };
+  const Row rows[] = {
+      {Ipv4{198, 18, 5, 127}, {198, 18, 5, 127}},  // configured ("brd 198.18.5.127"): kept
+      {std::nullopt, {198, 18, 5, 255}},
+      {Ipv4{0, 0, 0, 0}, {198, 18, 5, 255}},
+      {address, {198, 18, 5, 255}},  // "ip addr add" without "brd", as glibc reports it
+  };
+  for (const Row& r : rows) {
+    InterfaceAddress entry{"lab0", "", address, mask, r.reported, false, true};
+    EXPECT_EQ(SearchBroadcast(entry), r.used) << (r.reported ? Ipv4ToText(*r.reported) : "none");
+  }
+}
+
 TEST(InterfaceBroadcastAddress, LoopbackHasNoConfiguredBroadcastSoItsNetworkIsUsed) {
   std::string err;
   const auto address = InterfaceBroadcastAddress("lo", &err);

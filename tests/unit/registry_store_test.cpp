@@ -1,6 +1,7 @@
 #include "platform/registry_store.h"
 
 #include <grp.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <tuple>
 
 #include "temp_tree.h"
@@ -181,7 +183,7 @@ TEST_F(RegistryStoreTest, RefusalsNameWhatIsMissingAndWhatToDo) {
       {m_tmp.Path(),
        "Software\\Other",
        {"does not exist (no \"Other\" in " + (m_tmp.Path() / "HKEY_LOCAL_MACHINE/SOFTWARE").string(),
-        "sudo mkdir -p '" + (m_tmp.Path() / "HKEY_LOCAL_MACHINE/Software/Other").string() + "'"}},
+        "sudo mkdir -p '" + (m_tmp.Path() / "HKEY_LOCAL_MACHINE/SOFTWARE/Other").string() + "'"}},
   };
   for (const Row& row : rows) {
     std::string err;
@@ -260,21 +262,99 @@ namespace {
 
 class RegistryStoreReplaceTest : public RegistryStoreTest {};
 
-TEST_F(RegistryStoreReplaceTest, ReplacedValueKeepsOwnerGroupAndMode) {
+TEST_F(RegistryStoreReplaceTest, RootKeepsOwnerAndGroupOfAReplacedValueAndNeverASetIdBit) {
   if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
   const fs::path value = m_keyDir / "Server IP";
-  for (auto [uid, gid, mode] : {std::tuple{1234u, 5678u, 0640u}, std::tuple{0u, 4321u, 0604u}}) {
+  for (auto [uid, gid, mode, kept] : {std::tuple{1234u, 5678u, 0640u, 0640u},
+                                      std::tuple{0u, 4321u, 0604u, 0604u},
+                                      std::tuple{0u, 0u, 07777u, 0666u}}) {
     WriteRegValue(value, REG_SZ, "old");
     ASSERT_EQ(::chown(value.c_str(), uid, gid), 0);
     ASSERT_EQ(::chmod(value.c_str(), mode), 0);
     ASSERT_TRUE(Set("Server IP", "new"));
     struct stat st{};
-    ASSERT_EQ(::stat(value.c_str(), &st), 0);
+    ASSERT_EQ(::lstat(value.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, uid);
     EXPECT_EQ(st.st_gid, gid);
-    EXPECT_EQ(st.st_mode & 07777, mode);
+    EXPECT_EQ(st.st_mode & 07777, kept);
     EXPECT_EQ(ReadBytes(value), Bytes({0, 0, 0, 1}) + "new");
   }
+}
+
+// What a member of the key's group can put in a value's place: a link to a file of root's, a
+// second name of such a file, a FIFO. None is read, none passes anything on when replaced.
+TEST_F(RegistryStoreReplaceTest, PlantedLinksAndSecondNamesAreNeitherReadNorCopied) {
+  const fs::path secret = m_tmp.Path() / "secret";
+  const fs::path value = m_keyDir / "Server IP";
+  struct Plant {
+    const char* what;
+    std::function<void()> make;
+  };
+  const Plant plants[] = {
+      {"symbolic link", [&] { fs::create_symlink(secret, value); }},
+      {"hard link", [&] { fs::create_hard_link(secret, value); }},
+      {"FIFO", [&] { ASSERT_EQ(::mkfifo(value.c_str(), 0666), 0); }},
+  };
+  for (const Plant& plant : plants) {
+    SCOPED_TRACE(plant.what);
+    WriteRegValue(secret, REG_SZ, "10.9.8.7");
+    ASSERT_EQ(::chmod(secret.c_str(), 06755), 0);
+    fs::remove(value);
+    plant.make();
+    std::optional<bool> found = RunInChild([&] {
+      ::alarm(5);
+      return m_store.QueryValue(Open(RegAccess::Read), "server ip").has_value();
+    });
+    ASSERT_TRUE(found.has_value()) << "hung or crashed";
+    EXPECT_FALSE(*found);
+
+    ASSERT_TRUE(Set("Server IP", "1.2.3.4"));
+    struct stat st{};
+    ASSERT_EQ(::lstat(value.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_nlink, 1u);
+    EXPECT_EQ(st.st_mode & 07777, 0644u) << "a new value's mode, nothing of the planted file's";
+    EXPECT_EQ(ReadBytes(value), Bytes({0, 0, 0, 1}) + "1.2.3.4");
+    EXPECT_EQ(ReadBytes(secret), Bytes({0, 0, 0, 1}) + "10.9.8.7") << "the target is untouched";
+    ASSERT_EQ(::stat(secret.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 06755u);
+  }
+}
+
+// The packaged key: a set-group-ID, sticky folder of root's that the group may write, and root's
+// values in it that the group may write. A member rewrites the value in place and it stays
+// root's; someone outside the group (a former member) can change nothing.
+TEST_F(RegistryStoreReplaceTest, GroupMembershipAloneDecidesWhoRewritesARootValue) {
+  if (::geteuid() != 0) GTEST_SKIP() << "changing users and groups needs root";
+  const gid_t group = 65534;
+  const fs::path value = m_keyDir / "Server IP";
+  ASSERT_EQ(::chown(m_keyDir.c_str(), 0, group), 0);
+  ASSERT_EQ(::chmod(m_keyDir.c_str(), 03775), 0);
+  WriteRegValue(value, REG_SZ, "old");
+  ASSERT_EQ(::chown(value.c_str(), 0, group), 0);
+  ASSERT_EQ(::chmod(value.c_str(), 0664), 0);
+  // Runs a store write as user 65534 with only `gid` for groups; its exit status says it stored.
+  auto writeAs = [&](gid_t gid, const char* data) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::alarm(10);
+      if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(65534) != 0) ::_exit(3);
+      ::_exit(Set("Server IP", data) ? 1 : 0);
+    }
+    int status = 0;
+    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(writeAs(group, "member"), 1);
+  struct stat st{};
+  ASSERT_EQ(::lstat(value.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 0u);
+  EXPECT_EQ(st.st_gid, group);
+  EXPECT_EQ(st.st_mode & 07777, 0664u);
+  EXPECT_EQ(ReadBytes(value), Bytes({0, 0, 0, 1}) + "member");
+
+  EXPECT_EQ(writeAs(1, "former member"), 0);
+  EXPECT_EQ(ReadBytes(value), Bytes({0, 0, 0, 1}) + "member");
+  EXPECT_EQ(ListTree(m_keyDir), (std::set<std::string>{"Server IP"}));
 }
 
 TEST_F(RegistryStoreReplaceTest, FoldersDifferingByCaseResolveToTheFirstInByteOrder) {

@@ -55,7 +55,7 @@ TEST_F(StoreServerAddressTest, FailuresNameTheKeyAndTheCauseAndCreateNothing) {
     std::set<std::string> before = m_registry.Keys();
     std::string err;
     EXPECT_FALSE(StoreServerAddress(m_registry.Get(), {192, 168, 1, 1}, &err));
-    EXPECT_NE(err.find("HKEY_LOCAL_MACHINE\\Software\\DED Orezadu Devo"), std::string::npos) << err;
+    EXPECT_NE(err.find("HKEY_LOCAL_MACHINE\\SOFTWARE\\DED Orezadu Devo"), std::string::npos) << err;
     EXPECT_NE(err.find(cause), std::string::npos) << err;
     EXPECT_EQ(m_registry.Keys(), before);
   };
@@ -102,12 +102,12 @@ TEST_F(StoreServerAddressTest, ReadTakesOnlyAnAddressAPrintJobCanGoTo) {
        Ipv4{198, 18, 0, 10}, ""},
       {REG_TYPE_SZ, "223.255.255.254", Ipv4{223, 255, 255, 254}, ""},  // no NUL: the whole value
       {REG_TYPE_SZ, "10.1.2.3\0junk after the NUL"s, Ipv4{10, 1, 2, 3}, ""},
-      {REG_TYPE_SZ, "010.1.2.3", std::nullopt, "holds \"010.1.2.3\", which is not"},
-      {REG_TYPE_SZ, " 10.1.2.3", std::nullopt, "is not a dotted IPv4 address"},
-      {REG_TYPE_SZ, "10.1.2", std::nullopt, "is not a dotted IPv4 address"},
-      {REG_TYPE_SZ, "10.1.2.256", std::nullopt, "is not a dotted IPv4 address"},
-      {REG_TYPE_SZ, "", std::nullopt, "holds \"\""},
-      {REG_TYPE_SZ, "\x01\x7F", std::nullopt, "holds \"\\x01\\x7F\""},
+      {REG_TYPE_SZ, "010.1.2.3", std::nullopt, "is malformed: it holds no dotted IPv4 address"},
+      {REG_TYPE_SZ, " 10.1.2.3", std::nullopt, "is malformed"},
+      {REG_TYPE_SZ, "10.1.2", std::nullopt, "is malformed"},
+      {REG_TYPE_SZ, "10.1.2.256", std::nullopt, "is malformed"},
+      {REG_TYPE_SZ, "", std::nullopt, "is malformed"},
+      {REG_TYPE_SZ, "\x01\x7F", std::nullopt, "is malformed"},
       {REG_TYPE_SZ, "0.0.0.0", std::nullopt, "0.0.0.0, which is no router's address"},
       {REG_TYPE_SZ, "0.1.2.3", std::nullopt, "no router's address"},
       {REG_TYPE_SZ, "224.0.0.1", std::nullopt, "no router's address"},
@@ -125,7 +125,7 @@ TEST_F(StoreServerAddressTest, ReadTakesOnlyAnAddressAPrintJobCanGoTo) {
     } else {
       EXPECT_EQ(address, (Ipv4{9, 9, 9, 9})) << "left as it was";
       EXPECT_NE(reason.find(c.because), std::string::npos) << reason;
-      EXPECT_EQ(reason.rfind("\"Server IP\" under HKEY_LOCAL_MACHINE\\Software\\DED Orezadu Devo (", 0), 0u)
+      EXPECT_EQ(reason.rfind("\"Server IP\" under HKEY_LOCAL_MACHINE\\SOFTWARE\\DED Orezadu Devo (", 0), 0u)
           << reason;
     }
   }

@@ -1,6 +1,7 @@
 #include "backend_run.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "portsetup/server_address.h"
 
@@ -35,15 +36,38 @@ std::string Shown(std::string_view text) {
   return text.size() > 100 ? out + "..." : out;
 }
 
+int HexValue(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
+
+/// The queue name as the lpd backend and the print server get it: %XX escapes decoded.
+std::optional<std::string> DecodeQueue(std::string_view queue) {
+  std::string decoded;
+  for (std::size_t i = 0; i < queue.size(); ++i) {
+    if (IsUnreserved(queue[i])) {
+      decoded += queue[i];
+    } else if (queue[i] == '%' && i + 2 < queue.size() && IsHex(queue[i + 1]) && IsHex(queue[i + 2])) {
+      decoded += static_cast<char>(HexValue(queue[i + 1]) * 16 + HexValue(queue[i + 2]));
+      i += 2;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return decoded;
+}
+
 bool ValidQueue(std::string_view queue, std::string* reason) {
   if (queue.empty()) return Fail(reason, "it names no LPD queue");
-  for (std::size_t i = 0; i < queue.size(); ++i) {
-    if (IsUnreserved(queue[i])) continue;
-    if (queue[i] == '%' && i + 2 < queue.size() && IsHex(queue[i + 1]) && IsHex(queue[i + 2])) {
-      i += 2;
-      continue;
-    }
+  const std::optional<std::string> decoded = DecodeQueue(queue);
+  if (!decoded) {
     return Fail(reason, "the queue name may hold only letters, digits, \"-._~\" and %XX escapes");
+  }
+  // Decoded, the name goes into the LPD commands (one line each) and into the lpd backend's
+  // URI: a control byte, a space or a URI delimiter there would make another command or URI.
+  for (char c : *decoded) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u >= 0x7F || c == '/' || c == '?' || c == '#' || c == '%') {
+      return Fail(reason, "the decoded queue name holds a control character, a space or one of "
+                          "\"/?#%\"");
+    }
   }
   return true;
 }

@@ -35,8 +35,8 @@ struct DeviceUri {
 };
 
 /// Splits corvalink://QUEUE[?OPTIONS]. The queue is one or more URI "unreserved" characters or
-/// %XX escapes; the options printable ASCII without space or '#'. Nothing, with `reason`, for
-/// any other text.
+/// %XX escapes whose decoded name is printable ASCII without space, '/', '?', '#' or '%'; the
+/// options printable ASCII without space or '#'. Nothing, with `reason`, for any other text.
 std::optional<DeviceUri> ParseDeviceUri(std::string_view uri, std::string* reason);
 
 /// lpd://ADDRESS/QUEUE[?OPTIONS].

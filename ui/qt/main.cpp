@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "qt/app_icon.h"
@@ -58,6 +59,29 @@ bool DisplayMissing(const char* platformOption) {
     return v != nullptr && *v != '\0';
   };
   return needsServer && !set("DISPLAY") && !set("WAYLAND_DISPLAY");
+}
+
+// While the window system starts, Qt's own complaints about a display it cannot reach (several
+// lines, then an abort that suggests reinstalling) become one line of ours and the exit status
+// for "no display". Any other message goes to Qt's usual handler.
+QtMessageHandler g_qtHandler = nullptr;
+
+void StartupMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  const std::string_view category = context.category != nullptr ? context.category : "";
+  if (type == QtFatalMsg) {
+    auto shown = [](const char* var) {
+      const char* v = std::getenv(var);
+      return std::string(var) + "=" + (v != nullptr && *v != '\0' ? v : "(unset)");
+    };
+    std::fprintf(stderr,
+                 "corvalink: cannot open a display (%s, %s): no display server answers there; "
+                 "corvalink-cli works without one\n",
+                 shown("DISPLAY").c_str(), shown("WAYLAND_DISPLAY").c_str());
+    std::fflush(stderr);
+    std::_Exit(corvalink::gui::EXIT_NO_DISPLAY);
+  }
+  if (category.starts_with("qt.qpa")) return;
+  if (g_qtHandler != nullptr) g_qtHandler(type, context, text);
 }
 
 }  // namespace
@@ -119,7 +143,9 @@ int main(int argc, char** argv) {
     return corvalink::gui::EXIT_NO_DISPLAY;
   }
 
+  g_qtHandler = qInstallMessageHandler(StartupMessage);
   QApplication app(argc, argv);
+  qInstallMessageHandler(g_qtHandler);
   QApplication::setApplicationName(QString::fromLatin1(corvalink::VERSION_PRODUCT_NAME));
   QApplication::setApplicationVersion(QString::fromLatin1(corvalink::VERSION_PRODUCT_VERSION));
   QApplication::setDesktopFileName(QStringLiteral("corvalink"));
