@@ -107,7 +107,7 @@ bool ReadPassword(const Values& values, std::array<uint8_t, PASSWORD_SIZE>& out,
     held[i] = static_cast<uint8_t>(c);
   }
   SecureWipe(chars->data(), chars->size() * sizeof(char32_t));
-  ScrambleBuffer(held.data(), static_cast<int32_t>(held.size()), 1);
+  Scramble(held);
   out = held;
   return true;
 }

@@ -40,7 +40,7 @@ AddResult AddRouterFromReply(RouterTable& table, const Packet& reply) {
   // than kept: otherwise a reused slot would mix in the password tail of whichever router held
   // it in an earlier search, and the same router would be held under a different password.
   slot = incoming;
-  ScrambleBuffer(slot.password.data(), static_cast<int32_t>(slot.password.size()), 1);
+  Scramble(slot.password);
   ++table.routerCount;
   return AddResult::Added;
 }

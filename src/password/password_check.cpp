@@ -52,10 +52,10 @@ PasswordVerdict CheckRouterPassword(std::span<uint8_t, PASSWORD_SIZE> held,
 
   // The scrambled form is never compared with the typed text: it travels in every upgrade
   // request, so knowing it must not be enough to pass. Only the real password counts.
-  ScrambleBuffer(held.data(), static_cast<int32_t>(held.size()), 0);
+  Unscramble(held);
   const std::span<const uint8_t> stored(held.data(), StoredLength(held));
   const bool match = SameText(stored, text);
-  ScrambleBuffer(held.data(), static_cast<int32_t>(held.size()), 1);
+  Scramble(held);
 
   return match ? PasswordVerdict::Accepted : PasswordVerdict::Refused;
 }

@@ -58,7 +58,7 @@ constexpr std::array<uint8_t, 256> MakeInverse(const std::array<uint8_t, 256>& f
 constexpr std::array<uint8_t, 256> INVERSE = MakeInverse(FORWARD);
 
 constexpr int REGISTER_WORDS = 32;
-constexpr int WORD_BYTES = 4;
+constexpr std::size_t WORD_BYTES = 4;
 constexpr int WRITE_START = 24;
 constexpr int FIRST_READ_START = 6;
 constexpr int SECOND_READ_START = 1;
@@ -77,7 +77,7 @@ void PutSeed(Register& reg, int word, uint32_t seed) {
 
 Register InitialRegister() {
   Register reg{};
-  for (int k = 0; k < WORD_BYTES; ++k) reg[5 * WORD_BYTES + k] = 0xFF;
+  for (std::size_t k = 0; k < WORD_BYTES; ++k) reg[5 * WORD_BYTES + k] = 0xFF;
   PutSeed(reg, 6, SCRAMBLE_SEED_1);
   PutSeed(reg, 16, SCRAMBLE_SEED_2);
   PutSeed(reg, 20, SCRAMBLE_SEED_3);
@@ -86,17 +86,18 @@ Register InitialRegister() {
 
 // Both directions run the register through the same states (it always receives the chained
 // word), so one loop serves both; only which of plain and chained is known up front differs.
-void Chain(uint8_t* buffer, int32_t words, bool scramble) {
+void Chain(std::span<uint8_t> buffer, bool scramble) {
+  const std::size_t words = buffer.size() / WORD_BYTES;
   Register reg = InitialRegister();
   int write = WRITE_START;
   int firstRead = FIRST_READ_START;
   int secondRead = SECOND_READ_START;
-  for (int32_t i = 0; i < words; ++i) {
-    uint8_t* word = buffer + static_cast<std::size_t>(i) * WORD_BYTES;
+  for (std::size_t i = 0; i < words; ++i) {
+    uint8_t* word = buffer.data() + i * WORD_BYTES;
     uint8_t* w = &reg[static_cast<std::size_t>(write) * WORD_BYTES];
     const uint8_t* r1 = &reg[static_cast<std::size_t>(firstRead) * WORD_BYTES];
     const uint8_t* r2 = &reg[static_cast<std::size_t>(secondRead) * WORD_BYTES];
-    for (int k = 0; k < WORD_BYTES; ++k) {
+    for (std::size_t k = 0; k < WORD_BYTES; ++k) {
       uint8_t key = static_cast<uint8_t>(r1[k] ^ r2[k]);
       if (scramble) {
         word[k] = static_cast<uint8_t>(word[k] ^ key);
@@ -112,23 +113,20 @@ void Chain(uint8_t* buffer, int32_t words, bool scramble) {
   }
 }
 
-void Substitute(uint8_t* buffer, int32_t length, const std::array<uint8_t, 256>& table) {
-  for (int32_t i = 0; i < length; ++i) buffer[i] = table[buffer[i]];
+void Substitute(std::span<uint8_t> buffer, const std::array<uint8_t, 256>& table) {
+  for (uint8_t& b : buffer) b = table[b];
 }
 
 }  // namespace
 
-int ScrambleBuffer(uint8_t* buffer, int32_t length, int32_t direction) {
-  if (buffer == nullptr || length <= 0) return 0;
-  const int32_t words = length / WORD_BYTES;
-  if (direction != 0) {
-    Chain(buffer, words, true);
-    Substitute(buffer, length, FORWARD);
-  } else {
-    Substitute(buffer, length, INVERSE);
-    Chain(buffer, words, false);
-  }
-  return 0;
+void Scramble(std::span<uint8_t> buffer) {
+  Chain(buffer, true);
+  Substitute(buffer, FORWARD);
+}
+
+void Unscramble(std::span<uint8_t> buffer) {
+  Substitute(buffer, INVERSE);
+  Chain(buffer, false);
 }
 
 }  // namespace corvalink

@@ -4,6 +4,7 @@
 // reentrant; independent of the host's byte order and of the buffer's alignment.
 
 #include <cstdint>
+#include <span>
 
 namespace corvalink {
 
@@ -15,8 +16,9 @@ inline constexpr uint32_t SCRAMBLE_SEED_1 = 0x5A3C96E1;
 inline constexpr uint32_t SCRAMBLE_SEED_2 = 0xC4F0172B;
 inline constexpr uint32_t SCRAMBLE_SEED_3 = 0x8E61D3A5;
 
-/// Scrambles (`direction` non-zero) or unscrambles (`direction` 0) `length` bytes of `buffer`
-/// in place. A length of 0 or less leaves the buffer alone. Always returns 0.
-int ScrambleBuffer(uint8_t* buffer, int32_t length, int32_t direction);
+/// Scrambles `buffer` in place: its whole 4-byte words are chained, then every byte substituted.
+void Scramble(std::span<uint8_t> buffer);
+/// Undoes Scramble: Unscramble(Scramble(b)) is b, for every length.
+void Unscramble(std::span<uint8_t> buffer);
 
 }  // namespace corvalink

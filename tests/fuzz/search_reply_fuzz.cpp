@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(std::equal(r.ipMask.begin(), r.ipMask.end(), p.begin() + 8));
     FUZZ_CHECK(std::memcmp(r.location.data(), p.data() + 18, LOCATION_SIZE) == 0);
     std::array<uint8_t, PASSWORD_SIZE> plain = r.password;
-    ScrambleBuffer(plain.data(), static_cast<int32_t>(plain.size()), 0);
+    Unscramble(plain);
     FUZZ_CHECK(std::equal(plain.begin(), plain.begin() + 12, p.begin() + 42));
     FUZZ_CHECK(std::all_of(plain.begin() + 12, plain.end(), [](uint8_t b) { return b == 0; }));
     const std::string location = LocationText(r);

@@ -33,7 +33,7 @@ using testing::MessageBoxWatcher;
 std::array<uint8_t, PASSWORD_SIZE> Held(const std::string& plain) {
   std::array<uint8_t, PASSWORD_SIZE> field{};
   std::copy_n(plain.begin(), std::min(plain.size(), field.size()), field.begin());
-  ScrambleBuffer(field.data(), static_cast<int32_t>(field.size()), 1);
+  Scramble(field);
   return field;
 }
 

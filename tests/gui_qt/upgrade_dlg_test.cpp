@@ -51,7 +51,7 @@ RouterRecord MakeRouter(Ipv4 ip) {
   r.macAddress = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
   const char plain[] = "secret";
   std::memcpy(r.password.data(), plain, sizeof plain - 1);
-  ScrambleBuffer(r.password.data(), static_cast<int32_t>(r.password.size()), 1);
+  Scramble(r.password);
   return r;
 }
 

@@ -874,7 +874,7 @@ int main(int argc, char** argv) {
   } else if (cmd == "scramble" && argc == 3) {
     uint8_t held[24] = {};
     std::memcpy(held, argv[2], std::min(std::strlen(argv[2]), sizeof held));
-    corvalink::ScrambleBuffer(held, sizeof held, 1);
+    corvalink::Scramble(held);
     for (uint8_t b : held) std::printf("%02X", b);
     std::printf("\n");
     return 0;

@@ -77,7 +77,7 @@ TEST(LabSearch, BroadcastReachesRouterNamespaceAndReplyIsStored) {
   // Held scrambled; unscrambled it is the reply's 12 plain bytes and 12 zeros.
   std::array<uint8_t, PASSWORD_SIZE> plain = r.password;
   EXPECT_NE(plain[0], 's');
-  ScrambleBuffer(plain.data(), static_cast<int32_t>(plain.size()), 0);
+  Unscramble(plain);
   std::array<uint8_t, PASSWORD_SIZE> expected{'s', 'e', 'c', 'r', 'e', 't'};
   EXPECT_EQ(plain, expected);
 }

@@ -24,7 +24,7 @@ TEST(ParseDevDialogArgs, FillsTheRouterAndFileAsDiscoveryAndTheChooserWould) {
   EXPECT_EQ(state.selectedRouter.ipMask, (Ipv4{255, 255, 255, 0}));
   EXPECT_EQ(state.selectedRouter.macAddress, (MacAddress{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}));
   std::array<uint8_t, PASSWORD_SIZE> held = state.selectedRouter.password;
-  ScrambleBuffer(held.data(), static_cast<int32_t>(held.size()), 0);
+  Unscramble(held);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(held.data())), "p\xE4ss");  // Latin-1
   EXPECT_EQ(state.firmwarePath.Path(), "/srv/fw/image.all");
   EXPECT_EQ(state.firmwarePath.Title(), "image.all");

@@ -16,7 +16,7 @@ namespace {
 RouterRecord WithPassword(const std::string& plain) {
   RouterRecord r;
   std::memcpy(r.password.data(), plain.data(), std::min(plain.size(), r.password.size()));
-  ScrambleBuffer(r.password.data(), static_cast<int32_t>(r.password.size()), 1);
+  Scramble(r.password);
   return r;
 }
 

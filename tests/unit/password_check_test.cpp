@@ -16,7 +16,7 @@ using Field = std::array<uint8_t, PASSWORD_SIZE>;
 Field Held(const std::string& plain) {
   Field f{};
   std::copy_n(plain.begin(), std::min(plain.size(), f.size()), f.begin());
-  ScrambleBuffer(f.data(), static_cast<int32_t>(f.size()), 1);
+  Scramble(f);
   return f;
 }
 

@@ -33,7 +33,7 @@ Packet Reply(const Router& r) {
 std::array<uint8_t, PASSWORD_SIZE> HeldPassword(const std::string& plain) {
   std::array<uint8_t, PASSWORD_SIZE> f{};
   std::copy_n(plain.begin(), std::min<std::size_t>(plain.size(), 12), f.begin());
-  ScrambleBuffer(f.data(), PASSWORD_SIZE, 1);
+  Scramble(f);
   return f;
 }
 

@@ -23,7 +23,7 @@ RouterRecord Router() {
   std::copy(std::begin(location), std::end(location), r.location.begin());
   const char plain[] = "secret";
   std::copy(std::begin(plain), std::end(plain), r.password.begin());
-  ScrambleBuffer(r.password.data(), PASSWORD_SIZE, 1);
+  Scramble(r.password);
   return r;
 }
 
