@@ -4,6 +4,7 @@
 // front ends take the row's layout and the steps of that road from here.
 
 #include "discovery/router_record.h"
+#include "password/password_check.h"
 #include "upgrade/firmware_path.h"
 
 namespace corvalink {
@@ -39,6 +40,6 @@ bool RouterHasPassword(const RouterRecord& router);
 
 /// Whether the upgrade goes on after the password dialog ended with `result`: only an accepted
 /// password (1) does; a refusal (0) or a cancel (2) leads back to the list with nothing sent.
-inline bool PasswordLetsUpgradeGoOn(int result) { return result == 1; }
+inline bool PasswordLetsUpgradeGoOn(int result) { return result == PASSWORD_ACCEPTED; }
 
 }  // namespace corvalink

@@ -60,4 +60,17 @@ PasswordVerdict CheckRouterPassword(std::span<uint8_t, PASSWORD_SIZE> held,
   return match ? PasswordVerdict::Accepted : PasswordVerdict::Refused;
 }
 
+PasswordDialogStep StepForVerdict(PasswordVerdict verdict) {
+  switch (verdict) {
+    case PasswordVerdict::Accepted:
+      return {true, PASSWORD_ACCEPTED, false};
+    case PasswordVerdict::Refused:
+      return {true, PASSWORD_REFUSED, true};
+    case PasswordVerdict::RefusedStayOpen:
+      // A router without a password takes only the empty text; the user may correct the entry.
+      return {false, std::nullopt, true};
+  }
+  return {true, PASSWORD_REFUSED, true};
+}
+
 }  // namespace corvalink

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -19,6 +20,21 @@ enum class PasswordVerdict {
   Refused,           ///< wrong password: the dialog ends with 0 after the message
   RefusedStayOpen,   ///< the router has no password and a text was typed: message, dialog stays
 };
+
+/// The password dialog's results, as its callers branch on them (2 is the system's Cancel).
+inline constexpr int PASSWORD_REFUSED = 0;
+inline constexpr int PASSWORD_ACCEPTED = 1;
+inline constexpr int PASSWORD_CANCELLED = 2;
+
+/// What a password dialog does with a verdict, in this order: it clears the typed text, ends
+/// with `endWith` (none: it stays open for a correction), then shows the error message. The
+/// dialog ends before the message, so its caller sees the result once the message is dismissed.
+struct PasswordDialogStep {
+  bool clearTyped = false;
+  std::optional<int> endWith;
+  bool showError = false;
+};
+PasswordDialogStep StepForVerdict(PasswordVerdict verdict);
 
 /// `held` is the router's password field in its scrambled form. It is unscrambled in place only
 /// for the comparison and scrambled back before the call returns, on every path; the plain copy

@@ -102,22 +102,15 @@ void CPasswordDlg::CheckPassword() {
       CheckRouterPassword(m_state.selectedRouter.password, std::string_view(typed.data(), length));
   SecureWipe(typed.data(), typed.size());
 
-  if (verdict == PasswordVerdict::RefusedStayOpen) {
-    // A router without a password takes only the empty text; the user may correct the entry.
-    ShowPasswordError();
-    return;
+  const PasswordDialogStep step = StepForVerdict(verdict);
+  if (step.clearTyped) {
+    m_editPassword->clear();
+    if (!typedText.isEmpty()) {
+      SecureWipe(typedText.data(), static_cast<std::size_t>(typedText.size()) * sizeof(QChar));
+    }
   }
-  m_editPassword->clear();
-  if (!typedText.isEmpty()) {
-    SecureWipe(typedText.data(), static_cast<std::size_t>(typedText.size()) * sizeof(QChar));
-  }
-  if (verdict == PasswordVerdict::Accepted) {
-    done(PASSWORD_ACCEPTED);
-    return;
-  }
-  // The dialog ends first; its caller sees the result once the message has been dismissed.
-  done(PASSWORD_REFUSED);
-  ShowPasswordError();
+  if (step.endWith) done(*step.endWith);
+  if (step.showError) ShowPasswordError();
 }
 
 void CPasswordDlg::ShowPasswordError() {

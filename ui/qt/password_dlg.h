@@ -6,17 +6,14 @@
 #include <QDialog>
 #include <QIcon>
 
+#include "password/password_check.h"
+
 class QLineEdit;
 class QPushButton;
 
 namespace corvalink {
 
 struct AppState;
-
-/// Modal results, as the dialog's callers branch on them.
-inline constexpr int PASSWORD_REFUSED = 0;
-inline constexpr int PASSWORD_ACCEPTED = 1;
-inline constexpr int PASSWORD_CANCELLED = 2;  // IDCANCEL
 
 /// Ends with PASSWORD_ACCEPTED, PASSWORD_REFUSED (after the error message) or
 /// PASSWORD_CANCELLED. Reads AppState.selectedRouter.password and leaves it byte for byte as it

@@ -61,19 +61,10 @@ void CPasswordDlg::CheckPassword() {
       std::string_view(typed.data(), length > 0 ? static_cast<std::size_t>(length) : 0));
   SecureWipe(typed.data(), typed.size());
 
-  if (verdict == PasswordVerdict::RefusedStayOpen) {
-    // A router without a password takes only the empty text; the user may correct the entry.
-    ShowPasswordError();
-    return;
-  }
-  ClearTypedText();
-  if (verdict == PasswordVerdict::Accepted) {
-    EndDialog(PASSWORD_ACCEPTED);
-    return;
-  }
-  // The dialog ends first; its caller sees the result once the message has been dismissed.
-  EndDialog(PASSWORD_REFUSED);
-  ShowPasswordError();
+  const PasswordDialogStep step = StepForVerdict(verdict);
+  if (step.clearTyped) ClearTypedText();
+  if (step.endWith) EndDialog(*step.endWith);
+  if (step.showError) ShowPasswordError();
 }
 
 void CPasswordDlg::OnCancel() {

@@ -4,14 +4,12 @@
 
 #include "app/app_state.h"
 #include "app/resource_ids.h"
+#include "password/password_check.h"
 #include "win32/win_dialog.h"
 
 namespace corvalink {
 
-/// Modal results, as the dialog's callers branch on them.
-inline constexpr INT_PTR PASSWORD_REFUSED = 0;
-inline constexpr INT_PTR PASSWORD_ACCEPTED = 1;
-inline constexpr INT_PTR PASSWORD_CANCELLED = IDCANCEL;
+static_assert(PASSWORD_CANCELLED == IDCANCEL, "Cancel ends the dialog as the system's Cancel");
 
 /// Ends with PASSWORD_ACCEPTED, PASSWORD_REFUSED (after the error message) or
 /// PASSWORD_CANCELLED; leaves state.selectedRouter.password byte for byte as it was. The typed
