@@ -5,6 +5,7 @@
 
 #include "discovery/packet_header.h"
 #include "platform/byte_order.h"
+#include "upgrade/tftp_packets.h"
 
 namespace corvalink::cli {
 namespace {
@@ -55,19 +56,19 @@ std::string DescribeTftp(std::span<const uint8_t> b) {
   const uint16_t op = GetU16Be(b, 0);
   const std::string number = b.size() >= 4 ? std::to_string(GetU16Be(b, 2)) : "?";
   switch (op) {
-    case 1:
-    case 2: {
-      std::string out = op == 1 ? "RRQ " : "WRQ ";
+    case TFTP_OP_RRQ:
+    case TFTP_OP_WRQ: {
+      std::string out = op == TFTP_OP_RRQ ? "RRQ " : "WRQ ";
       out += PeerText(b, 2);
       std::size_t modeAt = 2;
       while (modeAt < b.size() && b[modeAt] != 0) ++modeAt;
       return out + " " + PeerText(b, modeAt + 1);
     }
-    case 3:
+    case TFTP_OP_DATA:
       return "DATA " + number;
-    case 4:
+    case TFTP_OP_ACK:
       return "ACK " + number;
-    case 5:
+    case TFTP_OP_ERROR:
       return "ERROR " + number + " " + PeerText(b, 4);
     default:
       return "opcode " + std::to_string(op);
