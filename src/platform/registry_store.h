@@ -26,8 +26,6 @@
 
 namespace corvalink {
 
-inline constexpr uint32_t REG_SZ = REG_TYPE_SZ;
-
 /// An open key; empty when the open failed. Cheap to copy (it only names a directory).
 class RegistryKey {
  public:

@@ -176,7 +176,7 @@ TEST_F(PortSetupDlgTest, AppliesInterfaceTextsFromTheFileFound) {
     if (c.viaRegistry) {
       test::WriteBytes(folder / "lpr.txt", c.content);
       local.CreateKey();
-      test::WriteRegValue(local.KeyDir() / "Path", REG_SZ, folder.string() + std::string(1, '\0'));
+      test::WriteRegValue(local.KeyDir() / "Path", REG_TYPE_SZ, folder.string() + std::string(1, '\0'));
     }
     if (c.fileInCwd) test::WriteBytes(local.dir.Path() / "lpr.txt", c.viaRegistry ? "Other\n" : c.content);
 
@@ -345,7 +345,7 @@ TEST_F(PortSetupDlgTest, InstallStoresSixtyBytesConfirmsAndEnds) {
 
     std::optional<RegistryValue> value = local.ServerIp();
     ASSERT_TRUE(value);
-    EXPECT_EQ(value->type, REG_SZ);
+    EXPECT_EQ(value->type, REG_TYPE_SZ);
     ASSERT_EQ(value->data.size(), 60u);
     EXPECT_EQ(std::string(value->data.begin(), value->data.end()), c.stored);
     ASSERT_EQ(boxes.Seen().size(), 1u);

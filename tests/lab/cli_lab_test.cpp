@@ -295,7 +295,7 @@ TEST(CliLab, InstallStoresTheRoutersAddressByMacOrIp) {
     EXPECT_NE(run.out.find("\"Server IP\" = 198.18.0.12"), std::string::npos) << run.out;
     const auto value = registry.ServerIp();
     ASSERT_TRUE(value);
-    EXPECT_EQ(value->type, REG_SZ);
+    EXPECT_EQ(value->type, REG_TYPE_SZ);
     std::vector<uint8_t> expected = {'1', '9', '8', '.', '1', '8', '.', '0', '.', '1', '2'};
     expected.resize(60, 0);  // NUL and zeros up to 60 bytes
     EXPECT_EQ(value->data, expected);

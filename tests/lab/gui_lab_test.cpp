@@ -249,7 +249,7 @@ TEST_F(GuiLab, MainRoadStoresTheMarkedRoutersAddressAndCloses) {
 
   auto value = world.ServerIp();
   ASSERT_TRUE(value.has_value()) << "\"Server IP\" was not stored";
-  EXPECT_EQ(value->type, REG_SZ);
+  EXPECT_EQ(value->type, REG_TYPE_SZ);
   std::vector<uint8_t> expected(60, 0);
   const std::string address = "198.18.0.11";
   std::copy(address.begin(), address.end(), expected.begin());

@@ -125,7 +125,7 @@ TEST_F(CupsBackend, AnUnusableServerIpStopsThePrinterWithOneErrorLine) {
   expectStop("0.0.0.0, which is no router's address");
   // A line break in the stored text must not become a second message to CUPS.
   test::WriteRegValue(m_tmp.Path() / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "DED Orezadu Devo" / "Server IP",
-                      REG_SZ, "10.0.0.1\nINFO: forged");
+                      REG_TYPE_SZ, "10.0.0.1\nINFO: forged");
   expectStop("is malformed");
   EXPECT_EQ(PlanBackendRun(JOB_ARGS, "corvalink://lp", nullptr, m_registry).err.find("forged"),
             std::string::npos)

@@ -41,7 +41,7 @@ class RegistryStoreTest : public ::testing::Test {
   bool Set(std::string_view name, std::string_view data, std::string* err = nullptr) {
     RegistryKey key = Open(RegAccess::Write);
     std::vector<uint8_t> bytes(data.begin(), data.end());
-    return m_store.SetValue(key, name, REG_SZ, bytes, err);
+    return m_store.SetValue(key, name, REG_TYPE_SZ, bytes, err);
   }
 
   TempDir m_tmp;
@@ -114,7 +114,7 @@ TEST_F(RegistryStoreTest, ValueFilesShorterThanTheTypeAreUnreadable) {
 }
 
 TEST_F(RegistryStoreTest, ValueNamesMatchWithoutRegardToCaseAndKeepTheirSpelling) {
-  WriteRegValue(m_keyDir / "Server IP", REG_SZ, "old");
+  WriteRegValue(m_keyDir / "Server IP", REG_TYPE_SZ, "old");
   EXPECT_TRUE(m_store.QueryValue(Open(RegAccess::Read), "server ip").has_value());
   ASSERT_TRUE(Set("SERVER IP", "new"));
   EXPECT_EQ(ListTree(m_keyDir), (std::set<std::string>{"Server IP"}));
@@ -124,8 +124,8 @@ TEST_F(RegistryStoreTest, ValueNamesMatchWithoutRegardToCaseAndKeepTheirSpelling
 
 TEST_F(RegistryStoreTest, ValueNamesThatCouldLeaveTheKeyAreRefused) {
   fs::create_directories(m_keyDir / "sub");
-  WriteRegValue(m_keyDir / "sub" / "x", REG_SZ, "inner");
-  WriteRegValue(m_keyDir.parent_path() / "Outside", REG_SZ, "outer");
+  WriteRegValue(m_keyDir / "sub" / "x", REG_TYPE_SZ, "inner");
+  WriteRegValue(m_keyDir.parent_path() / "Outside", REG_TYPE_SZ, "outer");
   std::set<std::string> before = ListTree(m_tmp.Path());
   for (std::string name : {std::string(""), std::string("."), std::string(".."),
                            std::string("../Outside"), std::string("sub/x"),
@@ -141,8 +141,8 @@ TEST_F(RegistryStoreTest, ValueNamesThatCouldLeaveTheKeyAreRefused) {
 TEST_F(RegistryStoreTest, KeyOpenedForReadingCannotBeWritten) {
   std::string err;
   auto data = std::array<uint8_t, 1>{'x'};
-  EXPECT_FALSE(m_store.SetValue(Open(RegAccess::Read), "Server IP", REG_SZ, data, &err));
-  EXPECT_FALSE(m_store.SetValue(RegistryKey(), "Server IP", REG_SZ, data, &err));
+  EXPECT_FALSE(m_store.SetValue(Open(RegAccess::Read), "Server IP", REG_TYPE_SZ, data, &err));
+  EXPECT_FALSE(m_store.SetValue(RegistryKey(), "Server IP", REG_TYPE_SZ, data, &err));
   EXPECT_TRUE(ListTree(m_keyDir).empty());
 }
 
@@ -224,7 +224,7 @@ TEST_F(RegistryStoreTest, FailedRenameIsReportedAndLeavesNoTemporaryFile) {
 }
 
 TEST_F(RegistryStoreTest, FailedWriteLeavesTheOldValueWhole) {
-  WriteRegValue(m_keyDir / "Server IP", REG_SZ, "192.168.1.1");
+  WriteRegValue(m_keyDir / "Server IP", REG_TYPE_SZ, "192.168.1.1");
   std::string big(4096, 'x');
   // A file-size limit makes write() fail part-way, as a full disk would.
   std::optional<bool> failed = RunInChild([&] {
@@ -268,7 +268,7 @@ TEST_F(RegistryStoreReplaceTest, RootKeepsOwnerAndGroupOfAReplacedValueAndNeverA
   for (auto [uid, gid, mode, kept] : {std::tuple{1234u, 5678u, 0640u, 0640u},
                                       std::tuple{0u, 4321u, 0604u, 0604u},
                                       std::tuple{0u, 0u, 07777u, 0666u}}) {
-    WriteRegValue(value, REG_SZ, "old");
+    WriteRegValue(value, REG_TYPE_SZ, "old");
     ASSERT_EQ(::chown(value.c_str(), uid, gid), 0);
     ASSERT_EQ(::chmod(value.c_str(), mode), 0);
     ASSERT_TRUE(Set("Server IP", "new"));
@@ -297,7 +297,7 @@ TEST_F(RegistryStoreReplaceTest, PlantedLinksAndSecondNamesAreNeitherReadNorCopi
   };
   for (const Plant& plant : plants) {
     SCOPED_TRACE(plant.what);
-    WriteRegValue(secret, REG_SZ, "10.9.8.7");
+    WriteRegValue(secret, REG_TYPE_SZ, "10.9.8.7");
     ASSERT_EQ(::chmod(secret.c_str(), 06755), 0);
     fs::remove(value);
     plant.make();
@@ -330,7 +330,7 @@ TEST_F(RegistryStoreReplaceTest, GroupMembershipAloneDecidesWhoRewritesARootValu
   const fs::path value = m_keyDir / "Server IP";
   ASSERT_EQ(::chown(m_keyDir.c_str(), 0, group), 0);
   ASSERT_EQ(::chmod(m_keyDir.c_str(), 03775), 0);
-  WriteRegValue(value, REG_SZ, "old");
+  WriteRegValue(value, REG_TYPE_SZ, "old");
   ASSERT_EQ(::chown(value.c_str(), 0, group), 0);
   ASSERT_EQ(::chmod(value.c_str(), 0664), 0);
   // Runs a store write as user 65534 with only `gid` for groups; its exit status says it stored.
@@ -360,8 +360,8 @@ TEST_F(RegistryStoreReplaceTest, GroupMembershipAloneDecidesWhoRewritesARootValu
 TEST_F(RegistryStoreReplaceTest, FoldersDifferingByCaseResolveToTheFirstInByteOrder) {
   const fs::path lower = m_tmp.Path() / "HKEY_LOCAL_MACHINE" / "Software" / "DED Orezadu Devo";
   fs::create_directories(lower);
-  WriteRegValue(lower / "Path", REG_SZ, "lower");
-  WriteRegValue(m_keyDir / "Path", REG_SZ, "upper");
+  WriteRegValue(lower / "Path", REG_TYPE_SZ, "lower");
+  WriteRegValue(m_keyDir / "Path", REG_TYPE_SZ, "upper");
   // "SOFTWARE" sorts before "Software": every spelling reads and writes there.
   for (const char* subkey : {"SOFTWARE\\DED Orezadu Devo", "Software\\DED Orezadu Devo",
                              "software\\ded orezadu devo"}) {
@@ -370,7 +370,7 @@ TEST_F(RegistryStoreReplaceTest, FoldersDifferingByCaseResolveToTheFirstInByteOr
           << subkey;
     }
   }
-  WriteRegValue(m_keyDir / "path", REG_SZ, "second");
+  WriteRegValue(m_keyDir / "path", REG_TYPE_SZ, "second");
   std::optional<RegistryValue> v = m_store.QueryValue(Open(RegAccess::Read), "path");
   ASSERT_TRUE(v);
   EXPECT_EQ(std::string(v->data.begin(), v->data.end()), "upper");  // "Path" < "path"
@@ -393,8 +393,8 @@ TEST_F(RegistryStoreReplaceTest, ValueThatIsNoRegularFileReadsAsMissingWithoutBl
 TEST_F(RegistryStoreReplaceTest, LeftoverTemporaryFilesAreNoValuesAndGoOnTheNextWrite) {
   const fs::path stale = m_keyDir / ".corvalink-tmp-AbC123";
   const fs::path fresh = m_keyDir / ".corvalink-tmp-XyZ789";
-  WriteRegValue(stale, REG_SZ, "half");
-  WriteRegValue(fresh, REG_SZ, "busy");
+  WriteRegValue(stale, REG_TYPE_SZ, "half");
+  WriteRegValue(fresh, REG_TYPE_SZ, "busy");
   fs::last_write_time(stale, fs::file_time_type::clock::now() - std::chrono::hours(1));
   EXPECT_FALSE(m_store.QueryValue(Open(RegAccess::Read), ".corvalink-tmp-AbC123"));
   EXPECT_FALSE(m_store.QueryValue(Open(RegAccess::Read), ".CORVALINK-TMP-abc123"));

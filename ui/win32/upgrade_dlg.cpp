@@ -47,7 +47,7 @@ BOOL CUpgradeDlg::OnInitDialog() {
   if (m_socket.Create()) AsyncSelect(m_socket, m_hWnd, WM_UPGRADE_SOCKET);
   m_handshake.Open(m_state.selectedRouter, m_progress);
   // Nothing is sent now: the first request goes out with the first tick.
-  ::SetTimer(m_hWnd, UPGRADE_POLL_TIMER, UPGRADE_POLL_INTERVAL, nullptr);
+  ::SetTimer(m_hWnd, UPGRADE_POLL_TIMER, UPGRADE_REQUEST_INTERVAL_MS, nullptr);
   return TRUE;
 }
 

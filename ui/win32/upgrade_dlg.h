@@ -19,7 +19,6 @@
 
 namespace corvalink {
 
-inline constexpr UINT UPGRADE_POLL_INTERVAL = UPGRADE_REQUEST_INTERVAL_MS;
 /// The window message that carries the upgrade socket's notifications.
 inline constexpr UINT WM_UPGRADE_SOCKET = WM_APP + 2;
 
