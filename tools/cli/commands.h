@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/exit_codes.h"
 #include "discovery/packet_header.h"
@@ -17,6 +18,8 @@ struct SearchOptions {
   double timeoutSeconds = 2.0;
   /// Send a directed broadcast on this interface instead of the limited broadcast.
   std::string interfaceName;
+  /// Also ask these (an address, or a block swept address by address), for routed subnets.
+  std::vector<std::string> targets;
   /// For tests: send the search here (a.b.c.d:port) instead of broadcasting.
   std::string destination;
 };
