@@ -176,10 +176,10 @@ lab_up() {
     echo "route add default via $GATEWAY3_IP dev lab5"
   } | ip -n "$r3ns" -batch - || { lab_down "$id"; die_skip "cannot configure $r3ns"; }
   # Forwarding in router2's namespace alone (these settings are per namespace): unicast both
-  # ways, and a directed broadcast to 198.18.2.255 onto the third segment. A limited broadcast
-  # is never forwarded, by any router.
+  # ways, and a directed broadcast to 198.18.2.255 onto the third segment (the setting counts
+  # on the interface it arrives by). A limited broadcast is never forwarded, by any router.
   if ! ip netns exec "$r2ns" sysctl -q -w net.ipv4.ip_forward=1 \
-         net.ipv4.conf.all.bc_forwarding=1 net.ipv4.conf.lab4.bc_forwarding=1; then
+         net.ipv4.conf.all.bc_forwarding=1 net.ipv4.conf.lab3.bc_forwarding=1; then
     lab_down "$id"
     die_skip "cannot switch on forwarding in $r2ns"
   fi
