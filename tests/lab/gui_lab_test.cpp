@@ -95,6 +95,36 @@ TEST_F(GuiLab, SearchButtonBroadcastsTheExactRequestFromAnEphemeralPort) {
   EXPECT_GE(recorded[0].from.port, 1024);
 }
 
+TEST_F(GuiLab, SearchListsTheRoutersOfBothOfTheClientsSegments) {
+  LAB_OR_SKIP(env);
+  if (env.router2Ns.empty()) GTEST_SKIP() << "this lab has one segment only";
+  TestTimeout timeout(30);
+  LabSimulator first, second;
+  ASSERT_TRUE(first.Start(env, {"--router", "mac=001A2B3C4D5E,ip=198.18.0.10,location=Lab"}));
+  LabEnv other = env;
+  other.routerNs = env.router2Ns;
+  ASSERT_TRUE(second.Start(other, {"--router", "mac=02C04C510001,ip=198.18.1.10,location=Two"}));
+  auto dlg = Open();
+  QTreeWidget* list = List(dlg.get());
+
+  for (int search = 0; search < 2; ++search) {
+    Press(dlg.get(), "IDC_SEARCH");
+    ASSERT_TRUE(RunUntil([&] { return list->topLevelItemCount() == 2; }, 5000)) << search;
+    QStringList ips = {list->topLevelItem(0)->text(1), list->topLevelItem(1)->text(1)};
+    ips.sort();
+    EXPECT_EQ(ips, QStringList({"198.18.0.10", "198.18.1.10"})) << search;
+    EXPECT_EQ(list->columnCount(), 4) << "the window's list keeps its four columns";
+  }
+  // One request per segment and search, each from the client's address on that segment.
+  const auto one = first.WaitRecorded(2, 2000);
+  const auto two = second.WaitRecorded(2, 2000);
+  ASSERT_EQ(one.size(), 2u);
+  ASSERT_EQ(two.size(), 2u);
+  for (const auto& d : one) EXPECT_EQ(d.from.address, env.clientIp);
+  for (const auto& d : two) EXPECT_EQ(d.from.address, (Ipv4{198, 18, 1, 1}));
+  EXPECT_EQ(two[0].bytes, EXPECTED_REQUEST);
+}
+
 /// Watches the router list of one search: when each row was listed, and when the list was first
 /// painted with all `rows` of them.
 class ListTimes : public QObject {
