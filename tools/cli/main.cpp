@@ -117,7 +117,8 @@ int main(int argc, char** argv) {
 
   SearchCommand search;
   CLI::App* searchCmd = app.add_subcommand(
-      "search", "List the routers that answer a search: MAC, IP address, mask and location");
+      "search", "List the routers that answer a search on every interface: MAC, IP address, "
+                "mask, the interface that found it, and location");
   AddSearchOptions(searchCmd, search.search, verbose);
   searchCmd->add_flag("-j,--json", search.json,
                       "Print a JSON array of objects with the keys mac, ip, mask, location, "
