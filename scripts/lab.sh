@@ -183,14 +183,17 @@ lab_up() {
     lab_down "$id"
     die_skip "cannot switch on forwarding in $r2ns"
   fi
-  # A veth reports no carrier for a moment after both ends come up; wait (2 s at most) so the
-  # first datagram of a test is not sent into a link that is not there yet.
+  # A veth reports no carrier for a moment after both ends come up, and drops what is sent
+  # until the kernel has marked it operational ("state UP"); wait (2 s at most) so the first
+  # datagram of a test is not sent into a link that is not there yet.
   local _
   for _ in $(seq 1 20); do
-    if ! ip -n "$rns" link show lab1 | grep -q NO-CARRIER &&
-       ! ip -n "$cns" link show | grep -q NO-CARRIER &&
-       ! ip -n "$r2ns" link show | grep -q NO-CARRIER &&
-       ! ip -n "$r3ns" link show lab5 | grep -q NO-CARRIER; then
+    if ip -n "$cns" link show lab0 | grep -q "state UP" &&
+       ip -n "$cns" link show lab2 | grep -q "state UP" &&
+       ip -n "$rns" link show lab1 | grep -q "state UP" &&
+       ip -n "$r2ns" link show lab3 | grep -q "state UP" &&
+       ip -n "$r2ns" link show lab4 | grep -q "state UP" &&
+       ip -n "$r3ns" link show lab5 | grep -q "state UP"; then
       return 0
     fi
     sleep 0.1

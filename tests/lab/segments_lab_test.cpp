@@ -82,19 +82,21 @@ void ExpectOneRequest(const std::vector<sim::LoggedDatagram>& records, const Ipv
   EXPECT_NE(records[0].from.port, DISCOVERY_PORT) << segment;
 }
 
-// The client's second interface taken down for one test, and brought back (with its carrier)
-// on every way out.
+// The client's second interface taken down for one test, and brought back on every way out,
+// with the route to the third segment that went down with it.
 class SecondInterfaceDown {
  public:
   SecondInterfaceDown() { m_ok = RunProgram({"ip", "link", "set", "lab2", "down"}).exitCode == 0; }
   ~SecondInterfaceDown() {
     RunProgram({"ip", "link", "set", "lab2", "up"});
+    // Up means operational: before the kernel marks it so, what is sent on it is dropped.
     for (int i = 0; i < 40; ++i) {
-      if (RunProgram({"ip", "link", "show", "lab2"}).out.find("NO-CARRIER") == std::string::npos) {
+      if (RunProgram({"ip", "link", "show", "lab2"}).out.find("state UP") != std::string::npos) {
         break;
       }
       RunProgram({"sleep", "0.05"});
     }
+    RunProgram({"ip", "route", "replace", "198.18.2.0/24", "via", "198.18.1.2", "dev", "lab2"});
   }
   SecondInterfaceDown(const SecondInterfaceDown&) = delete;
   SecondInterfaceDown& operator=(const SecondInterfaceDown&) = delete;
@@ -212,7 +214,10 @@ TEST(LabSegments, ThirtyRoutersOnTwoSegmentsAreListedWithinASecond) {
 
   constexpr int ROUNDS = 10;
   std::vector<long long> lastUs;
-  for (int round = 0; round < ROUNDS; ++round) {
+  long long firstRoundUs = 0;
+  // Round 0 is not counted: its replies wait for the client's address to be resolved (ARP)
+  // on each segment, which later searches find known.
+  for (int round = 0; round <= ROUNDS; ++round) {
     RouterTable table;
     SteadyClock::time_point last{};
     CSearchSocket socket([&](const Packet& reply) {
@@ -226,15 +231,20 @@ TEST(LabSegments, ThirtyRoutersOnTwoSegmentsAreListedWithinASecond) {
     const PollResult r = RunSearch(socket, table, clock, plan, [&] { return table.routerCount >= 30; });
     ASSERT_EQ(r.end, PollEnd::Stopped) << r.error << " routers: " << table.routerCount;
     EXPECT_EQ(socket.LastSearchDatagrams(), 2);
-    lastUs.push_back(std::chrono::duration_cast<std::chrono::microseconds>(last - start).count());
+    const long long us = std::chrono::duration_cast<std::chrono::microseconds>(last - start).count();
+    if (round == 0) {
+      firstRoundUs = us;
+      continue;
+    }
+    lastUs.push_back(us);
   }
   // One request per segment and round, never more.
-  EXPECT_EQ(sims[0].WaitRecorded(ROUNDS, 2000).size(), std::size_t{ROUNDS});
-  EXPECT_EQ(sims[1].WaitRecorded(ROUNDS, 2000).size(), std::size_t{ROUNDS});
+  EXPECT_EQ(sims[0].WaitRecorded(ROUNDS + 1, 2000).size(), std::size_t{ROUNDS + 1});
+  EXPECT_EQ(sims[1].WaitRecorded(ROUNDS + 1, 2000).size(), std::size_t{ROUNDS + 1});
   std::sort(lastUs.begin(), lastUs.end());
   std::printf("BENCH two-segments routers=30 rounds=%d datagrams_per_segment=1 "
-              "search_to_last_us median=%lld max=%lld\n",
-              ROUNDS, lastUs[ROUNDS / 2], lastUs.back());
+              "search_to_last_us median=%lld max=%lld (uncounted first round %lld)\n",
+              ROUNDS, lastUs[ROUNDS / 2], lastUs.back(), firstRoundUs);
   EXPECT_LT(lastUs.back(), 1'000'000) << "the 30th router within a second of the search";
 }
 
