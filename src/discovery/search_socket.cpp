@@ -143,8 +143,8 @@ int CSearchSocket::ReceiveBurst(int maxDatagrams) {
       ++read;
       any = true;
     }
-    for (const SearchLeg& leg : m_legs) {
-      if (read < maxDatagrams && ReceiveOne(leg.socket.get(), &leg)) {
+    for (std::size_t i = 0; i < m_legs.size(); ++i) {
+      if (read < maxDatagrams && ReceiveOne(m_legs[i].socket.get(), &m_legs[i])) {
         ++read;
         any = true;
       }
@@ -194,16 +194,15 @@ bool CSearchSocket::ReceiveOne(DatagramSocket* socket, const SearchLeg* leg) {
                   PacketRefusal(m_buffer, TYPE_SEARCH));
   }
   if (!reply) return true;
-  if (m_onReply) m_onReply(m_buffer);
-  if (m_onArrival) {
-    if (leg != nullptr) {
-      arrival.interfaceName = leg->via.name;
-      arrival.localAddress = leg->via.address.value_or(Ipv4{});
-    } else if (const InterfaceAddress* a = InterfaceWithAddress(m_interfaces, arrival.localAddress)) {
-      arrival.interfaceName = a->name;
-    }
-    m_onArrival(m_buffer, arrival);
+  // Taken before any handler runs: a handler may start a search, which replaces the legs.
+  if (leg != nullptr) {
+    arrival.interfaceName = leg->via.name;
+    arrival.localAddress = leg->via.address.value_or(Ipv4{});
+  } else if (const InterfaceAddress* a = InterfaceWithAddress(m_interfaces, arrival.localAddress)) {
+    arrival.interfaceName = a->name;
   }
+  if (m_onReply) m_onReply(m_buffer);
+  if (m_onArrival) m_onArrival(m_buffer, arrival);
   return true;
 }
 
