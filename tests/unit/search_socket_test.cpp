@@ -174,7 +174,9 @@ class InterfaceSocket : public DatagramSocket {
     Endpoint to;
     bool broadcastAllowed;
   };
-  InterfaceSocket(std::string via, std::vector<Sent>& log) : m_via(std::move(via)), m_log(log) {}
+  InterfaceSocket(std::string via, std::vector<Sent>& log, std::vector<std::string>* closed = nullptr)
+      : m_via(std::move(via)), m_log(log), m_closed(closed) {}
+  ~InterfaceSocket() override { Close(); }
   bool IsOpen() const override { return m_open; }
   int SendTo(std::span<const uint8_t> data, const Endpoint& to) override {
     if (!m_open) return -1;
@@ -195,13 +197,17 @@ class InterfaceSocket : public DatagramSocket {
     m_broadcast = on;
     return true;
   }
-  void Close() override { m_open = false; }
+  void Close() override {
+    if (m_open && m_closed != nullptr) m_closed->push_back(m_via);
+    m_open = false;
+  }
 
   std::deque<std::vector<uint8_t>> incoming;
 
  private:
   std::string m_via;
   std::vector<Sent>& m_log;
+  std::vector<std::string>* m_closed;
   bool m_open = true;
   bool m_broadcast = false;
 };
@@ -211,6 +217,7 @@ struct ScriptedHost {
   std::vector<InterfaceAddress> interfaces;
   std::vector<InterfaceSocket::Sent> sent;
   std::map<std::string, InterfaceSocket*> open;  // by interface name, the latest socket
+  std::vector<std::string> closed;                // interfaces whose socket was closed, in turn
   int opened = 0;
   std::string refuse;  // an interface on which no socket can be opened
 
@@ -234,7 +241,7 @@ struct ScriptedHost {
                 return nullptr;
               }
               ++opened;
-              auto s = std::make_unique<InterfaceSocket>(a.name, sent);
+              auto s = std::make_unique<InterfaceSocket>(a.name, sent, &closed);
               open[a.name] = s.get();
               return s;
             }};
@@ -287,14 +294,13 @@ TEST(SearchSocket, LimitedBroadcastLeavesByEveryInterfaceOnceAndRepliesNameTheir
   // The next search keeps the sockets of interfaces that stay (a late reply still reaches
   // one), closes the one of an interface that went, and opens one for a new interface.
   InterfaceSocket* eth0 = host.open["eth0"];
-  InterfaceSocket* wlan0 = host.open["wlan0"];
   host.interfaces.erase(host.interfaces.begin() + 1);
   host.Add("usb0", {198, 18, 9, 1});
   host.sent.clear();
   ASSERT_EQ(StartSearch(table, search, limited), int(PACKET_SIZE));
   EXPECT_EQ(host.opened, 3);
   EXPECT_EQ(host.open["eth0"], eth0);
-  EXPECT_FALSE(wlan0->IsOpen());
+  EXPECT_EQ(host.closed, std::vector<std::string>{"wlan0"});
   ASSERT_EQ(host.sent.size(), 2u);
   EXPECT_EQ(host.sent[1].via, "usb0");
 
@@ -316,7 +322,7 @@ TEST(SearchSocket, LimitedBroadcastLeavesByEveryInterfaceOnceAndRepliesNameTheir
   EXPECT_EQ(mainSent.size(), 1u);
 
   search.Close();
-  EXPECT_FALSE(eth0->IsOpen());
+  EXPECT_EQ(host.closed, (std::vector<std::string>{"wlan0", "usb0", "eth0"}));
   EXPECT_EQ(search.LegCount(), 0u);
 }
 
