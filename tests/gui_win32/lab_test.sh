@@ -53,6 +53,9 @@ simpid=$!
 bash "$CORVALINK_LAB_SCRIPT" exec router2 "$sim" --max-seconds 120 --record "$work/seg2.rec" \
   --router "mac=02C04C510001,ip=198.18.1.10,location=Lab C" >"$work/sim2.log" 2>&1 &
 sim2pid=$!
+bash "$CORVALINK_LAB_SCRIPT" exec router3 "$sim" --max-seconds 120 \
+  --router "mac=02C04C520001,ip=198.18.2.10,location=Routed" >"$work/sim3.log" 2>&1 &
+sim3pid=$!
 sleep 1  # the simulators bind their ports
 
 cd "$work" || exit 1
@@ -80,6 +83,14 @@ if [ -f "$build/corvalink-cli.exe" ]; then
     grep -q '"local_ip": "198.18.0.1"' "$work/cli.json" &&
     [ "$(grep -c '"mac"' "$work/cli.json")" -eq 3 ]
   win32_result "Lab.CliSearchListsBothSegmentsWithTheirInterface" $?
+  # The routed segment, by its directed broadcast and by a sweep of its block.
+  for target in 198.18.2.255 198.18.2.0/24; do
+    "$WINE" "$build/corvalink-cli.exe" search --json --timeout 0.5 --to "$target" |
+      tr -d '\r' >"$work/cli-to.json"
+    grep -q '"mac": "02C04C520001"' "$work/cli-to.json" &&
+      [ "$(grep -c '"mac"' "$work/cli-to.json")" -eq 4 ]
+    win32_result "Lab.CliToFindsTheRoutedSegment ($target)" $?
+  done
 fi
 chosen=$(sed -n 's/^chosen: [0-9A-F]* \([0-9.]*\)$/\1/p' "$work/driver.out")
 echo "chosen router: ${chosen:-none}"
@@ -88,8 +99,8 @@ win32_result "Lab.ServerIpIs60BytesOfTheChosenRouter" $?
 "$WINE" reg query 'HKLM\Software\DED Orezadu Devo' /v 'Server IP' | tr -d '\r' | tee "$work/reg.txt"
 [ -n "$chosen" ] && grep -q "Server IP[[:space:]]*REG_SZ[[:space:]]*${chosen//./\\.}\$" "$work/reg.txt"
 win32_result "Lab.RegQueryShowsTheChosenAddress" $?
-kill "$simpid" "$sim2pid" 2>/dev/null
-wait "$simpid" "$sim2pid" 2>/dev/null
+kill "$simpid" "$sim2pid" "$sim3pid" 2>/dev/null
+wait "$simpid" "$sim2pid" "$sim3pid" 2>/dev/null
 win32_convert_shots "$shots"
 rm -rf "$work"
 win32_summary
