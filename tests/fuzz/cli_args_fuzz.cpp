@@ -1,8 +1,8 @@
 // What a user types for the command line's router, destination, --to and seconds arguments,
-// through its parsers. Checked against models of the accepted forms: a strict dotted quad or a MAC of
-// 12 hexadecimal digits (bare, or with one separator ':' or '-' throughout); "a.b.c.d:port" with
-// a port of 1-65535; a quad alone or "quad/N" with N of one or two digits from 22 to 32; a plain
-// finite decimal within the range.
+// through its parsers. Checked against models of the accepted forms: a strict dotted quad or a
+// MAC of 12 hexadecimal digits (bare, or with one separator ':' or '-' throughout);
+// "a.b.c.d:port" with a port of 1-65535; a quad alone or "quad/N" with N of one or two digits
+// from 22 to 32; a plain finite decimal within the range.
 
 #include <cmath>
 #include <cstdlib>

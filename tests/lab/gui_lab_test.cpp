@@ -103,10 +103,10 @@ TEST_F(GuiLab, SearchListsTheRoutersOfBothOfTheClientsSegments) {
   auto routers = [](int segment) {
     std::vector<std::string> args;
     for (int n = 1; n <= 15; ++n) {
-      char spec[64];
-      std::snprintf(spec, sizeof spec, "mac=02C04C5%d00%02d,ip=198.18.%d.%d", segment, n, segment,
+      char router[64];
+      std::snprintf(router, sizeof router, "mac=02C04C5%d00%02d,ip=198.18.%d.%d", segment, n, segment,
                     9 + n);
-      args.insert(args.end(), {"--router", spec});
+      args.insert(args.end(), {"--router", router});
     }
     return args;
   };

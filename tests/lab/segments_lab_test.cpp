@@ -41,10 +41,10 @@ LabEnv OnSegment(const LabEnv& env, int segment) {
 std::vector<std::string> RouterArgs(int segment, int count) {
   std::vector<std::string> args;
   for (int n = 1; n <= count; ++n) {
-    char spec[96];
-    std::snprintf(spec, sizeof spec, "mac=02C04C5%d00%02d,ip=198.18.%d.%d,location=Segment %d/%d",
+    char router[96];
+    std::snprintf(router, sizeof router, "mac=02C04C5%d00%02d,ip=198.18.%d.%d,location=Segment %d/%d",
                   segment, n, segment, 9 + n, segment, n);
-    args.insert(args.end(), {"--router", spec});
+    args.insert(args.end(), {"--router", router});
   }
   return args;
 }
