@@ -242,7 +242,7 @@ part_win32gui() {
   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release "${LAUNCHER[@]}" >build-win/configure.log 2>&1 \
     || { cat build-win/configure.log; return 1; }
-  ninja -C build-win -j"$JOBS" corvalink win32_gui_driver || return 1
+  ninja -C build-win -j"$JOBS" corvalink corvalink-cli win32_gui_driver || return 1
   # The simulator the dialogs talk to is the Linux one, in the same namespace as the wineserver.
   if [ "$built_main" -ne 1 ]; then
     bash scripts/configure.sh build || return 1

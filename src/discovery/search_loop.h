@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "discovery/router_table.h"
 #include "discovery/search_socket.h"
+#include "discovery/search_targets.h"
 #include "platform/ipv4.h"
 #include "platform/ms_clock.h"
 #include "platform/socket_layer.h"
@@ -37,6 +39,25 @@ struct PollResult {
 PollResult PollReadable(const std::function<SocketHandle()>& descriptor,
                         const std::function<void()>& onReadable, Clock& clock,
                         uint32_t timeoutMs, const std::function<bool()>& stop = {});
+
+/// What one search sends, and how long it listens.
+struct SearchPlan {
+  /// Where the request goes first; the limited broadcast goes out of every interface.
+  Endpoint destination{{255, 255, 255, 255}, DISCOVERY_PORT};
+  /// False: no request to `destination`, only the targets.
+  bool toDestination = true;
+  /// Addresses asked one by one on destination.port, SWEEP_INTERVAL_MS apart, in order.
+  std::vector<SearchTarget> targets;
+  /// Replies are collected for this long after the last request went out.
+  uint32_t timeoutMs = 2000;
+};
+
+/// One search from start to end: the table forgets its routers, the plan's requests go out
+/// (the targets paced while replies are read), and every datagram reaching any of the socket's
+/// Descriptors() until `timeoutMs` after the last request goes through OnReceiveOn. Failed,
+/// with a message naming the address, when a request cannot be sent.
+PollResult RunSearch(CSearchSocket& socket, RouterTable& table, Clock& clock,
+                     const SearchPlan& plan, const std::function<bool()>& stop = {});
 
 /// One search from start to end: StartSearch to `destination` (the table forgets its routers),
 /// then every datagram reaching the socket within `timeoutMs` goes through socket.OnReceive,

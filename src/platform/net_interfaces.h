@@ -25,6 +25,13 @@ struct InterfaceAddress {
   /// Whether the interface can carry datagrams: Linux, up and running (IFF_UP and IFF_RUNNING:
   /// switched on, with a carrier); Windows, its operational status is up.
   bool up = false;
+  /// The system's index of the interface (if_nametoindex / IfIndex); 0 when unknown.
+  unsigned index = 0;
+  /// The host's own loopback interface, which never reaches a router.
+  bool loopback = false;
+  /// Whether a limited broadcast sent out of this interface reaches its segment: Linux,
+  /// IFF_BROADCAST; Windows, every adapter that is not loopback, a tunnel or point-to-point.
+  bool broadcastCapable = false;
 };
 
 /// Every interface in the system's order. False, with `err` for people, when they cannot be

@@ -43,6 +43,9 @@ bool ListInterfaceAddresses(std::vector<InterfaceAddress>* out, std::string* err
     entry.name = a->ifa_name;
     entry.pointToPoint = (a->ifa_flags & IFF_POINTOPOINT) != 0;
     entry.up = (a->ifa_flags & IFF_UP) != 0 && (a->ifa_flags & IFF_RUNNING) != 0;
+    entry.index = ::if_nametoindex(a->ifa_name);
+    entry.loopback = (a->ifa_flags & IFF_LOOPBACK) != 0;
+    entry.broadcastCapable = (a->ifa_flags & IFF_BROADCAST) != 0;
     if (IsIpv4(a->ifa_addr)) {
       entry.address = AddressOf(a->ifa_addr);
       entry.mask = AddressOf(a->ifa_netmask);

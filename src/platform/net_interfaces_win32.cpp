@@ -60,6 +60,9 @@ bool ListInterfaceAddresses(std::vector<InterfaceAddress>* out, std::string* err
     base.otherName = a->AdapterName != nullptr ? a->AdapterName : "";
     base.pointToPoint = a->IfType == IF_TYPE_PPP;
     base.up = a->OperStatus == IfOperStatusUp;
+    base.index = a->IfIndex;
+    base.loopback = a->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
+    base.broadcastCapable = !base.loopback && !base.pointToPoint && a->IfType != IF_TYPE_TUNNEL;
     bool any = false;
     for (const IP_ADAPTER_UNICAST_ADDRESS* u = a->FirstUnicastAddress; u != nullptr; u = u->Next) {
       const sockaddr* sa = u->Address.lpSockaddr;

@@ -11,13 +11,15 @@ UdpSocket::~UdpSocket() { Close(); }
 
 UdpSocket::UdpSocket(UdpSocket&& other) noexcept
     : m_fd(std::exchange(other.m_fd, NO_SOCKET)),
-      m_receiveTimeoutMs(std::exchange(other.m_receiveTimeoutMs, 0)) {}
+      m_receiveTimeoutMs(std::exchange(other.m_receiveTimeoutMs, 0)),
+      m_sendInterface(std::exchange(other.m_sendInterface, 0u)) {}
 
 UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
   if (this != &other) {
     Close();
     m_fd = std::exchange(other.m_fd, NO_SOCKET);
     m_receiveTimeoutMs = std::exchange(other.m_receiveTimeoutMs, 0);
+    m_sendInterface = std::exchange(other.m_sendInterface, 0u);
   }
   return *this;
 }

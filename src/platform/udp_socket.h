@@ -68,6 +68,12 @@ class UdpSocket : public DatagramSocket {
   bool SetBroadcast(bool on) override;
   void Close() override;
 
+  /// Sends every later datagram out of the interface with this system index (0: wherever the
+  /// routes say). Linux names it per datagram (IP_PKTINFO); on Windows the socket must instead
+  /// be bound to that interface's address, which is how Windows picks the adapter of a limited
+  /// broadcast, and the index is not used.
+  void SetSendInterface(unsigned index) { m_sendInterface = index; }
+
   /// The handle, for an event loop to watch; NO_SOCKET when closed.
   SocketHandle Descriptor() const { return m_fd; }
   /// The bound local port, 0 when closed or unknown.
@@ -77,6 +83,7 @@ class UdpSocket : public DatagramSocket {
   explicit UdpSocket(SocketHandle fd) : m_fd(fd) {}
   SocketHandle m_fd = NO_SOCKET;
   int m_receiveTimeoutMs = 0;  ///< the receive timeout set on the descriptor; 0: none
+  unsigned m_sendInterface = 0;
 };
 
 }  // namespace corvalink

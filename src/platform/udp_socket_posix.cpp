@@ -36,6 +36,30 @@ int UdpSocket::SendTo(std::span<const uint8_t> data, const Endpoint& to) {
   if (m_fd < 0) return -1;
   sockaddr_in sa = ToSockaddr(to);
   ssize_t n;
+  if (m_sendInterface != 0) {
+    // The interface rides with the datagram; the source address stays the bound one (a zero
+    // ipi_spec_dst leaves it to the socket).
+    iovec iov{const_cast<uint8_t*>(data.data()), data.size()};
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr msg{};
+    msg.msg_name = &sa;
+    msg.msg_namelen = sizeof sa;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_ifindex = static_cast<int>(m_sendInterface);
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    do {
+      n = ::sendmsg(static_cast<int>(m_fd), &msg, 0);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : static_cast<int>(n);
+  }
   do {
     n = ::sendto(static_cast<int>(m_fd), data.data(), data.size(), 0,
                  reinterpret_cast<const sockaddr*>(&sa),

@@ -1,7 +1,8 @@
-// What a user types for the command line's router, destination and seconds arguments, through
-// its parsers. Checked against models of the accepted forms: a strict dotted quad or a MAC of
-// 12 hexadecimal digits (bare, or with one separator ':' or '-' throughout); "a.b.c.d:port" with
-// a port of 1-65535; a plain finite decimal within the range.
+// What a user types for the command line's router, destination, --to and seconds arguments,
+// through its parsers. Checked against models of the accepted forms: a strict dotted quad or a
+// MAC of 12 hexadecimal digits (bare, or with one separator ':' or '-' throughout);
+// "a.b.c.d:port" with a port of 1-65535; a quad alone or "quad/N" with N of one or two digits
+// from 22 to 32; a plain finite decimal within the range.
 
 #include <cmath>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "cli_args.h"
 #include "discovery/router_table.h"
+#include "discovery/search_targets.h"
 #include "fuzz_check.h"
 
 using namespace corvalink;
@@ -96,6 +98,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(endpoint->port == std::stoll(port));
     FUZZ_CHECK(ParseEndpoint(Ipv4ToText(endpoint->address) + ":" + std::to_string(endpoint->port),
                              nullptr) == endpoint);
+  } else {
+    FUZZ_CHECK(!err.empty());
+  }
+
+  // --to: one address, or every host address of a block of at most 1024.
+  err.clear();
+  const std::optional<SearchTarget> target = ParseSearchTarget(text, &err);
+  const size_t slash = text.find('/');
+  const std::string bits = slash == std::string::npos ? std::string() : text.substr(slash + 1);
+  const bool bitsOk = !bits.empty() && bits.size() <= 2 &&
+                      bits.find_first_not_of("0123456789") == std::string::npos &&
+                      std::stoi(bits) >= MIN_SWEEP_PREFIX && std::stoi(bits) <= 32;
+  const bool targetOk = slash == std::string::npos ? IsQuad(text)
+                                                   : IsQuad(text.substr(0, slash)) && bitsOk;
+  FUZZ_CHECK(target.has_value() == targetOk);
+  if (target && slash != std::string::npos) {
+    const int n = std::stoi(bits);
+    const uint32_t size = n == 32 ? 1u : 1u << (32 - n);
+    FUZZ_CHECK(target->count == (size >= 4 ? size - 2 : size));
+    // The first and the last address lie in the block the text names.
+    const Ipv4 given = *ParseIpv4(text.substr(0, slash));
+    auto number = [](const Ipv4& a) {
+      return uint32_t{a[0]} << 24 | uint32_t{a[1]} << 16 | uint32_t{a[2]} << 8 | a[3];
+    };
+    const uint32_t network = number(given) & ~(size - 1);
+    FUZZ_CHECK((number(target->first) & ~(size - 1)) == network);
+    FUZZ_CHECK((number(TargetAddress(*target, target->count - 1)) & ~(size - 1)) == network);
+  } else if (target) {
+    FUZZ_CHECK(target->count == 1 && ParseIpv4(text) == target->first);
   } else {
     FUZZ_CHECK(!err.empty());
   }

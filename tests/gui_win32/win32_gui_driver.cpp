@@ -8,7 +8,8 @@
 //   win32_gui_driver password SHOTDIR MODE     first | right | cancel | stays
 //   win32_gui_driver upgrade SHOTDIR FIRMWARE SIZE
 //   win32_gui_driver upgrade-again SHOTDIR     a complete upgrade, then the second opening
-//   win32_gui_driver lab SHOTDIR ROW           Search, choose row ROW, Install (lab only)
+//   win32_gui_driver lab SHOTDIR ROW [ROWS]    Search, wait for ROWS rows (default ROW + 1),
+//                                              print them, choose row ROW, Install (lab only)
 //   win32_gui_driver firmware SHOTDIR          the firmware configuration's layout, then Cancel
 //   win32_gui_driver firmware-lab SHOTDIR FIRMWARE RECEIVED
 //                                              "&Select", the search, each router upgraded
@@ -565,7 +566,7 @@ int UpgradeAgainScenario(const std::string& shots) {
 }
 
 // Only ever run inside the network lab: it presses "Search".
-int LabScenario(const std::string& shots, int row) {
+int LabScenario(const std::string& shots, int row, int rows) {
   if (std::getenv("CORVALINK_LAB_ID") == nullptr) {
     Check(false, "refusing to press Search outside the network lab");
     return 1;
@@ -574,11 +575,16 @@ int LabScenario(const std::string& shots, int row) {
   if (dlg == nullptr) return 1;
   HWND list = ::GetDlgItem(dlg, IDC_ROUTER_LIST);
   Click(dlg, IDC_SEARCH);
-  for (int waited = 0; waited < 10000 && ::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) <= row;
+  const int wanted = std::max(rows, row + 1);
+  for (int waited = 0; waited < 10000 && ::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) < wanted;
        waited += 50) {
     ::Sleep(50);
   }
-  Check(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) > row, "too few routers listed");
+  const int listed = static_cast<int>(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+  Check(listed >= wanted, "too few routers listed: %d of %d", listed, wanted);
+  for (int i = 0; i < listed; ++i) {
+    std::printf("listed: %s %s\n", CellText(list, i, 0).c_str(), CellText(list, i, 1).c_str());
+  }
   Screenshot(dlg, shots + "\\lab_rows.bmp");
   // The user clicks the row: it becomes the only selected one and the mark.
   SetRowState(list, -1, 0, LVIS_SELECTED);
@@ -857,8 +863,8 @@ int main(int argc, char** argv) {
     rc = PasswordScenario(argv[2], argv[3]);
   } else if (cmd == "upgrade" && argc == 5) {
     rc = UpgradeScenario(argv[2], argv[3], std::atol(argv[4]));
-  } else if (cmd == "lab" && argc == 4) {
-    rc = LabScenario(argv[2], std::atoi(argv[3]));
+  } else if (cmd == "lab" && (argc == 4 || argc == 5)) {
+    rc = LabScenario(argv[2], std::atoi(argv[3]), argc == 5 ? std::atoi(argv[4]) : 0);
   } else if (cmd == "firmware" && argc == 3) {
     rc = FirmwareScenario(argv[2]);
   } else if (cmd == "firmware-lab" && argc == 5) {

@@ -28,6 +28,10 @@ struct LabEnv {
   std::string routerNs;
   Ipv4 clientIp{};
   Ipv4 routerIp{};
+  /// The namespaces of the client's second segment (198.18.1.0/24, whose router namespace
+  /// forwards) and of the segment routed behind it (198.18.2.0/24).
+  std::string router2Ns;
+  std::string router3Ns;
 };
 
 /// The lab's names, or nothing when the tests do not run inside `lab.sh run`.

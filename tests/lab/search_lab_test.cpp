@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "discovery/packet_header.h"
@@ -15,6 +16,8 @@
 #include "lab_util.h"
 #include "password/scrambler.h"
 #include "platform/ms_clock.h"
+#include "platform/socket_layer.h"
+#include "platform/udp_socket.h"
 
 namespace corvalink::lab {
 namespace {
@@ -35,14 +38,36 @@ struct SearchClient {
     }
   }};
 
-  /// Reads datagrams until `routers` are stored or `timeoutMs` passes; returns the reads.
+  /// Reads datagrams from every socket of the search until `routers` are stored or
+  /// `timeoutMs` passes; returns the reads.
   int PollUntil(int routers, uint32_t timeoutMs) {
     MsClock clock;
-    PollResult r = PollReadable([this] { return socket.Descriptor(); },
-                                [this] { socket.OnReceive(0); }, clock, timeoutMs,
-                                [&] { return table.routerCount >= routers; });
-    EXPECT_NE(r.end, PollEnd::Failed) << r.error;
-    return r.datagrams;
+    int reads = 0;
+    const uint32_t start = clock.NowMs();
+    while (table.routerCount < routers && ElapsedMs(start, clock.NowMs()) < timeoutMs) {
+      std::vector<SocketWait> waits;
+      for (SocketHandle h : socket.Descriptors()) waits.push_back(SocketWait{h});
+      std::string err;
+      const WaitStatus status = WaitForReadable(waits, 100, &err);
+      EXPECT_NE(status, WaitStatus::Failed) << err;
+      if (status == WaitStatus::Failed) break;
+      for (const SocketWait& w : waits) {
+        if (!w.readable) continue;
+        socket.OnReceiveOn(w.handle);
+        ++reads;
+      }
+    }
+    return reads;
+  }
+
+  /// The local port of the search's socket on the interface with address `local`; 0 if none.
+  uint16_t PortOn(const Ipv4& local) const {
+    for (std::size_t i = 0; i < socket.LegCount(); ++i) {
+      const SearchLeg& leg = socket.Leg(i);
+      const auto* udp = dynamic_cast<const UdpSocket*>(leg.socket.get());
+      if (leg.via.address == local && udp != nullptr) return udp->LocalPort();
+    }
+    return 0;
   }
 };
 
@@ -55,16 +80,18 @@ TEST(LabSearch, BroadcastReachesRouterNamespaceAndReplyIsStored) {
                               "location=Lab,password=secret"}));
   SearchClient client;
   ASSERT_TRUE(client.socket.Create());
-  uint16_t ourPort = client.socket.LocalPort();
 
   ASSERT_EQ(StartSearch(client.table, client.socket, LIMITED_BROADCAST), 54);
+  // The request on this segment leaves from the search's socket on the segment's interface.
+  const uint16_t ourPort = client.PortOn(env.clientIp);
+  ASSERT_NE(ourPort, 0);
   client.PollUntil(1, 5000);
 
   auto recorded = sim.WaitRecorded(1, 2000);
   ASSERT_EQ(recorded.size(), 1u) << "exactly one datagram, the request, reaches the router";
   EXPECT_EQ(recorded[0].bytes, EXPECTED_REQUEST);
   EXPECT_EQ(recorded[0].from.address, env.clientIp);
-  EXPECT_EQ(recorded[0].from.port, ourPort) << "sent from the search socket's own port";
+  EXPECT_EQ(recorded[0].from.port, ourPort) << "sent from the search's own port on lab0";
   EXPECT_NE(recorded[0].from.port, DISCOVERY_PORT) << "the search socket never takes 56415";
   EXPECT_GE(recorded[0].from.port, 1024) << "an ephemeral port the system chose";
 

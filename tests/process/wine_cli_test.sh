@@ -49,11 +49,12 @@ if [ "${1:-}" = --inside ]; then
   [ -n "$search_port" ] && [ -n "$tftp_port" ] || fail "no ports in '$ready'"
   to=(--destination "127.0.0.1:$search_port")
 
-  # search --json: the one router, every field. Windows writes CR LF line ends.
+  # search --json: the one router, every field, with the interface it answered on (Wine names
+  # loopback by its Linux name). Windows writes CR LF line ends.
   out=$(run "$build/corvalink-cli.exe" search --json --timeout 1 "${to[@]}") \
     || fail "search ended with $?"
   got=$(tr -d '\r' <<<"$out" | tr '\n' ' ' | sed 's/  */ /g; s/ $//')
-  want="[ { \"mac\": \"$MAC\", \"ip\": \"127.0.0.1\", \"mask\": \"255.255.255.0\", \"location\": \"$LOCATION\" } ]"
+  want="[ { \"mac\": \"$MAC\", \"ip\": \"127.0.0.1\", \"mask\": \"255.255.255.0\", \"location\": \"$LOCATION\", \"interface\": \"lo\", \"local_ip\": \"127.0.0.1\" } ]"
   [ "$got" = "$want" ] || fail "search --json printed '$got', not '$want'"
   echo "wine_cli_test: search --json listed $MAC at 127.0.0.1"
 

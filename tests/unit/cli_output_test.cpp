@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -93,6 +94,43 @@ TEST(FormatRouterTable, ListOrderAlignedColumnsAndSafeLocations) {
   EXPECT_EQ(lines[1].substr(locationColumn), "\\x1B]0;pwned\\x07");
   EXPECT_EQ(lines[2].substr(locationColumn), "Caf\xC3\xA9");
   EXPECT_EQ(FormatRouterTable(RouterTable{}), "");
+}
+
+
+TEST(FormatRouterOutput, EachRouterShowsTheInterfaceItAnsweredOn) {
+  RouterTable table;
+  table.slots[0] = Record(1, "Office");
+  table.slots[1] = Record(2, "Lab");
+  table.slots[2] = Record(3, "Remote");
+  table.routerCount = 3;
+  std::array<ReplyArrival, MAX_ROUTERS> arrivals{};
+  arrivals[0] = {"eth0", {192, 168, 1, 100}, {}};
+  arrivals[1] = {"Wi-Fi \x1B[2J", {10, 0, 0, 7}, {}};  // a name shown safely
+  // slot 2: where it came in is not known
+
+  std::istringstream text(FormatRouterTable(table, arrivals));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4u);
+  const std::size_t via = lines[0].find("INTERFACE");
+  const std::size_t location = lines[0].find("Location");
+  ASSERT_NE(via, std::string::npos);
+  ASSERT_LT(via, location) << "the location stays last";
+  EXPECT_EQ(lines[1].substr(via, location - via), "-" + std::string(location - via - 1, ' '));
+  EXPECT_EQ(lines[2].substr(via), "Wi-Fi \\x1B[2J 10.0.0.7  Lab");
+  EXPECT_EQ(lines[3].substr(via, 20), "eth0 192.168.1.100  ");
+  EXPECT_EQ(lines[3].substr(location), "Office");
+
+  const auto parsed = nlohmann::json::parse(FormatRouterJson(table, false, arrivals));
+  ASSERT_EQ(parsed.size(), 3u);
+  EXPECT_TRUE(parsed[0]["interface"].is_null());
+  EXPECT_TRUE(parsed[0]["local_ip"].is_null());
+  EXPECT_EQ(parsed[1]["interface"], "Wi-Fi \x1B[2J");
+  EXPECT_EQ(parsed[2]["interface"], "eth0");
+  EXPECT_EQ(parsed[2]["local_ip"], "192.168.1.100");
+  // Without arrivals the four keys and columns of before.
+  EXPECT_EQ(nlohmann::json::parse(FormatRouterJson(table, false))[0].size(), 4u);
+  EXPECT_EQ(FormatRouterTable(table).find("INTERFACE"), std::string::npos);
 }
 
 }  // namespace

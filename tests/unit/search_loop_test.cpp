@@ -135,6 +135,31 @@ TEST(RunSearch, SignalsDuringTheWaitNeitherFailNorShortenIt) {
   EXPECT_GE(took, 300u);
 }
 
+TEST(RunSearch, SweepIsPacedAndRepliesAreCollectedAfterItsLastRequest) {
+  Responder router({ReplyOf(1), ReplyOf(2)});
+  router.Start();
+  Search s;
+  ASSERT_TRUE(s.socket.Create());
+  SearchPlan plan;
+  plan.toDestination = false;
+  plan.destination = router.Where();  // its port; the addresses come from the block
+  const std::optional<SearchTarget> block = ParseSearchTarget("127.0.0.0/24", nullptr);
+  ASSERT_TRUE(block);
+  plan.targets = {*block};
+  plan.timeoutMs = 300;
+  const uint32_t start = s.clock.NowMs();
+  const PollResult r = RunSearch(s.socket, s.table, s.clock, plan);
+  const uint32_t took = ElapsedMs(start, s.clock.NowMs());
+
+  EXPECT_EQ(r.end, PollEnd::Deadline) << r.error;
+  EXPECT_EQ(router.RequestSize(), 54) << "127.0.0.1, the block's first address, was asked";
+  EXPECT_EQ(s.table.routerCount, 2) << "replies are read while the sweep goes on";
+  // 254 requests 4 ms apart: the last leaves after about a second, never sooner.
+  const uint32_t sweepMs = (block->count - 1) * SWEEP_INTERVAL_MS;
+  EXPECT_GE(took, sweepMs + plan.timeoutMs);
+  EXPECT_LT(took, sweepMs + plan.timeoutMs + SLACK_MS);
+}
+
 TEST(PollReadable, EndsWhenTheSocketClosesItself) {
   auto a = UdpSocket::Open({LOOPBACK, 0});
   auto b = UdpSocket::Open({LOOPBACK, 0});

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "fake_net.h"
@@ -158,6 +161,191 @@ TEST(SearchSocket, ClosedSocketSendsNothingAndClosesTwiceQuietly) {
   EXPECT_EQ(search.Descriptor(), -1);
   EXPECT_EQ(search.SendSearch({LOOPBACK, 9}), -1);
   search.OnReceive(0);  // a stray notification after closing reads nothing
+}
+
+
+// A socket on one interface of a scripted host: it logs what it sends under the interface's
+// name and reads what the test queued for it.
+class InterfaceSocket : public DatagramSocket {
+ public:
+  struct Sent {
+    std::string via;
+    std::vector<uint8_t> bytes;
+    Endpoint to;
+    bool broadcastAllowed;
+  };
+  InterfaceSocket(std::string via, std::vector<Sent>& log, std::vector<std::string>* closed = nullptr)
+      : m_via(std::move(via)), m_log(log), m_closed(closed) {}
+  ~InterfaceSocket() override { Close(); }
+  bool IsOpen() const override { return m_open; }
+  int SendTo(std::span<const uint8_t> data, const Endpoint& to) override {
+    if (!m_open) return -1;
+    m_log.push_back({m_via, {data.begin(), data.end()}, to, m_broadcast});
+    return static_cast<int>(data.size());
+  }
+  int ReceiveFrom(std::span<uint8_t> buffer, Endpoint* from) override {
+    if (!m_open || incoming.empty()) return -1;
+    const std::vector<uint8_t> d = incoming.front();
+    incoming.pop_front();
+    const std::size_t n = std::min(d.size(), buffer.size());
+    std::copy_n(d.begin(), n, buffer.begin());
+    if (from != nullptr) *from = {{198, 18, 0, 10}, DISCOVERY_PORT};
+    return static_cast<int>(n);
+  }
+  bool WaitReadable(int) override { return !incoming.empty(); }
+  bool SetBroadcast(bool on) override {
+    m_broadcast = on;
+    return true;
+  }
+  void Close() override {
+    if (m_open && m_closed != nullptr) m_closed->push_back(m_via);
+    m_open = false;
+  }
+
+  std::deque<std::vector<uint8_t>> incoming;
+
+ private:
+  std::string m_via;
+  std::vector<Sent>& m_log;
+  std::vector<std::string>* m_closed;
+  bool m_open = true;
+  bool m_broadcast = false;
+};
+
+// A host whose interfaces a test sets, with every socket opened on them kept for inspection.
+struct ScriptedHost {
+  std::vector<InterfaceAddress> interfaces;
+  std::vector<InterfaceSocket::Sent> sent;
+  std::map<std::string, InterfaceSocket*> open;  // by interface name, the latest socket
+  std::vector<std::string> closed;                // interfaces whose socket was closed, in turn
+  int opened = 0;
+  std::string refuse;  // an interface on which no socket can be opened
+
+  void Add(const std::string& name, Ipv4 address) {
+    InterfaceAddress a;
+    a.name = name;
+    a.address = address;
+    a.mask = Ipv4{255, 255, 255, 0};
+    a.up = true;
+    a.broadcastCapable = true;
+    interfaces.push_back(a);
+  }
+  InterfaceAccess Access() {
+    return {[this](std::vector<InterfaceAddress>* out, std::string*) {
+              *out = interfaces;
+              return true;
+            },
+            [this](const InterfaceAddress& a, std::string* err) -> std::unique_ptr<DatagramSocket> {
+              if (a.name == refuse) {
+                *err = "address not available";
+                return nullptr;
+              }
+              ++opened;
+              auto s = std::make_unique<InterfaceSocket>(a.name, sent, &closed);
+              open[a.name] = s.get();
+              return s;
+            }};
+  }
+};
+
+std::vector<uint8_t> ReplyFromMac(uint8_t mac) {
+  std::vector<uint8_t> r(PACKET_SIZE, 0);
+  r[0] = 0xDD;
+  r[1] = 0x80;
+  r[17] = mac;
+  return r;
+}
+
+TEST(SearchSocket, LimitedBroadcastLeavesByEveryInterfaceOnceAndRepliesNameTheirInterface) {
+  ScriptedHost host;
+  host.Add("eth0", {198, 18, 0, 1});
+  host.Add("wlan0", {198, 18, 1, 1});
+  std::vector<InterfaceSocket::Sent> mainSent;
+  std::vector<std::pair<uint8_t, std::string>> arrivals;
+  CSearchSocket search(nullptr);
+  search.SetArrivalHandler([&](const Packet& p, const ReplyArrival& a) {
+    arrivals.emplace_back(p[17], a.interfaceName + " " + Ipv4ToText(a.localAddress));
+  });
+  search.Adopt(std::make_unique<InterfaceSocket>("any", mainSent));
+  search.SetInterfaceAccess(host.Access());
+  RouterTable table;
+  const Endpoint limited{{255, 255, 255, 255}, DISCOVERY_PORT};
+
+  ASSERT_EQ(StartSearch(table, search, limited), int(PACKET_SIZE));
+  ASSERT_EQ(host.sent.size(), 2u);
+  const Packet request = BuildSearchRequest();
+  for (const auto& s : host.sent) {
+    EXPECT_EQ(s.bytes, std::vector<uint8_t>(request.begin(), request.end())) << s.via;
+    EXPECT_EQ(s.to, limited);
+    EXPECT_TRUE(s.broadcastAllowed) << s.via;
+  }
+  EXPECT_EQ(host.sent[0].via, "eth0");
+  EXPECT_EQ(host.sent[1].via, "wlan0");
+  EXPECT_TRUE(mainSent.empty()) << "nothing leaves by whatever way the routes pick";
+  EXPECT_EQ(search.LastSearchDatagrams(), 2);
+
+  host.open["wlan0"]->incoming.push_back(ReplyFromMac(2));
+  host.open["eth0"]->incoming.push_back(ReplyFromMac(1));
+  host.open["eth0"]->incoming.push_back({0xDD, 0x82});  // not a search reply
+  EXPECT_EQ(search.ReceiveBurst(10), 3);
+  EXPECT_EQ(arrivals, (std::vector<std::pair<uint8_t, std::string>>{
+                          {1, "eth0 198.18.0.1"}, {2, "wlan0 198.18.1.1"}}));
+
+  // The next search keeps the sockets of interfaces that stay (a late reply still reaches
+  // one), closes the one of an interface that went, and opens one for a new interface.
+  InterfaceSocket* eth0 = host.open["eth0"];
+  host.interfaces.erase(host.interfaces.begin() + 1);
+  host.Add("usb0", {198, 18, 9, 1});
+  host.sent.clear();
+  ASSERT_EQ(StartSearch(table, search, limited), int(PACKET_SIZE));
+  EXPECT_EQ(host.opened, 3);
+  EXPECT_EQ(host.open["eth0"], eth0);
+  EXPECT_EQ(host.closed, std::vector<std::string>{"wlan0"});
+  ASSERT_EQ(host.sent.size(), 2u);
+  EXPECT_EQ(host.sent[1].via, "usb0");
+
+  // One interface that cannot be used does not keep the request from the others.
+  host.refuse = "usb0";
+  host.open.erase("usb0");
+  host.interfaces.back().address = Ipv4{198, 18, 9, 2};  // a new address: a new socket
+  host.sent.clear();
+  ASSERT_EQ(StartSearch(table, search, limited), int(PACKET_SIZE));
+  ASSERT_EQ(search.LegCount(), 2u);
+  EXPECT_EQ(search.Leg(1).sent, -1);
+  EXPECT_EQ(search.Leg(1).error, "address not available");
+  EXPECT_EQ(host.sent.size(), 1u);
+
+  // Any other destination is one datagram from the socket on any address.
+  host.sent.clear();
+  ASSERT_EQ(StartSearch(table, search, {{198, 18, 2, 255}, DISCOVERY_PORT}), int(PACKET_SIZE));
+  EXPECT_TRUE(host.sent.empty());
+  EXPECT_EQ(mainSent.size(), 1u);
+
+  search.Close();
+  EXPECT_EQ(host.closed, (std::vector<std::string>{"wlan0", "usb0", "eth0"}));
+  EXPECT_EQ(search.LegCount(), 0u);
+}
+
+TEST(SearchSocket, WithoutAnyUsableInterfaceTheOneRequestGoesAsBefore) {
+  ScriptedHost host;
+  host.Add("eth0", {198, 18, 0, 1});
+  host.interfaces[0].up = false;
+  std::vector<InterfaceSocket::Sent> mainSent;
+  CSearchSocket search(nullptr);
+  search.Adopt(std::make_unique<InterfaceSocket>("any", mainSent));
+  search.SetInterfaceAccess(host.Access());
+  RouterTable table;
+  EXPECT_EQ(StartSearch(table, search, {{255, 255, 255, 255}, DISCOVERY_PORT}), int(PACKET_SIZE));
+  EXPECT_EQ(host.opened, 0);
+  ASSERT_EQ(mainSent.size(), 1u);
+  EXPECT_TRUE(mainSent[0].broadcastAllowed);
+
+  // A fake socket on any address without interfaces given never reaches the real ones.
+  CSearchSocket fake(nullptr);
+  fake.Adopt(std::make_unique<InterfaceSocket>("any", mainSent));
+  EXPECT_EQ(StartSearch(table, fake, {{255, 255, 255, 255}, DISCOVERY_PORT}), int(PACKET_SIZE));
+  EXPECT_EQ(fake.LegCount(), 0u);
+  EXPECT_EQ(mainSent.size(), 2u);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "discovery/router_table.h"
 #include "discovery/search_loop.h"
 #include "discovery/search_socket.h"
+#include "discovery/search_targets.h"
 #include "password/password_check.h"
 #include "password_input.h"
 #include "platform/console.h"
@@ -60,15 +62,29 @@ std::string RouterLine(const RouterRecord& r) {
          Ipv4ToText(r.ipMask) + ", location \"" + TerminalSafe(LocationText(r)) + "\")";
 }
 
-// Where a search goes: the limited broadcast as in the window, a directed broadcast on a named
-// interface, or (tests) a given address and port.
-bool ResolveDestination(const SearchOptions& options, Endpoint* out, std::string* where,
-                        int* code) {
-  if (!options.destination.empty() && !options.interfaceName.empty()) {
-    PrintError("--interface and --destination cannot be used together");
+// Where a search goes: the limited broadcast as in the window (out of every interface), a
+// directed broadcast on a named interface, or (tests) a given address and port; then the
+// addresses and blocks named with --to.
+bool ResolvePlan(const SearchOptions& options, SearchPlan* plan, std::string* where, int* code) {
+  if (!options.destination.empty() && (!options.interfaceName.empty() || !options.targets.empty())) {
+    PrintError(std::string("--destination cannot be used together with ") +
+               (options.interfaceName.empty() ? "--to" : "--interface"));
     *code = EXIT_USAGE;
     return false;
   }
+  plan->timeoutMs = ToMs(options.timeoutSeconds);
+  for (const std::string& text : options.targets) {
+    std::string err;
+    std::optional<SearchTarget> target = ParseSearchTarget(text, &err);
+    if (!target) {
+      PrintError("--to: " + err);
+      *code = EXIT_USAGE;
+      return false;
+    }
+    plan->targets.push_back(*target);
+  }
+  std::string asked;
+  for (const std::string& text : options.targets) asked += (asked.empty() ? "" : ", ") + text;
   if (!options.destination.empty()) {
     std::string err;
     std::optional<Endpoint> e = ParseEndpoint(options.destination, &err);
@@ -77,11 +93,11 @@ bool ResolveDestination(const SearchOptions& options, Endpoint* out, std::string
       *code = EXIT_USAGE;
       return false;
     }
-    *out = *e;
+    plan->destination = *e;
     *where = Ipv4ToText(e->address) + ":" + std::to_string(e->port);
     return true;
   }
-  *out = Endpoint{{255, 255, 255, 255}, DISCOVERY_PORT};
+  plan->destination = Endpoint{{255, 255, 255, 255}, DISCOVERY_PORT};
   if (!options.interfaceName.empty()) {
     std::string err;
     std::optional<Ipv4> broadcast = InterfaceBroadcastAddress(options.interfaceName, &err);
@@ -91,11 +107,12 @@ bool ResolveDestination(const SearchOptions& options, Endpoint* out, std::string
       *code = EXIT_USAGE;
       return false;
     }
-    out->address = *broadcast;
+    plan->destination.address = *broadcast;
     *where = Ipv4ToText(*broadcast) + " on " + options.interfaceName;
-    return true;
+  } else {
+    *where = "every network interface";
   }
-  *where = "the local network";
+  if (!asked.empty()) *where += " and " + asked;
   return true;
 }
 
@@ -103,12 +120,17 @@ bool ResolveDestination(const SearchOptions& options, Endpoint* out, std::string
 
 int Discover(const SearchOptions& options, Clock& clock, Discovery& found,
              const std::function<bool()>& stopWhen) {
-  Endpoint destination;
+  SearchPlan plan;
   int code = EXIT_OK;
-  if (!ResolveDestination(options, &destination, &found.where, &code)) return code;
+  if (!ResolvePlan(options, &plan, &found.where, &code)) return code;
 
-  CSearchSocket socket([&found](const Packet& reply) {
-    if (AddRouterFromReply(found.table, reply) != AddResult::TableFull) return;
+  CSearchSocket socket(nullptr);
+  socket.SetArrivalHandler([&found](const Packet& reply, const ReplyArrival& arrival) {
+    const AddResult added = AddRouterFromReply(found.table, reply);
+    if (added == AddResult::Added) {
+      found.arrivals[static_cast<std::size_t>(found.table.routerCount - 1)] = arrival;
+    }
+    if (added != AddResult::TableFull) return;
     const MacAddress mac = DecodeReplyRecord(reply).macAddress;
     if (std::find(found.turnedAway.begin(), found.turnedAway.end(), mac) == found.turnedAway.end()) {
       found.turnedAway.push_back(mac);
@@ -120,8 +142,17 @@ int Discover(const SearchOptions& options, Clock& clock, Discovery& found,
     return EXIT_ERROR;
   }
   auto stop = [&stopWhen] { return InterruptRequested() || (stopWhen && stopWhen()); };
-  const PollResult polled =
-      RunSearch(socket, found.table, clock, ToMs(options.timeoutSeconds), destination, stop);
+  const PollResult polled = RunSearch(socket, found.table, clock, plan, stop);
+  for (std::size_t i = 0; i < socket.LegCount(); ++i) {
+    const SearchLeg& leg = socket.Leg(i);
+    if (leg.sent >= 0) continue;
+    // One interface that cannot be searched does not spoil the others.
+    FlushOutput();
+    std::fprintf(stderr, "corvalink-cli: warning: could not search on %s (%s)%s%s\n",
+                 TerminalSafe(leg.via.name).c_str(),
+                 leg.via.address ? Ipv4ToText(*leg.via.address).c_str() : "-",
+                 leg.error.empty() ? "" : ": ", TerminalSafe(leg.error).c_str());
+  }
   socket.Close();
   if (InterruptRequested()) {
     PrintError("interrupted");
@@ -342,9 +373,9 @@ int RunSearchCommand(const SearchCommand& command) {
   Discovery found;
   if (int code = Discover(command.search, clock, found); code != EXIT_OK) return code;
   if (command.json) {
-    std::fputs(FormatRouterJson(found.table, true).c_str(), stdout);
+    std::fputs(FormatRouterJson(found.table, true, found.arrivals).c_str(), stdout);
   } else {
-    std::fputs(FormatRouterTable(found.table).c_str(), stdout);
+    std::fputs(FormatRouterTable(found.table, found.arrivals).c_str(), stdout);
   }
   FlushOutput();
   if (found.table.routerCount == 0) {

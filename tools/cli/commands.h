@@ -3,6 +3,7 @@
 // its results to standard output and at most one error line to standard error, and returns the
 // process's exit code.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -11,6 +12,7 @@
 #include "app/exit_codes.h"
 #include "discovery/packet_header.h"
 #include "discovery/router_table.h"
+#include "discovery/search_socket.h"
 #include "platform/ms_clock.h"
 #include "upgrade/tftp_client.h"
 
@@ -21,6 +23,8 @@ struct SearchOptions {
   double timeoutSeconds = 2.0;
   /// Send a directed broadcast on this interface instead of the limited broadcast.
   std::string interfaceName;
+  /// Also ask these (an address, or a block swept address by address), for routed subnets.
+  std::vector<std::string> targets;
   /// For tests: send the search here (a.b.c.d:port) instead of broadcasting.
   std::string destination;
 };
@@ -49,6 +53,8 @@ struct UpgradeCommand {
 /// What one search found.
 struct Discovery {
   RouterTable table;
+  /// Where each stored router answered, by slot.
+  std::array<ReplyArrival, MAX_ROUTERS> arrivals{};
   /// Routers that answered after the table was full: neither stored nor shown. Each counted
   /// once, however often it answered.
   std::vector<MacAddress> turnedAway;

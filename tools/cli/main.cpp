@@ -49,8 +49,15 @@ void AddSearchOptions(CLI::App* command, SearchOptions& options, bool& verbose) 
   command->add_option(
       "-i,--interface", options.interfaceName,
       "Search only the network on this interface (its directed broadcast) instead of "
-      "255.255.255.255; `corvalink-cli interfaces` lists them")
+      "every interface; `corvalink-cli interfaces` lists them")
       ->type_name("NAME");
+  command->add_option(
+      "--to", options.targets,
+      "Also ask this address (a router's, or a routed subnet's broadcast such as 10.1.2.255) "
+      "or every address of this block (at most a /22, about a second per /24); repeatable")
+      ->type_name("ADDRESS|CIDR")
+      ->take_all()
+      ->allow_extra_args(false);
   command->add_flag("-v,--verbose", verbose,
                     "Print each datagram sent and received on standard error, and why one was "
                     "refused");
@@ -160,10 +167,12 @@ int main(int argc, char** argv) {
 
   SearchCommand search;
   CLI::App* searchCmd = app.add_subcommand(
-      "search", "List the routers that answer a search: MAC, IP address, mask and location");
+      "search", "List the routers that answer a search on every interface: MAC, IP address, "
+                "mask, the interface that found it, and location");
   AddSearchOptions(searchCmd, search.search, verbose);
   searchCmd->add_flag("-j,--json", search.json,
-                      "Print a JSON array of objects with the keys mac, ip, mask and location");
+                      "Print a JSON array of objects with the keys mac, ip, mask, location, "
+                      "interface and local_ip");
 
   InstallCommand install;
   CLI::App* installCmd = app.add_subcommand(

@@ -15,7 +15,16 @@ namespace {
 template <typename Fn>
 void ForEachListed(const RouterTable& table, Fn fn) {
   const int count = std::clamp(table.routerCount, 0, MAX_ROUTERS);
-  for (int slot = count - 1; slot >= 0; --slot) fn(table.slots[static_cast<std::size_t>(slot)]);
+  for (int slot = count - 1; slot >= 0; --slot) {
+    fn(table.slots[static_cast<std::size_t>(slot)], static_cast<std::size_t>(slot));
+  }
+}
+
+// "lab0 198.18.0.1", or "-" when the reply's interface is not known.
+std::string ArrivalText(const ReplyArrival& a) {
+  if (a.interfaceName.empty() && a.localAddress == Ipv4{}) return "-";
+  if (a.interfaceName.empty()) return Ipv4ToText(a.localAddress);
+  return TerminalSafe(a.interfaceName) + " " + Ipv4ToText(a.localAddress);
 }
 
 // Columns are padded by characters on screen, not by bytes of UTF-8.
@@ -51,28 +60,33 @@ std::string TerminalSafe(std::string_view bytes) {
   return out;
 }
 
-std::string FormatRouterTable(const RouterTable& table) {
+std::string FormatRouterTable(const RouterTable& table, std::span<const ReplyArrival> arrivals) {
   struct Row {
-    std::string mac, ip, mask, location;
+    std::string mac, ip, mask, via, location;
   };
+  const bool withVia = !arrivals.empty();
   std::vector<Row> rows;
-  ForEachListed(table, [&](const RouterRecord& r) {
+  ForEachListed(table, [&](const RouterRecord& r, std::size_t slot) {
     rows.push_back({MacText(r.macAddress), Ipv4ToText(r.ipAddress), Ipv4ToText(r.ipMask),
+                    withVia && slot < arrivals.size() ? ArrivalText(arrivals[slot]) : "-",
                     TerminalSafe(LocationText(r))});
   });
   if (rows.empty()) return {};
-  Row heading{"MAC ADDRESS", "IP ADDRESS", "IP MASK", "Location"};
+  Row heading{"MAC ADDRESS", "IP ADDRESS", "IP MASK", "INTERFACE", "Location"};
   std::size_t wMac = heading.mac.size(), wIp = heading.ip.size(), wMask = heading.mask.size();
+  std::size_t wVia = heading.via.size();
   for (const Row& row : rows) {
     wMac = std::max(wMac, row.mac.size());
     wIp = std::max(wIp, row.ip.size());
     wMask = std::max(wMask, row.mask.size());
+    wVia = std::max(wVia, ScreenWidth(row.via));
   }
   std::string out;
   auto line = [&](const Row& row) {
     AppendPadded(out, row.mac, wMac);
     AppendPadded(out, row.ip, wIp);
     AppendPadded(out, row.mask, wMask);
+    if (withVia) AppendPadded(out, row.via, wVia);
     out += row.location;
     while (!out.empty() && out.back() == ' ') out.pop_back();
     out += '\n';
@@ -82,14 +96,24 @@ std::string FormatRouterTable(const RouterTable& table) {
   return out;
 }
 
-std::string FormatRouterJson(const RouterTable& table, bool pretty) {
+std::string FormatRouterJson(const RouterTable& table, bool pretty,
+                             std::span<const ReplyArrival> arrivals) {
   nlohmann::ordered_json routers = nlohmann::ordered_json::array();
-  ForEachListed(table, [&](const RouterRecord& r) {
+  ForEachListed(table, [&](const RouterRecord& r, std::size_t slot) {
     nlohmann::ordered_json router;
     router["mac"] = MacText(r.macAddress);
     router["ip"] = Ipv4ToText(r.ipAddress);
     router["mask"] = Ipv4ToText(r.ipMask);
     router["location"] = AnsiToUtf8(LocationText(r));
+    if (!arrivals.empty()) {
+      const ReplyArrival none;
+      const ReplyArrival& a = slot < arrivals.size() ? arrivals[slot] : none;
+      // Windows names interfaces in its ANSI code page, as it names everything here.
+      router["interface"] = a.interfaceName.empty() ? nlohmann::ordered_json()
+                                                    : nlohmann::ordered_json(AnsiToUtf8(a.interfaceName));
+      router["local_ip"] = a.localAddress == Ipv4{} ? nlohmann::ordered_json()
+                                                    : nlohmann::ordered_json(Ipv4ToText(a.localAddress));
+    }
     routers.push_back(std::move(router));
   });
   return routers.dump(pretty ? 2 : -1) + "\n";

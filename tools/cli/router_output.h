@@ -4,10 +4,12 @@
 // the router chose; it is shown as Windows-1252, and in the table its control bytes are escaped, so
 // a router cannot move the cursor or recolour the terminal of whoever runs a search.
 
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "discovery/router_table.h"
+#include "discovery/search_socket.h"
 
 namespace corvalink::cli {
 
@@ -16,12 +18,17 @@ namespace corvalink::cli {
 std::string TerminalSafe(std::string_view bytes);
 
 /// One line per router, newest first, under the headings MAC ADDRESS, IP ADDRESS, IP MASK and
-/// Location; nothing at all for an empty table.
-std::string FormatRouterTable(const RouterTable& table);
+/// Location; nothing at all for an empty table. With `arrivals` (one per slot, as many as the
+/// table holds), an INTERFACE column before Location: the interface's name and local address
+/// each router answered on, "-" where that is not known.
+std::string FormatRouterTable(const RouterTable& table,
+                              std::span<const ReplyArrival> arrivals = {});
 
 /// A JSON array, newest first, of objects with the keys "mac", "ip", "mask" and "location",
-/// pretty-printed when `pretty`. Locations are Windows-1252 written as UTF-8; control characters are
-/// escaped by the JSON writer.
-std::string FormatRouterJson(const RouterTable& table, bool pretty);
+/// and with `arrivals`, "interface" and "local_ip" (null where not known), pretty-printed when
+/// `pretty`. Locations are Windows-1252 written as UTF-8; control characters are escaped by the
+/// JSON writer.
+std::string FormatRouterJson(const RouterTable& table, bool pretty,
+                             std::span<const ReplyArrival> arrivals = {});
 
 }  // namespace corvalink::cli

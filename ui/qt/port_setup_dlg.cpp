@@ -257,9 +257,27 @@ bool CPortSetupDlg::CreateSearchSocket() {
 }
 
 void CPortSetupDlg::CloseSearchSocket() {
+  DropLegNotifiers();
   delete m_searchNotifier;
   m_searchNotifier = nullptr;
   m_searchSocket.Close();
+}
+
+void CPortSetupDlg::DropLegNotifiers() {
+  for (QSocketNotifier* n : m_legNotifiers) delete n;
+  m_legNotifiers.clear();
+}
+
+void CPortSetupDlg::WatchSearchLegs() {
+  for (SocketHandle fd : m_searchSocket.Descriptors()) {
+    if (fd == m_searchSocket.Descriptor()) continue;
+    auto* notifier = new QSocketNotifier(static_cast<qintptr>(fd), QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+      m_searchSocket.ReceiveBurst(SEARCH_BURST_LIMIT);
+      ShowNewRows();
+    });
+    m_legNotifiers.push_back(notifier);
+  }
 }
 
 std::unique_ptr<Registry> CPortSetupDlg::OpenRegistry() const {
@@ -302,7 +320,12 @@ QTreeWidget* CPortSetupDlg::RouterList() const {
 
 int CPortSetupDlg::StartSearch() {
   RouterList()->clear();
-  return corvalink::StartSearch(m_state.routerTable, m_searchSocket, m_state.discoveryDestination);
+  // A search may close the sockets of interfaces that went away: their notifiers go first.
+  DropLegNotifiers();
+  const int sent =
+      corvalink::StartSearch(m_state.routerTable, m_searchSocket, m_state.discoveryDestination);
+  WatchSearchLegs();
+  return sent;
 }
 
 void CPortSetupDlg::OnSearchReply(const Packet& reply) {

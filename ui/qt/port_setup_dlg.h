@@ -91,6 +91,9 @@ class CPortSetupDlg : public QDialog {
   int RunModalOverThis(QDialog& dialog);
   bool CreateSearchSocket();
   void CloseSearchSocket();
+  /// Watches each socket of the last search besides the one on any address.
+  void WatchSearchLegs();
+  void DropLegNotifiers();
   void LoadInterfaceText();
   void SetUpRouterList();
   void OnSearchReply(const Packet& reply);
@@ -117,6 +120,8 @@ class CPortSetupDlg : public QDialog {
   CPasswordDlg m_passwordDlg;
 
   QSocketNotifier* m_searchNotifier = nullptr;
+  // One notifier per interface the last search went out of; remade by every search.
+  std::vector<QSocketNotifier*> m_legNotifiers;
   // Rows of routers stored during the current notification, oldest first, not yet listed.
   std::vector<QTreeWidgetItem*> m_newRows;
   std::unique_ptr<FileChooser> m_fileChooser;

@@ -3,7 +3,10 @@
 namespace corvalink {
 
 bool AsyncSelect(const EventSocket& socket, HWND window, UINT message) {
-  const SocketHandle handle = socket.Descriptor();
+  return AsyncSelect(socket.Descriptor(), window, message);
+}
+
+bool AsyncSelect(SocketHandle handle, HWND window, UINT message) {
   if (handle == NO_SOCKET) return false;
   return ::WSAAsyncSelect(static_cast<SOCKET>(handle), window, message, ASYNC_EVENTS) == 0;
 }

@@ -15,6 +15,8 @@ inline constexpr long ASYNC_EVENTS = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | F
 /// Asks for notifications of `socket` as `message` to `window`. False when the socket is not
 /// open or the layer refused.
 bool AsyncSelect(const EventSocket& socket, HWND window, UINT message);
+/// The same for a socket given by its handle. The message's wParam names the socket.
+bool AsyncSelect(SocketHandle handle, HWND window, UINT message);
 
 /// Whether a notification message reports an arriving datagram.
 inline bool IsReadNotification(LPARAM lParam) { return WSAGETSELECTEVENT(lParam) == FD_READ; }

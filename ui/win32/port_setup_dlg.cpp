@@ -174,7 +174,8 @@ INT_PTR CPortSetupDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       // One of the messages whose answer a dialog returns directly.
       return reinterpret_cast<INT_PTR>(m_hIcon);
     case WM_SEARCH_SOCKET:
-      if (IsReadNotification(lParam)) m_searchSocket.OnReceive(WSAGETSELECTERROR(lParam));
+      // wParam names the socket: the one on any address or an interface's of the last search.
+      if (IsReadNotification(lParam)) m_searchSocket.OnReceiveOn(static_cast<SocketHandle>(wParam));
       return TRUE;
     case WM_COMMAND:
       if (HIWORD(wParam) != BN_CLICKED) break;
@@ -210,7 +211,12 @@ INT_PTR CPortSetupDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 int CPortSetupDlg::StartSearch() {
   ::SendMessageA(RouterList(), LVM_DELETEALLITEMS, 0, 0);
-  return corvalink::StartSearch(m_state.routerTable, m_searchSocket, m_state.discoveryDestination);
+  const int sent =
+      corvalink::StartSearch(m_state.routerTable, m_searchSocket, m_state.discoveryDestination);
+  // The sockets the search opened on the interfaces report as the first one does; a socket
+  // already watched is simply asked again, and a closed one has left the layer by itself.
+  for (SocketHandle handle : m_searchSocket.Descriptors()) AsyncSelect(handle, m_hWnd, WM_SEARCH_SOCKET);
+  return sent;
 }
 
 void CPortSetupDlg::OnSearchReply(const Packet& reply) {
