@@ -19,6 +19,9 @@ namespace corvalink {
 /// The string type of a value (Windows' REG_SZ, which is a macro there).
 inline constexpr uint32_t REG_TYPE_SZ = 1;
 inline constexpr char HKEY_LOCAL_MACHINE_NAME[] = "HKEY_LOCAL_MACHINE";
+/// The product's key under HKEY_LOCAL_MACHINE: its "Path" names the folder of the interface
+/// texts, and its "Server IP" is the router the printer-port software prints through.
+inline constexpr char PRODUCT_KEY[] = "SOFTWARE\\DED Orezadu Devo";
 
 enum class RegAccess { Read, Write };
 

@@ -22,14 +22,14 @@ bool StoreServerAddress(const Registry& registry, const Ipv4& address, std::stri
   auto fail = [&](const std::string& cause) {
     if (err != nullptr) {
       *err = std::string("The router address could not be stored as \"") + SERVER_IP_VALUE +
-             "\" under " + HKEY_LOCAL_MACHINE_NAME + "\\" + SERVER_KEY + ": " + cause + ".";
+             "\" under " + HKEY_LOCAL_MACHINE_NAME + "\\" + PRODUCT_KEY + ": " + cause + ".";
     }
     return false;
   };
   std::string cause;
   // The key belongs to the printer-port software's installation: open it, never create it.
   const std::array<uint8_t, SERVER_IP_DATA_SIZE> data = BuildServerIpData(address);
-  if (!registry.WriteValue(HKEY_LOCAL_MACHINE_NAME, SERVER_KEY, SERVER_IP_VALUE, REG_TYPE_SZ, data,
+  if (!registry.WriteValue(HKEY_LOCAL_MACHINE_NAME, PRODUCT_KEY, SERVER_IP_VALUE, REG_TYPE_SZ, data,
                            &cause)) {
     return fail(cause);
   }
@@ -38,13 +38,13 @@ bool StoreServerAddress(const Registry& registry, const Ipv4& address, std::stri
 
 bool ReadServerAddress(const Registry& registry, Ipv4* address, std::string* reason) {
   const std::string where = std::string("\"") + SERVER_IP_VALUE + "\" under " + HKEY_LOCAL_MACHINE_NAME +
-                            "\\" + SERVER_KEY + " (" + registry.Location() + ")";
+                            "\\" + PRODUCT_KEY + " (" + registry.Location() + ")";
   auto fail = [&](const std::string& why) {
     if (reason != nullptr) *reason = where + " " + why;
     return false;
   };
   const std::optional<RegistryValue> value =
-      registry.ReadValue(HKEY_LOCAL_MACHINE_NAME, SERVER_KEY, SERVER_IP_VALUE, SERVER_IP_READ_LIMIT);
+      registry.ReadValue(HKEY_LOCAL_MACHINE_NAME, PRODUCT_KEY, SERVER_IP_VALUE, SERVER_IP_READ_LIMIT);
   if (!value) return fail("is not set or cannot be read");
   if (value->type != REG_TYPE_SZ) {
     return fail("is not a string value (type " + std::to_string(value->type) + ")");

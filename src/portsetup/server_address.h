@@ -12,7 +12,6 @@
 
 namespace corvalink {
 
-inline constexpr char SERVER_KEY[] = "SOFTWARE\\DED Orezadu Devo";
 inline constexpr char SERVER_IP_VALUE[] = "Server IP";
 inline constexpr std::size_t SERVER_IP_DATA_SIZE = 60;
 

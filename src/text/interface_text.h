@@ -11,7 +11,6 @@
 namespace corvalink {
 
 inline constexpr char TEXT_FILE_NAME[] = "lpr.txt";
-inline constexpr char PRODUCT_KEY[] = "SOFTWARE\\DED Orezadu Devo";
 inline constexpr char PATH_VALUE[] = "Path";
 
 /// Removes one line end (LF or CR LF) from the end of the slot's text.

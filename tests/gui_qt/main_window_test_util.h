@@ -84,7 +84,7 @@ struct MainWindowWorld {
   /// The stored "Server IP", if any.
   std::optional<RegistryValue> ServerIp() const {
     RegistryStore store(state.registryRoot);
-    RegistryKey key = store.OpenKey(HKEY_LOCAL_MACHINE_NAME, SERVER_KEY, RegAccess::Read);
+    RegistryKey key = store.OpenKey(HKEY_LOCAL_MACHINE_NAME, PRODUCT_KEY, RegAccess::Read);
     if (!key.IsOpen()) return std::nullopt;
     return store.QueryValue(key, SERVER_IP_VALUE);
   }

@@ -400,7 +400,7 @@ int RunInstallCommand(const InstallCommand& command) {
   }
   std::printf("Stored \"%s\" = %s (REG_SZ, %zu bytes) under %s\\%s in %s\n", SERVER_IP_VALUE,
               Ipv4ToText(selected.ipAddress).c_str(), SERVER_IP_DATA_SIZE,
-              HKEY_LOCAL_MACHINE_NAME, SERVER_KEY, registry->Location().c_str());
+              HKEY_LOCAL_MACHINE_NAME, PRODUCT_KEY, registry->Location().c_str());
   return EXIT_OK;
 }
 
