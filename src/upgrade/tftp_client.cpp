@@ -20,6 +20,7 @@
 #include "platform/file_open.h"
 #include "upgrade/firmware_file.h"
 #include "upgrade/tftp_packets.h"
+#include "text/escape_text.h"
 
 namespace corvalink {
 namespace {
@@ -36,15 +37,6 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// The router's error text goes into a message box or a terminal: control bytes become '?'.
-std::string Printable(std::string_view text) {
-  std::string out(text.substr(0, MAX_PEER_TEXT));
-  for (char& c : out) {
-    auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) c = '?';
-  }
-  return out;
-}
 
 std::string ErrnoText(int err) { return std::generic_category().message(err); }
 
@@ -328,8 +320,8 @@ std::string Transfer::ForeignAnswerSuffix(const std::string& routerText) const {
 
 std::string Transfer::PeerErrorSuffix() const {
   if (!m_peerError) return {};
-  return "; the router reported error " + std::to_string(m_peerError->code) + " \"" +
-         Printable(m_peerError->text) + "\"";
+  return "; the router reported error " + std::to_string(m_peerError->code) + " " +
+         QuoteForPeople(m_peerError->text, MAX_PEER_TEXT);
 }
 
 // Ends the transfer with `outcome` before anything was sent, or after the router has it all.
@@ -369,7 +361,7 @@ TftpOutcome Transfer::OpenAndCheck(std::string_view path, std::string_view route
   std::optional<Ipv4> router = ParseIpv4(routerAddress);
   if (!router) {
     return Stop(TftpOutcome::NetworkError,
-                "\"" + Printable(routerAddress) + "\" is not an IPv4 address");
+                QuoteForPeople(routerAddress) + " is not an IPv4 address");
   }
   m_router = Endpoint{*router, m_env.serverPort};
   m_destination = m_router;

@@ -22,20 +22,6 @@ RouterRecord Record(uint8_t n, std::string_view location) {
   return r;
 }
 
-TEST(TerminalSafe, EscapesControlBytesAndItsOwnEscapeCharacter) {
-  const std::pair<std::string, std::string> rows[] = {
-      {"Lab room 1", "Lab room 1"},
-      {"\x1B[31mred", "\\x1B[31mred"},
-      {"a\nb\rc\td", "a\\x0Ab\\x0Dc\\x09d"},
-      {"del\x7F", "del\\x7F"},
-      {"c1\x81\x8D\x8F\x90\x9D", "c1\\x81\\x8D\\x8F\\x90\\x9D"},
-      {"\x80\x85\x9F", "\xE2\x82\xAC\xE2\x80\xA6\xC5\xB8"},
-      {"caf\xE9 \xA0\xFF", "caf\xC3\xA9 \xC2\xA0\xC3\xBF"},
-      {"back\\x1B", "back\\\\x1B"},
-  };
-  for (const auto& [in, out] : rows) EXPECT_EQ(TerminalSafe(in), out) << out;
-}
-
 TEST(FormatRouterJson, StableKeysNewestFirstAndEveryLocationByteKept) {
   RouterTable table;
   std::string odd;  // 24 bytes without a NUL: control bytes, quote, backslash, high bytes

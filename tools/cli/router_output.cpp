@@ -1,12 +1,12 @@
 #include "router_output.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include <nlohmann/json.hpp>
 
 #include "discovery/router_table.h"
 #include "text/ansi_text.h"
+#include "text/escape_text.h"
 
 namespace corvalink::cli {
 namespace {
@@ -42,22 +42,7 @@ void AppendPadded(std::string& out, std::string_view text, std::size_t width) {
 }  // namespace
 
 std::string TerminalSafe(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (char c : bytes) {
-    const auto u = static_cast<unsigned char>(c);
-    const char32_t cp = AnsiToCodePoint(u);
-    if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0)) {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
-      out += escaped;
-    } else if (u == '\\') {
-      out += "\\\\";
-    } else {
-      AppendUtf8(out, cp);
-    }
-  }
-  return out;
+  return EscapeForPeople(bytes, {.letters = true});
 }
 
 std::string FormatRouterTable(const RouterTable& table, std::span<const ReplyArrival> arrivals) {

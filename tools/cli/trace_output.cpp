@@ -6,6 +6,7 @@
 #include "discovery/packet_header.h"
 #include "platform/byte_order.h"
 #include "upgrade/tftp_packets.h"
+#include "text/escape_text.h"
 
 namespace corvalink::cli {
 namespace {
@@ -22,21 +23,13 @@ std::string Hex(std::span<const uint8_t> bytes, std::size_t count) {
   return out;
 }
 
-// The NUL-terminated text at `at`, printable ASCII with other bytes as \xNN, cut short.
+// The NUL-terminated text at `at`, quoted and escaped, cut short.
 std::string PeerText(std::span<const uint8_t> bytes, std::size_t at) {
-  std::string out = "\"";
-  for (std::size_t i = at; i < bytes.size() && bytes[i] != 0; ++i) {
-    if (i - at == SHOWN_TEXT) return out + "...\"";
-    const uint8_t c = bytes[i];
-    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-      out += static_cast<char>(c);
-    } else {
-      char e[5];
-      std::snprintf(e, sizeof e, "\\x%02X", c);
-      out += e;
-    }
-  }
-  return out + "\"";
+  std::size_t end = at;
+  while (end < bytes.size() && bytes[end] != 0) ++end;
+  if (at >= end) return "\"\"";
+  return QuoteForPeople(
+      std::string_view(reinterpret_cast<const char*>(bytes.data() + at), end - at), SHOWN_TEXT);
 }
 
 // The routers' own protocol: the header's bytes and the datagram's name.

@@ -1,9 +1,9 @@
 #include "backend_run.h"
 
-#include <cstdio>
 #include <optional>
 
 #include "portsetup/server_address.h"
+#include "text/escape_text.h"
 
 namespace corvalink::cups {
 namespace {
@@ -20,21 +20,6 @@ bool Fail(std::string* reason, std::string text) {
   return false;
 }
 
-/// URI text in a message, with anything unprintable as \xNN and cut at 100.
-std::string Shown(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size() && i < 100; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    }
-  }
-  return text.size() > 100 ? out + "..." : out;
-}
 
 int HexValue(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
 
@@ -122,7 +107,7 @@ BackendRun PlanBackendRun(const std::vector<std::string>& args, const char* devi
     return run;
   }
   if (args.size() < 6 || args.size() > 7) {
-    run.err = "Usage: " + Shown(args[0]) + " job-id user title copies options [file]\n";
+    run.err = "Usage: " + EscapeForPeople(args[0], {.limit = 100}) + " job-id user title copies options [file]\n";
     run.exitCode = CUPS_BACKEND_FAILED;
     return run;
   }
@@ -131,7 +116,7 @@ BackendRun PlanBackendRun(const std::vector<std::string>& args, const char* devi
   std::string reason;
   const std::optional<DeviceUri> device = ParseDeviceUri(uri, &reason);
   if (!device) {
-    run.err = "ERROR: The device URI \"" + Shown(uri) + "\" is not corvalink://QUEUE[?OPTIONS]: " +
+    run.err = "ERROR: The device URI " + QuoteForPeople(uri, 100) + " is not corvalink://QUEUE[?OPTIONS]: " +
               reason + ".\n";
     run.exitCode = CUPS_BACKEND_STOP;
     return run;

@@ -1,4 +1,5 @@
 #include "lpd_receiver.h"
+#include "text/escape_text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -26,21 +27,9 @@ std::string EndpointText(const Endpoint& e) {
   return Ipv4ToText(e.address) + ':' + std::to_string(e.port);
 }
 
-/// Client text in a message: printable ASCII as it is, every other byte as \xNN, cut at 80.
+/// Client text in a log line: escaped, a space too (the line's fields are space-separated).
 std::string Printable(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size() && i < 80; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x21 && c < 0x7F && c != '\\') {
-      out += static_cast<char>(c);
-    } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    }
-  }
-  if (text.size() > 80) out += "...";
-  return out;
+  return EscapeForPeople(text, {.limit = 80, .alsoEscaped = " "});
 }
 
 /// A file name the client sent, made safe as the last component of a path: letters, digits,
