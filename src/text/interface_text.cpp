@@ -59,7 +59,7 @@ bool LoadInterfaceTextFile(InterfaceTextTable& table, const Registry& registry,
   if (!file.IsOpen()) file = TextFile(currentDir / TEXT_FILE_NAME);
   if (!file.IsOpen()) return false;
 
-  table.loaded = 1;
+  table.loaded = true;
   for (TextSlot& slot : table.slots) {
     if (!file.ReadLine(slot)) break;
   }

@@ -16,8 +16,8 @@ using TextSlot = std::array<char, TEXT_SLOT_SIZE>;
 
 struct InterfaceTextTable {
   std::array<TextSlot, TEXT_SLOT_COUNT> slots{};
-  /// 1 once an interface text file has been opened, else 0.
-  int32_t loaded = 0;
+  /// Whether an interface text file has been opened.
+  bool loaded = false;
 
   /// The text of one slot, up to its NUL (never past the slot).
   std::string_view Text(std::size_t slot) const {

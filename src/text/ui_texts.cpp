@@ -69,7 +69,7 @@ std::string_view BuiltInText(UiText text) {
 
 std::string_view ShownText(const InterfaceTextTable& table, UiText text) {
   const SlotUse& use = Use(text);
-  if (table.loaded != 0 || use.builtIn == nullptr) return table.Text(use.slot);
+  if (table.loaded || use.builtIn == nullptr) return table.Text(use.slot);
   return use.builtIn;
 }
 

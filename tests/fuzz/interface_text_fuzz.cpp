@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   InterfaceTextTable table;
   const bool found = LoadInterfaceTextFile(table, EmptyRegistry(), fuzz::ScratchDir());
-  FUZZ_CHECK(found && table.loaded == 1);
+  FUZZ_CHECK(found && table.loaded);
   for (size_t i = 0; i < TEXT_SLOT_COUNT; ++i) {
     std::string want = i < slots.size() ? slots[i] : std::string();
     want = want.substr(0, want.find('\0'));  // a slot is read up to its first NUL

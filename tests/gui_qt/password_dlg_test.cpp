@@ -168,12 +168,12 @@ TEST_F(PasswordDlgTest, CancelEscapeAndCloseBoxEndWithTwoAndTouchNothing) {
 
 TEST_F(PasswordDlgTest, TextsComeFromTheTextFileOnlyWhenItWasLoaded) {
   const struct {
-    int loaded;
+    bool loaded;
     const char *caption, *ok, *cancel, *errorCaption, *errorText;
   } rows[] = {
-      {0, "Please input router password", "&OK", "&Cancel", "Error Message", "Password Error"},
+      {false, "Please input router password", "&OK", "&Cancel", "Error Message", "Password Error"},
       // Captions show as written, Qt's "[*]" mark too.
-      {1, "Kennwort [*]", "&Ja", "&Nein", "Fehler [*][*]", "Falsches Kennwort"},
+      {true, "Kennwort [*]", "&Ja", "&Nein", "Fehler [*][*]", "Falsches Kennwort"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.loaded);

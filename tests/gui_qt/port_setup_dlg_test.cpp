@@ -140,7 +140,7 @@ TEST_F(PortSetupDlgTest, StartsWithTemplateLayoutAndStates) {
     EXPECT_EQ(list->headerItem()->text(c), headings[c]);
     EXPECT_EQ(list->columnWidth(c), widths[c]);
   }
-  EXPECT_EQ(world.state.interfaceText.loaded, 0);
+  EXPECT_FALSE(world.state.interfaceText.loaded);
   // The first control in tab order that can take the focus.
   dlg->activateWindow();
   EXPECT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
@@ -181,7 +181,7 @@ TEST_F(PortSetupDlgTest, AppliesInterfaceTextsFromTheFileFound) {
     if (c.fileInCwd) test::WriteBytes(local.dir.Path() / "lpr.txt", c.viaRegistry ? "Other\n" : c.content);
 
     CPortSetupDlg dlg(local.state);
-    EXPECT_EQ(local.state.interfaceText.loaded, 1);
+    EXPECT_TRUE(local.state.interfaceText.loaded);
     EXPECT_EQ(dlg.windowTitle(), c.caption);
     EXPECT_EQ(Control<QPushButton>(&dlg, "IDC_INSTALL")->text(), c.install);
     EXPECT_EQ(List(&dlg)->headerItem()->text(0), c.heading0);

@@ -240,7 +240,7 @@ TEST_F(UpgradeDlgTest, AbortWhileWaitingStopsTheTransferAtItsFirstCheck) {
 }
 
 TEST_F(UpgradeDlgTest, InterfaceTextsAreTrimmedOnceAndStayAcrossOpenings) {
-  state.interfaceText.loaded = 1;
+  state.interfaceText.loaded = true;
   auto put = [&](std::size_t slot, const char* text) {
     std::strncpy(state.interfaceText.slots[slot].data(), text, TEXT_SLOT_SIZE - 1);
   };

@@ -87,7 +87,7 @@ std::string Expected(std::size_t slot, int n) {
 TEST_F(InterfaceTextTest, NoFileAnywhereLeavesTheTableUntouched) {
   m_table.slots[20] = SlotOf("left alone");
   EXPECT_FALSE(Load());
-  EXPECT_EQ(m_table.loaded, 0);
+  EXPECT_FALSE(m_table.loaded);
   EXPECT_EQ(m_table.Text(20), "left alone");
   EXPECT_EQ(m_table.Text(0), "");
 }
@@ -95,7 +95,7 @@ TEST_F(InterfaceTextTest, NoFileAnywhereLeavesTheTableUntouched) {
 TEST_F(InterfaceTextTest, EmptyFileLoadsWithEveryTextEmpty) {
   WriteBytes(m_cwd / "lpr.txt", "");
   EXPECT_TRUE(Load());
-  EXPECT_EQ(m_table.loaded, 1);
+  EXPECT_TRUE(m_table.loaded);
   for (std::size_t i = 0; i < TEXT_SLOT_COUNT; ++i) EXPECT_EQ(m_table.Text(i), "") << i;
 }
 
@@ -113,7 +113,7 @@ TEST_F(InterfaceTextTest, LineCountsAndLineEnds) {
     WriteBytes(m_cwd / "lpr.txt", text);
     m_table = {};
     ASSERT_TRUE(Load());
-    EXPECT_EQ(m_table.loaded, 1);
+    EXPECT_TRUE(m_table.loaded);
     SCOPED_TRACE(std::to_string(c.lines) + (c.eol[0] == '\r' ? " CR LF" : " LF"));
     for (std::size_t i = 0; i < TEXT_SLOT_COUNT; ++i) {
       const int n = static_cast<int>(i) + 1;

@@ -11,7 +11,7 @@ namespace {
 
 InterfaceTextTable NumberedFile() {
   InterfaceTextTable table;
-  table.loaded = 1;
+  table.loaded = true;
   for (std::size_t i = 0; i < TEXT_SLOT_COUNT; ++i) {
     const std::string line = "line " + std::to_string(i + 1);
     std::memcpy(table.slots[i].data(), line.data(), line.size());
@@ -23,7 +23,7 @@ TEST(ShownText, TheFileLineWhenLoadedElseTheBuiltInText) {
   const InterfaceTextTable none;
   const InterfaceTextTable file = NumberedFile();
   InterfaceTextTable emptyFile;  // a file of no lines: every slot counts, empty
-  emptyFile.loaded = 1;
+  emptyFile.loaded = true;
   std::set<std::size_t> slotsUsed;
   for (std::size_t i = 0; i < UI_TEXT_COUNT; ++i) {
     SCOPED_TRACE(i);

@@ -34,7 +34,7 @@ BOOL CPasswordDlg::OnInitDialog() {
 
 void CPasswordDlg::ApplyInterfaceText() {
   const InterfaceTextTable& table = m_state.interfaceText;
-  if (table.loaded == 0) return;
+  if (!table.loaded) return;
   SetText(m_hWnd, table, UiText::PasswordCaption);
   SetText(m_btnOk, table, UiText::PasswordOk);
   SetText(m_btnCancel, table, UiText::PasswordCancel);
