@@ -257,8 +257,11 @@ TEST(RouterUpgrade, SeveralRoutersAtOnceEachGetTheWholeImage) {
     EXPECT_TRUE(sawFlashWait[i]) << i;
   }
   sim.thread.Stop();
-  std::ifstream in(image, std::ios::binary);
-  const std::vector<uint8_t> want((std::istreambuf_iterator<char>(in)), {});
+  std::vector<uint8_t> want;
+  {
+    std::ifstream in(image, std::ios::binary);  // closed before the remove: Windows refuses it
+    want.assign(std::istreambuf_iterator<char>(in), {});
+  }
   const auto transfers = sim.thread.Sim().Transfers();
   ASSERT_EQ(transfers.size(), static_cast<std::size_t>(ROUTERS));
   for (const auto& t : transfers) {
