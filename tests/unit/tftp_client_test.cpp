@@ -11,6 +11,7 @@
 #include "fake_net.h"
 #include "platform/byte_order.h"
 #include "temp_tree.h"
+#include "upgrade/flash_wait.h"
 #include "upgrade/tftp_packets.h"
 
 namespace corvalink {
@@ -67,7 +68,7 @@ struct Rig {
   }
 
   TftpResult Send(const std::string& path, std::string_view address = "127.0.0.2") {
-    return TftpSendFile(path, address, control, env);
+    return SendFirmware(path, address, control, env);
   }
 
   std::vector<SentDatagram> SentWith(uint16_t opcode) const {
