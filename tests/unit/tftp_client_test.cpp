@@ -682,31 +682,5 @@ TEST(TftpSendFile, BlockNumbersWrapAfter65535) {
   EXPECT_EQ(rig.bar.GetPos(), 65537);
 }
 
-// What a window does when a transfer ends: a close during the flash wait shows nothing, a close
-// asked for during the transfer ends the dialog with its code, success always ends it with 0.
-TEST(EndOfTransfer, ShowsAndClosesAsTheUserAsked) {
-  struct Case {
-    TftpOutcome outcome;
-    std::optional<int64_t> closeAfter;
-    bool show;
-    std::optional<int64_t> closeWith;
-  };
-  const Case cases[] = {
-      {TftpOutcome::Ok, std::nullopt, true, 0},
-      {TftpOutcome::Ok, 2, true, 0},
-      {TftpOutcome::FlashWaitStopped, 2, false, 2},
-      {TftpOutcome::FlashWaitStopped, std::nullopt, true, std::nullopt},
-      {TftpOutcome::FileError, std::nullopt, true, std::nullopt},
-      {TftpOutcome::FileError, 2, true, 2},
-  };
-  for (const Case& c : cases) {
-    TftpResult result;
-    result.outcome = c.outcome;
-    const TransferEnding ending = EndOfTransfer(result, c.closeAfter);
-    EXPECT_EQ(ending.showResult, c.show) << static_cast<int>(c.outcome);
-    EXPECT_EQ(ending.closeWith, c.closeWith) << static_cast<int>(c.outcome);
-  }
-}
-
 }  // namespace
 }  // namespace corvalink
