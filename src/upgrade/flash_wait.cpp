@@ -86,7 +86,17 @@ uint32_t FlashWait::MsLeft(uint32_t now) const {
 TftpResult SendFirmware(FirmwareFile& file, std::string_view routerAddress, TftpControl& control,
                         TftpEnv& env, FlashWait& flash) {
   ResetUpgradeBar(control.progress);
-  TftpResult result = TftpSendFile(file, routerAddress, control, env);
+  // The write with the bar's data phase laid over the caller's callbacks.
+  TftpControl write = control;
+  write.onWriteAcknowledged = [&control](const TftpStats& stats) {
+    SetUpgradeBarRange(control.progress, stats.fileSize);
+    if (control.onWriteAcknowledged) control.onWriteAcknowledged(stats);
+  };
+  write.onBlockAcked = [&control](const TftpStats& stats) {
+    if (control.onBlockAcked) control.onBlockAcked(stats);
+    if (!stats.lastBlockAcked) StepUpgradeBarAfterFullBlock(control.progress, stats.blocksAcked);
+  };
+  TftpResult result = TftpSendFile(file, routerAddress, write, env);
   if (!result.ok()) return result;
   file.stream.reset();
   // The router writes its flash now; the bar's final fill holds the result back meanwhile.

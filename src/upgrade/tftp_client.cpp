@@ -14,7 +14,6 @@
 
 #include "platform/byte_order.h"
 #include "platform/datagram_trace.h"
-#include "upgrade/flash_wait.h"
 #include "upgrade/tftp_packets.h"
 
 namespace corvalink {
@@ -355,7 +354,7 @@ TftpOutcome Transfer::Request() {
                          ForeignAnswerSuffix(m_routerText));
   }
   m_result.stats.fileSize = m_file->size;
-  SetUpgradeBarRange(m_control.progress, m_file->size);
+  if (m_control.onWriteAcknowledged) m_control.onWriteAcknowledged(m_result.stats);
   return TftpOutcome::Ok;
 }
 
@@ -408,9 +407,9 @@ TftpOutcome Transfer::SendBlocks() {
     }
     ++m_result.stats.blocksAcked;
     m_result.stats.bytesAcked += k;
+    m_result.stats.lastBlockAcked = last;
     if (m_control.onBlockAcked) m_control.onBlockAcked(m_result.stats);
     if (last) break;
-    StepUpgradeBarAfterFullBlock(m_control.progress, m_result.stats.blocksAcked);
   }
   // Every block is acknowledged: the socket is done with.
   m_socket->Close();

@@ -56,6 +56,8 @@ struct TftpStats {
   uint32_t datagramsSent = 0;
   /// Copies of the previous block's ACK that were ignored.
   uint32_t duplicateAcksIgnored = 0;
+  /// The short block that ends the file is acknowledged: the router has the whole image.
+  bool lastBlockAcked = false;
 };
 
 struct TftpResult {
@@ -67,6 +69,7 @@ struct TftpResult {
 
 /// What the transfer reads and drives on its caller's side. Everything must outlive the call.
 struct TftpControl {
+  /// The upgrade bar: SendFirmware drives it around the transfer (upgrade/flash_wait.h).
   ProgressModel& progress;
   /// Read before every attempt; once non-zero the transfer ends with ERROR.
   const int32_t& abortRequested;
@@ -82,6 +85,9 @@ struct TftpControl {
   /// Called by SendFirmware once the last block is acknowledged and the flash wait has begun;
   /// the wait is ticked until SendFirmware returns. May be empty.
   std::function<void(const FlashWait&)> onFlashWaitStarted;
+  /// Called once the router acknowledged the write request, the file's size in the stats.
+  /// May be empty.
+  std::function<void(const TftpStats&)> onWriteAcknowledged;
 };
 
 /// The services the transfer uses; tests hand in a fake clock and fake sockets.
