@@ -307,10 +307,10 @@ int Transfer(const UpgradeCommand& command, const RouterRecord& selected, Firmwa
     return EXIT_OK;
   }
   if (result.outcome == TftpOutcome::FlashWaitStopped) {
+    const uint32_t msLeft = flash.MsLeft(clock.NowMs());
     PrintError("warning: interrupted while the router writes its flash; every block of the image "
                "was acknowledged, and the router may still be writing it: do not power it off or "
-               "restart it for about " + FormatDuration((flash.MsLeft(clock.NowMs()) + 999) / 1000) +
-               " more");
+               "restart it for about " + FormatDuration((msLeft + 999) / 1000) + " more");
     return EXIT_INTERRUPTED;
   }
   if (result.outcome == TftpOutcome::Aborted && InterruptRequested()) {
