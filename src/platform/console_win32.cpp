@@ -1,9 +1,10 @@
 #include "platform/console.h"
-#include "platform/win_error.h"
 
 #include <windows.h>
 
 #include <atomic>
+
+#include "platform/win_error.h"
 
 namespace corvalink {
 namespace {

@@ -1,5 +1,4 @@
 #include "platform/net_interfaces.h"
-#include "platform/win_error.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -8,6 +7,8 @@
 
 #include <cstring>
 #include <vector>
+
+#include "platform/win_error.h"
 
 namespace corvalink {
 namespace {

@@ -1,5 +1,4 @@
 #include "platform/registry_store.h"
-#include "platform/ascii_case.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -17,6 +16,7 @@
 
 #include "platform/byte_order.h"
 #include "platform/registry_store_file.h"
+#include "platform/ascii_case.h"
 
 namespace corvalink {
 namespace fs = std::filesystem;

@@ -1,6 +1,4 @@
 // The Windows registry behind the Registry contract: the same calls, flags and sizes the
-#include "platform/ascii_case.h"
-#include "platform/win_error.h"
 // printer-port software's own tools use, so the value it reads is the one we wrote, byte for
 // byte, in the same view of the registry.
 
@@ -9,6 +7,9 @@
 #include <windows.h>
 
 #include <vector>
+
+#include "platform/ascii_case.h"
+#include "platform/win_error.h"
 
 static_assert(corvalink::REG_TYPE_SZ == REG_SZ, "string values pass through as they are");
 

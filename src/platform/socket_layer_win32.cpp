@@ -1,5 +1,4 @@
 #include "platform/socket_layer.h"
-#include "platform/win_error.h"
 
 // Winsock's fd_set is a counted array; the simulator watches one socket per transfer, more
 // than the default 64.
@@ -8,6 +7,8 @@
 #include <windows.h>
 
 #include <memory>
+
+#include "platform/win_error.h"
 
 namespace corvalink {
 

@@ -1,9 +1,7 @@
 #include "upgrade/firmware_file.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 
 #include "platform/ansi_path.h"
@@ -11,6 +9,9 @@
 
 namespace corvalink {
 namespace {
+
+// Firmware is read through a buffer of this size: one read call per 128 blocks.
+constexpr std::size_t FILE_BUFFER_SIZE = 64 * 1024;
 
 std::string KindOf(std::filesystem::file_type type) {
   switch (type) {
@@ -25,27 +26,30 @@ std::string KindOf(std::filesystem::file_type type) {
 
 }  // namespace
 
-bool CheckFirmwareFile(std::string_view path, uint64_t* size, std::string* err) {
-  const std::string text(path);
-  auto fail = [&](const std::string& why) {
-    if (err != nullptr) *err = "Cannot send \"" + text + "\": " + why;
-    return false;
+std::optional<FirmwareFile> OpenFirmwareFile(std::string_view path, std::string* err) {
+  FirmwareFile file;
+  file.path = std::string(path);
+  auto fail = [&](const std::string& why) -> std::optional<FirmwareFile> {
+    if (err != nullptr) *err = "Cannot send \"" + file.path + "\": " + why;
+    return std::nullopt;
   };
-  if (text.empty()) return fail("no file was chosen");
+  if (file.path.empty()) return fail("no file was chosen");
   std::error_code ec;
-  const std::filesystem::path p = PathFromAnsi(text);
+  const std::filesystem::path p = PathFromAnsi(file.path);
+  // Asked before the open: opening a pipe would block until something writes to it.
   const std::filesystem::file_status status = std::filesystem::status(p, ec);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
     return fail("it is " + KindOf(status.type()) + ", not a regular file");
   }
   // Opening tells why a file that is not there or not readable cannot be sent.
   errno = 0;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(OpenFileForReading(p), &std::fclose);
-  if (!f) return fail(std::generic_category().message(errno == 0 ? ENOENT : errno));
-  const uint64_t bytes = std::filesystem::file_size(p, ec);
+  file.stream.reset(OpenFileForReading(p));
+  if (!file.stream) return fail(std::generic_category().message(errno == 0 ? ENOENT : errno));
+  file.size = std::filesystem::file_size(p, ec);
   if (ec) return fail(ec.message());
-  if (size != nullptr) *size = bytes;
-  return true;
+  file.buffer.resize(FILE_BUFFER_SIZE);
+  std::setvbuf(file.stream.get(), file.buffer.data(), _IOFBF, file.buffer.size());
+  return file;
 }
 
 }  // namespace corvalink

@@ -9,8 +9,7 @@
 namespace corvalink {
 namespace {
 
-// The transfer's progress bar, turned into the caller's progress reports. The flash wait starts
-// with the acknowledgement of the last block: the file's full blocks and the one short block.
+// The transfer's progress bar, turned into the caller's progress reports.
 class UpgradeProgressModel : public ProgressModel {
  public:
   UpgradeProgressModel(RouterUpgradeProgress& progress, Clock& clock,
@@ -19,11 +18,13 @@ class UpgradeProgressModel : public ProgressModel {
 
   void OnBlockAcked(const TftpStats& stats) {
     m_progress.stats = stats;
-    if (stats.blocksAcked == stats.fileSize / TFTP_BLOCK_SIZE + 1) {
-      m_progress.stage = RouterUpgradeStage::FlashWait;
-      m_progress.flashMs = FinalFillMs(stats.fileSize);
-      m_flashStart = m_clock.NowMs();
-    }
+    Report();
+  }
+
+  void OnFlashWaitStarted(const FlashWait& flash) {
+    m_flash = &flash;
+    m_progress.stage = RouterUpgradeStage::FlashWait;
+    m_progress.flashMsLeft = flash.MsLeft(m_clock.NowMs());
     Report();
   }
 
@@ -31,9 +32,9 @@ class UpgradeProgressModel : public ProgressModel {
   // The bar's final fill steps at least every PROGRESS_FILL_STEP_MS; a report per
   // REPORT_EVERY steps is plenty for a person.
   void OnChanged() override {
-    if (m_progress.stage != RouterUpgradeStage::FlashWait) return;
+    if (m_flash == nullptr) return;
     if (++m_fillSteps % REPORT_EVERY != 0) return;
-    m_progress.flashElapsedMs = ElapsedMs(m_flashStart, m_clock.NowMs());
+    m_progress.flashMsLeft = m_flash->MsLeft(m_clock.NowMs());
     Report();
   }
 
@@ -47,7 +48,7 @@ class UpgradeProgressModel : public ProgressModel {
   RouterUpgradeProgress& m_progress;
   Clock& m_clock;
   const RouterUpgradeOptions& m_options;
-  uint32_t m_flashStart = 0;
+  const FlashWait* m_flash = nullptr;  // while SendFirmware ticks it
   int m_fillSteps = 0;
 };
 
@@ -109,9 +110,10 @@ RouterUpgradeResult RunRouterUpgrade(const RouterRecord& router, const std::stri
   const int32_t noAbortFlag = 0;
   TftpControl control{bar, noAbortFlag, {},
                       [&bar](const TftpStats& stats) { bar.OnBlockAcked(stats); },
-                      [&options] { return Stopped(options); }};
+                      [&options] { return Stopped(options); },
+                      [&bar](const FlashWait& flash) { bar.OnFlashWaitStarted(flash); }};
   TftpEnv env{clock, {}, options.tftpPort, {}};
-  result.transfer = TftpSendFile(path, Ipv4ToText(router.ipAddress), control, env);
+  result.transfer = SendFirmware(path, Ipv4ToText(router.ipAddress), control, env);
   switch (result.transfer.outcome) {
     case TftpOutcome::Ok:
       result.end = RouterUpgradeEnd::Complete;

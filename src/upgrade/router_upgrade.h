@@ -11,7 +11,7 @@
 #include "discovery/packet_header.h"
 #include "discovery/router_record.h"
 #include "platform/ipv4.h"
-#include "upgrade/tftp_client.h"
+#include "upgrade/flash_wait.h"
 
 namespace corvalink {
 
@@ -38,9 +38,8 @@ struct RouterUpgradeProgress {
   RouterUpgradeStage stage = RouterUpgradeStage::Handshake;
   int requestsSent = 0;
   TftpStats stats;
-  /// The flash wait's least length (FinalFillMs of the file) and the time spent in it so far.
-  uint32_t flashMs = 0;
-  uint32_t flashElapsedMs = 0;
+  /// The time the flash wait still lasts (FlashWait::MsLeft).
+  uint32_t flashMsLeft = 0;
 };
 
 struct RouterUpgradeOptions {

@@ -4,9 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,29 +12,18 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ansi_path.h"
 #include "platform/byte_order.h"
 #include "platform/datagram_trace.h"
-#include "platform/file_open.h"
-#include "upgrade/firmware_file.h"
-#include "upgrade/tftp_packets.h"
 #include "text/escape_text.h"
+#include "upgrade/tftp_packets.h"
 
 namespace corvalink {
 namespace {
 
 // The routers answer with at most a 4-byte ACK or a short ERROR; anything longer is cut here.
 constexpr std::size_t RECEIVE_BUFFER_SIZE = 600;
-// Firmware is read through a buffer of this size: one read call per 128 blocks.
-constexpr std::size_t FILE_BUFFER_SIZE = 64 * 1024;
 // A peer's error text is shown to people; longer texts are cut.
 constexpr std::size_t MAX_PEER_TEXT = 100;
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
 
 std::string ErrnoText(int err) { return std::generic_category().message(err); }
 
@@ -47,9 +34,9 @@ class Transfer {
  public:
   Transfer(TftpControl& control, TftpEnv& env) : m_control(control), m_env(env) {}
 
-  /// Open and check, request, blocks, fill: each phase returns TftpOutcome::Ok to go on, or
-  /// the outcome the transfer ends with, m_result.message then saying why.
-  TftpResult Run(std::string_view path, std::string_view routerAddress);
+  /// Check, request, blocks: each phase returns TftpOutcome::Ok to go on, or the outcome the
+  /// transfer ends with, m_result.message then saying why.
+  TftpResult Run(FirmwareFile& file, std::string_view routerAddress);
 
  private:
   enum class Phase { WriteRequest, Data };
@@ -73,13 +60,11 @@ class Transfer {
   int WaitForPeer(Phase phase, uint32_t sentAt, uint16_t block);
   void NotePeerError(int length);
   void Send(std::span<const uint8_t> datagram, const Endpoint& to);
-  TftpOutcome OpenAndCheck(std::string_view path, std::string_view routerAddress);
+  TftpOutcome Check(std::string_view routerAddress);
   TftpOutcome Request();
   TftpOutcome SendBlocks();
-  TftpOutcome Fill();
   Exchange RequestWrite();
   Exchange SendBlock(std::span<const uint8_t> packet, uint16_t block);
-  bool FillProgress();
   TftpOutcome Stop(TftpOutcome outcome, std::string message);
   TftpOutcome Abandon(TftpOutcome outcome, std::string message);
   std::string PeerErrorSuffix() const;
@@ -88,15 +73,12 @@ class Transfer {
   TftpControl& m_control;
   TftpEnv& m_env;
   TftpResult m_result;
+  FirmwareFile* m_file = nullptr;
   std::string m_remoteName;
-  std::string m_pathText;
   std::string m_routerText;
-  uint64_t m_size = 0;  // measured before anything is sent: the blocks read must add up to it
   Endpoint m_router;
   Endpoint m_destination;  // where DATA and the abort ERROR go: the peer once it answered
   Endpoint m_from;         // sender of the datagram WaitForPeer returned
-  std::vector<char> m_fileBuffer;  // before m_file: the stream uses it until it is closed
-  FilePtr m_file;
   std::unique_ptr<DatagramSocket> m_socket;
   std::array<uint8_t, RECEIVE_BUFFER_SIZE> m_receive{};
   std::array<uint8_t, TFTP_HEADER_SIZE + TFTP_BLOCK_SIZE> m_data{};
@@ -292,24 +274,6 @@ Transfer::Exchange Transfer::SendBlock(std::span<const uint8_t> packet, uint16_t
   }
 }
 
-// Steps the bar to its top, one step per more than PROGRESS_FILL_STEP_MS. This holds the
-// result back while the router writes the image to its flash. False when it was stopped.
-bool Transfer::FillProgress() {
-  ProgressModel& bar = m_control.progress;
-  const int high = bar.GetRangeHigh();
-  // With a step of 1 the top is reached within one pass over the range; the bound keeps a bar
-  // whose step was changed meanwhile from holding the thread for ever.
-  const int64_t maxSteps = static_cast<int64_t>(high) - bar.GetRangeLow() + 1;
-  uint32_t noted = Now();
-  for (int64_t i = 0; i < maxSteps; ++i) {
-    if (!WaitMoreThan(noted, PROGRESS_FILL_STEP_MS)) return false;
-    noted = Now();
-    bar.StepIt();
-    if (bar.GetPos() == high) break;
-  }
-  return true;
-}
-
 // Why a write request was never acknowledged when the answer came from elsewhere: the usual
 // cause is a server on a host with several addresses that replies from its primary one.
 std::string Transfer::ForeignAnswerSuffix(const std::string& routerText) const {
@@ -337,25 +301,12 @@ TftpOutcome Transfer::Abandon(TftpOutcome outcome, std::string message) {
     Send(BuildError(TFTP_ERROR_ABORTED, TFTP_ABORT_TEXT), m_destination);
     m_socket->Close();
   }
-  m_file.reset();
   return Stop(outcome, std::move(message) + PeerErrorSuffix());
 }
 
-// The file must be a regular file of known size and the address a dotted quad before a socket
-// is made; nothing is sent here.
-TftpOutcome Transfer::OpenAndCheck(std::string_view path, std::string_view routerAddress) {
-  m_remoteName = RemoteFileName(path);
-  m_control.progress.SetPos(0);
-  m_control.progress.SetStep(1);
-
-  m_pathText = std::string(path);
-  std::string err;
-  if (!CheckFirmwareFile(m_pathText, &m_size, &err)) return Stop(TftpOutcome::FileError, err);
-  errno = 0;
-  m_file.reset(OpenFileForReading(PathFromAnsi(m_pathText)));
-  if (!m_file) {
-    return Stop(TftpOutcome::FileError, "Cannot open \"" + m_pathText + "\": " + ErrnoText(errno));
-  }
+// The address must be a dotted quad before a socket is made; nothing is sent here.
+TftpOutcome Transfer::Check(std::string_view routerAddress) {
+  m_remoteName = RemoteFileName(m_file->path);
 
   // A text that is not an address would otherwise turn into 255.255.255.255: a broadcast.
   std::optional<Ipv4> router = ParseIpv4(routerAddress);
@@ -377,8 +328,6 @@ TftpOutcome Transfer::OpenAndCheck(std::string_view path, std::string_view route
   }
   m_unknownTid = BuildError(TFTP_ERROR_UNKNOWN_TID, TFTP_UNKNOWN_TID_TEXT);
   m_lastPumpMs = Now();
-  m_fileBuffer.resize(FILE_BUFFER_SIZE);
-  std::setvbuf(m_file.get(), m_fileBuffer.data(), _IOFBF, m_fileBuffer.size());
   return TftpOutcome::Ok;
 }
 
@@ -395,22 +344,23 @@ TftpOutcome Transfer::Request() {
                          " after " + std::to_string(TFTP_WRQ_ATTEMPTS) + " attempts" +
                          ForeignAnswerSuffix(m_routerText));
   }
-  m_result.stats.fileSize = m_size;
-  m_control.progress.SetRange32(0, static_cast<int>(std::min<uint64_t>(ProgressTop(m_size), INT_MAX)));
+  m_result.stats.fileSize = m_file->size;
+  if (m_control.onWriteAcknowledged) m_control.onWriteAcknowledged(m_result.stats);
   return TftpOutcome::Ok;
 }
 
-// The file, block by block, up to the short last one; the bar steps once per
-// BLOCKS_PER_PROGRESS_STEP full blocks.
+// The file, block by block, up to the short last one (RFC 1350 sec. 6: a block of fewer than
+// TFTP_BLOCK_SIZE bytes ends the transfer; this is the one place that tells the last block).
 TftpOutcome Transfer::SendBlocks() {
-  const std::string& pathText = m_pathText;
+  const std::string& pathText = m_file->path;
   const std::string& routerText = m_routerText;
-  const uint64_t size = m_size;
-  int fullBlocksSinceStep = 0;
+  const uint64_t size = m_file->size;
+  std::FILE* stream = m_file->stream.get();
   for (;;) {
-    std::size_t k = std::fread(m_data.data() + TFTP_HEADER_SIZE, 1, TFTP_BLOCK_SIZE, m_file.get());
+    std::size_t k = std::fread(m_data.data() + TFTP_HEADER_SIZE, 1, TFTP_BLOCK_SIZE, stream);
+    const bool last = k < static_cast<std::size_t>(TFTP_BLOCK_SIZE);
     ++m_block;  // 16-bit: after 65535 comes 0
-    if (k < static_cast<std::size_t>(TFTP_BLOCK_SIZE) && std::ferror(m_file.get())) {
+    if (last && std::ferror(stream)) {
       return Abandon(TftpOutcome::FileError, "Cannot read \"" + pathText + "\" at block " +
                                                  std::to_string(m_block) + ": " + ErrnoText(errno));
     }
@@ -438,7 +388,6 @@ TftpOutcome Transfer::SendBlocks() {
     if (sent == Exchange::TimedOut) {
       // A server may stop listening soon after it sent its last ACK (RFC 1350 sec. 6 only
       // encourages it to wait), so a lost last ACK cannot be told from a lost last block.
-      const bool last = k < static_cast<std::size_t>(TFTP_BLOCK_SIZE);
       return Abandon(TftpOutcome::Timeout,
                      "Block " + std::to_string(m_block) + " was not acknowledged by " + routerText +
                          " after " + std::to_string(TFTP_DATA_ATTEMPTS) + " sends" +
@@ -449,69 +398,36 @@ TftpOutcome Transfer::SendBlocks() {
     }
     ++m_result.stats.blocksAcked;
     m_result.stats.bytesAcked += k;
+    m_result.stats.lastBlockAcked = last;
     if (m_control.onBlockAcked) m_control.onBlockAcked(m_result.stats);
-    if (k < static_cast<std::size_t>(TFTP_BLOCK_SIZE)) break;
-    if (++fullBlocksSinceStep == BLOCKS_PER_PROGRESS_STEP) {
-      m_control.progress.StepIt();
-      fullBlocksSinceStep = 0;
-    }
+    if (last) break;
   }
-  return TftpOutcome::Ok;
-}
-
-// Every block is acknowledged: the file and socket are done with, and the bar's final fill
-// holds the result back while the router writes its flash.
-TftpOutcome Transfer::Fill() {
-  m_file.reset();
+  // Every block is acknowledged: the socket is done with.
   m_socket->Close();
-  if (!FillProgress()) {
-    return Stop(TftpOutcome::FlashWaitStopped,
-                "Stopped after every block of \"" + m_pathText + "\" was acknowledged by " +
-                    m_routerText + "; the router may still be writing its flash");
-  }
-  return Stop(TftpOutcome::Ok,
-              "Sent \"" + m_pathText + "\" to " + m_routerText + " as \"" + m_remoteName + "\"");
+  return Stop(TftpOutcome::Ok, "Sent \"" + pathText + "\" to " + routerText + " as \"" +
+                                   m_remoteName + "\"");
 }
 
-TftpResult Transfer::Run(std::string_view path, std::string_view routerAddress) {
-  TftpOutcome outcome = OpenAndCheck(path, routerAddress);
+TftpResult Transfer::Run(FirmwareFile& file, std::string_view routerAddress) {
+  m_file = &file;
+  TftpOutcome outcome = Check(routerAddress);
   if (outcome == TftpOutcome::Ok) outcome = Request();
   if (outcome == TftpOutcome::Ok) outcome = SendBlocks();
-  if (outcome == TftpOutcome::Ok) outcome = Fill();
   m_result.outcome = outcome;
   return std::move(m_result);
 }
 
 }  // namespace
 
-uint64_t ProgressTop(uint64_t fileSize) { return fileSize / TFTP_BLOCK_SIZE + 1; }
-
-uint64_t FinalFillSteps(uint64_t fileSize) {
-  return ProgressTop(fileSize) - fileSize / TFTP_BLOCK_SIZE / BLOCKS_PER_PROGRESS_STEP;
-}
-
-uint32_t FinalFillMs(uint64_t fileSize) {
-  return static_cast<uint32_t>(
-      std::min<uint64_t>(FinalFillSteps(fileSize) * FILL_STEP_LEAST_MS, UINT32_MAX));
-}
-
 std::string RemoteFileName(std::string_view path) {
   std::size_t cut = path.find_last_of("\\/");
   return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
 }
 
-TftpResult TftpSendFile(std::string_view path, std::string_view routerAddress,
-                        TftpControl& control, TftpEnv& env) {
+TftpResult TftpSendFile(FirmwareFile& file, std::string_view routerAddress, TftpControl& control,
+                        TftpEnv& env) {
   Transfer transfer(control, env);
-  return transfer.Run(path, routerAddress);
-}
-
-TransferEnding EndOfTransfer(const TftpResult& result, std::optional<int64_t> closeAfter) {
-  TransferEnding ending;
-  ending.showResult = !(closeAfter && result.outcome == TftpOutcome::FlashWaitStopped);
-  if (result.ok()) ending.closeWith = 0;
-  else ending.closeWith = closeAfter;
-  return ending;
+  return transfer.Run(file, routerAddress);
 }
 
 }  // namespace corvalink

@@ -2,19 +2,22 @@
 // A TFTP client (RFC 1350) that writes one file to a router in "octet" mode, lock-step, one
 // 512-byte block per DATA/ACK exchange, with fixed attempt counts and waits. It blocks the
 // calling thread for the whole transfer; Control::pump lets a window stay alive meanwhile.
+// The wait after it, while the router writes its flash, is upgrade/flash_wait.h's.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/ms_clock.h"
 #include "platform/udp_socket.h"
+#include "upgrade/firmware_file.h"
 #include "upgrade/progress_bar.h"
 
 namespace corvalink {
+
+class FlashWait;
 
 inline constexpr uint16_t TFTP_PORT = 69;
 inline constexpr int TFTP_BLOCK_SIZE = 512;
@@ -22,21 +25,6 @@ inline constexpr int TFTP_WRQ_ATTEMPTS = 14;
 inline constexpr int TFTP_DATA_ATTEMPTS = 4;
 inline constexpr int TFTP_REPLY_TIMEOUT_MS = 2000;
 inline constexpr uint32_t TFTP_WRQ_PAUSE_MS = 1000;
-inline constexpr int BLOCKS_PER_PROGRESS_STEP = 5;
-inline constexpr uint32_t PROGRESS_FILL_STEP_MS = 10;
-
-/// Each step of the bar's final fill waits until more than PROGRESS_FILL_STEP_MS have passed on a
-/// millisecond clock, so it takes at least this long.
-inline constexpr uint32_t FILL_STEP_LEAST_MS = PROGRESS_FILL_STEP_MS + 1;
-
-/// The top of the bar's range for a file of `fileSize` bytes: one more than its full blocks.
-uint64_t ProgressTop(uint64_t fileSize);
-/// The steps of the final fill after the last block of such a file: from where the data phase
-/// (one step per BLOCKS_PER_PROGRESS_STEP full blocks) leaves the bar up to its top.
-uint64_t FinalFillSteps(uint64_t fileSize);
-/// The least time the final fill (the router writing its flash) holds the result back.
-uint32_t FinalFillMs(uint64_t fileSize);
-
 /// An ACK of the block before the one outstanding that arrives within this time of the block's
 /// send is a copy (the network duplicated it, or the router answered a block that went twice)
 /// and is ignored; a later one is the router's own retransmission, a sign that the block was
@@ -49,12 +37,12 @@ inline constexpr uint32_t DUPLICATE_ACK_HOLDOFF_MS = 20;
 inline constexpr uint32_t PUMP_INTERVAL_MS = 50;
 
 enum class TftpOutcome {
-  Ok,         ///< the last block was acknowledged and the bar filled
+  Ok,         ///< the last block was acknowledged (and, by SendFirmware, the bar filled)
   FileError,  ///< the file could not be opened (nothing was sent) or read (ERROR sent)
   Timeout,    ///< attempts used up; ERROR sent
   Aborted,    ///< the abort flag was set or a stop was asked for; ERROR sent
-  /// Every block was acknowledged, but the wait that follows (the bar's final fill, while the
-  /// router writes its flash) was cut short by the abort flag or a stop; no ERROR was sent.
+  /// Every block was acknowledged, but the wait that follows (SendFirmware's final fill, while
+  /// the router writes its flash) was cut short by the abort flag or a stop; no ERROR was sent.
   FlashWaitStopped,
   NetworkError,  ///< the router address is not a dotted quad, or no socket; nothing was sent
 };
@@ -68,6 +56,8 @@ struct TftpStats {
   uint32_t datagramsSent = 0;
   /// Copies of the previous block's ACK that were ignored.
   uint32_t duplicateAcksIgnored = 0;
+  /// The short block that ends the file is acknowledged: the router has the whole image.
+  bool lastBlockAcked = false;
 };
 
 struct TftpResult {
@@ -77,19 +67,9 @@ struct TftpResult {
   bool ok() const { return outcome == TftpOutcome::Ok; }
 };
 
-/// How an upgrade window ends a transfer: whether it shows the result, and the code it closes
-/// with (none: it stays open, and "&Send" tries again). `closeAfter` is the code that a close
-/// asked for during the transfer left. A close during the flash wait shows nothing: the image
-/// arrived whole, so there is no failure to report, and no success either, as the wait was not
-/// seen through.
-struct TransferEnding {
-  bool showResult = true;
-  std::optional<int64_t> closeWith;
-};
-TransferEnding EndOfTransfer(const TftpResult& result, std::optional<int64_t> closeAfter);
-
 /// What the transfer reads and drives on its caller's side. Everything must outlive the call.
 struct TftpControl {
+  /// The upgrade bar: SendFirmware drives it around the transfer (upgrade/flash_wait.h).
   ProgressModel& progress;
   /// Read before every attempt; once non-zero the transfer ends with ERROR.
   const int32_t& abortRequested;
@@ -102,6 +82,12 @@ struct TftpControl {
   /// the flag does. Unlike the flag it belongs to one call (a window being closed, Ctrl-C).
   /// May be empty.
   std::function<bool()> stopRequested;
+  /// Called by SendFirmware once the last block is acknowledged and the flash wait has begun;
+  /// the wait is ticked until SendFirmware returns. May be empty.
+  std::function<void(const FlashWait&)> onFlashWaitStarted;
+  /// Called once the router acknowledged the write request, the file's size in the stats.
+  /// May be empty.
+  std::function<void(const TftpStats&)> onWriteAcknowledged;
 };
 
 /// The services the transfer uses; tests hand in a fake clock and fake sockets.
@@ -119,8 +105,9 @@ struct TftpEnv {
 /// The remote name for a local path: the part after the last '\' or '/', or the whole path.
 std::string RemoteFileName(std::string_view path);
 
-/// Sends the file at `path` to `routerAddress` (dotted decimal).
-TftpResult TftpSendFile(std::string_view path, std::string_view routerAddress,
-                        TftpControl& control, TftpEnv& env);
+/// Writes `file` (read from where its stream stands) to `routerAddress` (dotted decimal); Ok
+/// once the last block is acknowledged. The stream is not closed here.
+TftpResult TftpSendFile(FirmwareFile& file, std::string_view routerAddress, TftpControl& control,
+                        TftpEnv& env);
 
 }  // namespace corvalink

@@ -24,7 +24,7 @@
 
 #include "platform/ms_clock.h"
 #include "platform/udp_socket.h"
-#include "upgrade/tftp_client.h"
+#include "upgrade/flash_wait.h"
 #include "upgrade/tftp_packets.h"
 
 namespace corvalink {
@@ -66,7 +66,7 @@ int Send(const char* path, const char* host, uint16_t port) {
                       }};
   MsClock clock;
   TftpEnv env{clock, {}, port, {}};
-  TftpResult r = TftpSendFile(path, host, control, env);
+  TftpResult r = SendFirmware(path, host, control, env);
   if (!r.ok()) {
     std::fprintf(stderr, "tftp_bench: %s\n", r.message.c_str());
     return 1;

@@ -17,7 +17,7 @@
 #include "fake_net.h"
 #include "fuzz_check.h"
 #include "platform/byte_order.h"
-#include "upgrade/tftp_client.h"
+#include "upgrade/flash_wait.h"
 #include "upgrade/tftp_packets.h"
 
 using namespace corvalink;
@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   TftpControl control{bar, abortFlag, {}, {}, [&] { return stop; }};
   TftpEnv env{clock, net.SocketFactory(), TFTP_PORT, [&](uint32_t ms) { clock.Advance(ms); }};
-  const TftpResult r = TftpSendFile(path.string(), "127.0.0.2", control, env);
+  const TftpResult r = SendFirmware(path.string(), "127.0.0.2", control, env);
 
   // Bounded: every wait is bounded by the attempts, whatever came back.
   const uint32_t took = ElapsedMs(start, clock.NowMs());

@@ -18,7 +18,7 @@
 #include "lab_util.h"
 #include "platform/ms_clock.h"
 #include "upgrade/progress_bar.h"
-#include "upgrade/tftp_client.h"
+#include "upgrade/flash_wait.h"
 
 namespace corvalink::lab {
 namespace {
@@ -45,7 +45,7 @@ struct Figures {
   MsClock clock;
   TftpEnv env{clock, {}, TFTP_PORT, {}};
   const auto start = std::chrono::steady_clock::now();
-  TftpResult r = TftpSendFile(file, "198.18.0.2", control, env);
+  TftpResult r = SendFirmware(file, "198.18.0.2", control, env);
   Figures f{static_cast<int>(r.outcome), r.stats,
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                   start)

@@ -17,7 +17,7 @@
 #include "platform/byte_order.h"
 #include "platform/ms_clock.h"
 #include "upgrade/progress_bar.h"
-#include "upgrade/tftp_client.h"
+#include "upgrade/flash_wait.h"
 #include "upgrade/upgrade_formats.h"
 #include "upgrade/upgrade_socket.h"
 
@@ -42,7 +42,7 @@ SendOutcome Send(const std::filesystem::path& file, const std::string& router) {
                       }};
   MsClock clock;
   TftpEnv env{clock, {}, TFTP_PORT, {}};
-  SendOutcome out{TftpSendFile(file.string(), router, control, env), 0};
+  SendOutcome out{SendFirmware(file.string(), router, control, env), 0};
   out.dataPhaseUs = std::chrono::duration_cast<std::chrono::microseconds>(last - first).count();
   if (out.result.ok()) {
     EXPECT_EQ(progress.GetPos(), progress.GetRangeHigh()) << "the bar ends full";

@@ -12,6 +12,7 @@
 #include "fake_net.h"
 #include "platform/byte_order.h"
 #include "temp_tree.h"
+#include "upgrade/flash_wait.h"
 #include "upgrade/tftp_packets.h"
 
 namespace corvalink::cli {
@@ -68,9 +69,11 @@ struct DisplayRig {
                           display.OnBlockAcked(s);
                           // The fill begins after the last block: note where the bar stands.
                           stepsLeftAfterLastAck = display.GetRangeHigh() - display.GetPos();
-                        }};
+                        },
+                        {},
+                        [this](const FlashWait& flash) { display.OnFlashWaitStarted(flash); }};
     TftpEnv env{clock, net.SocketFactory(), TFTP_PORT, [this](uint32_t ms) { clock.Advance(ms); }};
-    TftpResult r = TftpSendFile(path.string(), "127.0.0.2", control, env);
+    TftpResult r = SendFirmware(path.string(), "127.0.0.2", control, env);
     display.Finish();
     return r;
   }

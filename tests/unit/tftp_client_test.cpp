@@ -11,6 +11,7 @@
 #include "fake_net.h"
 #include "platform/byte_order.h"
 #include "temp_tree.h"
+#include "upgrade/flash_wait.h"
 #include "upgrade/tftp_packets.h"
 
 namespace corvalink {
@@ -67,7 +68,7 @@ struct Rig {
   }
 
   TftpResult Send(const std::string& path, std::string_view address = "127.0.0.2") {
-    return TftpSendFile(path, address, control, env);
+    return SendFirmware(path, address, control, env);
   }
 
   std::vector<SentDatagram> SentWith(uint16_t opcode) const {
@@ -679,32 +680,6 @@ TEST(TftpSendFile, BlockNumbersWrapAfter65535) {
   EXPECT_EQ(r.stats.bytesAcked, size);
   EXPECT_EQ(rig.bar.GetRangeHigh(), 65537);
   EXPECT_EQ(rig.bar.GetPos(), 65537);
-}
-
-// What a window does when a transfer ends: a close during the flash wait shows nothing, a close
-// asked for during the transfer ends the dialog with its code, success always ends it with 0.
-TEST(EndOfTransfer, ShowsAndClosesAsTheUserAsked) {
-  struct Case {
-    TftpOutcome outcome;
-    std::optional<int64_t> closeAfter;
-    bool show;
-    std::optional<int64_t> closeWith;
-  };
-  const Case cases[] = {
-      {TftpOutcome::Ok, std::nullopt, true, 0},
-      {TftpOutcome::Ok, 2, true, 0},
-      {TftpOutcome::FlashWaitStopped, 2, false, 2},
-      {TftpOutcome::FlashWaitStopped, std::nullopt, true, std::nullopt},
-      {TftpOutcome::FileError, std::nullopt, true, std::nullopt},
-      {TftpOutcome::FileError, 2, true, 2},
-  };
-  for (const Case& c : cases) {
-    TftpResult result;
-    result.outcome = c.outcome;
-    const TransferEnding ending = EndOfTransfer(result, c.closeAfter);
-    EXPECT_EQ(ending.showResult, c.show) << static_cast<int>(c.outcome);
-    EXPECT_EQ(ending.closeWith, c.closeWith) << static_cast<int>(c.outcome);
-  }
 }
 
 }  // namespace

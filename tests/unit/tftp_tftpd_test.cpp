@@ -17,7 +17,7 @@
 #include "platform/ms_clock.h"
 #include "platform/udp_socket.h"
 #include "temp_tree.h"
-#include "upgrade/tftp_client.h"
+#include "upgrade/flash_wait.h"
 #include "upgrade/tftp_packets.h"
 
 namespace corvalink {
@@ -148,7 +148,7 @@ TEST(TftpTftpd, UploadsArriveByteForByte) {
                         }};
     MsClock clock;
     TftpEnv env{clock, {}, server.Port(), {}};
-    TftpResult r = TftpSendFile(local.string(), "127.0.0.1", control, env);
+    TftpResult r = SendFirmware(local.string(), "127.0.0.1", control, env);
     ASSERT_TRUE(r.ok()) << r.message;
     EXPECT_EQ(r.stats.bytesAcked, row.size);
     EXPECT_EQ(test::ReadBytes(served.Path() / row.remoteName), bytes);

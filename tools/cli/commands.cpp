@@ -251,10 +251,11 @@ int CheckPassword(const UpgradeCommand& command, RouterRecord& selected) {
 }
 
 // The firmware must be a readable regular file before the router is asked to take it: once it
-// has acknowledged, it waits for a transfer.
-int CheckFirmware(const std::string& path, uint64_t* size) {
+// has acknowledged, it waits for a transfer. It stays open for that transfer.
+int OpenFirmware(const std::string& path, std::optional<FirmwareFile>& file) {
   std::string err;
-  if (!CheckFirmwareFile(path, size, &err)) {
+  file = OpenFirmwareFile(path, &err);
+  if (!file) {
     PrintError(err);
     return EXIT_USAGE;
   }
@@ -301,8 +302,9 @@ int Handshake(const UpgradeCommand& command, const RouterRecord& selected, Clock
   return EXIT_HANDSHAKE_TIMEOUT;
 }
 
-int Transfer(const UpgradeCommand& command, const RouterRecord& selected, uint64_t size,
+int Transfer(const UpgradeCommand& command, const RouterRecord& selected, FirmwareFile& file,
              Clock& clock) {
+  const uint64_t size = file.size;
   const std::string routerText = Ipv4ToText(selected.ipAddress);
   std::printf("Sending \"%s\" (%s) to %s as \"%s\"; afterwards the router writes it to its "
               "flash for about %s.\n",
@@ -324,9 +326,11 @@ int Transfer(const UpgradeCommand& command, const RouterRecord& selected, uint64
   const int32_t noAbortFlag = 0;
   TftpControl control{display, noAbortFlag, [&display] { display.Pump(); },
                       [&display](const TftpStats& stats) { display.OnBlockAcked(stats); },
-                      [] { return InterruptRequested(); }};
+                      [] { return InterruptRequested(); },
+                      [&display](const FlashWait& flash) { display.OnFlashWaitStarted(flash); }};
   TftpEnv env{clock, {}, command.tftpPort, {}};
-  const TftpResult result = TftpSendFile(command.file, routerText, control, env);
+  FlashWait flash;
+  const TftpResult result = SendFirmware(file, routerText, control, env, flash);
   display.Finish();
   NoteOutputError(display.WriteError());
   if (result.ok()) {
@@ -334,10 +338,10 @@ int Transfer(const UpgradeCommand& command, const RouterRecord& selected, uint64
     return EXIT_OK;
   }
   if (result.outcome == TftpOutcome::FlashWaitStopped) {
+    const uint32_t msLeft = flash.MsLeft(clock.NowMs());
     PrintError("warning: interrupted while the router writes its flash; every block of the image "
                "was acknowledged, and the router may still be writing it: do not power it off or "
-               "restart it for about " + FormatDuration((display.FlashMsLeft() + 999) / 1000) +
-               " more");
+               "restart it for about " + FormatDuration((msLeft + 999) / 1000) + " more");
     return EXIT_INTERRUPTED;
   }
   if (result.outcome == TftpOutcome::Aborted && InterruptRequested()) {
@@ -405,8 +409,8 @@ int RunInstallCommand(const InstallCommand& command) {
 }
 
 int RunUpgradeCommand(const UpgradeCommand& command) {
-  uint64_t size = 0;
-  if (int code = CheckFirmware(command.file, &size); code != EXIT_OK) return code;
+  std::optional<FirmwareFile> file;
+  if (int code = OpenFirmware(command.file, file); code != EXIT_OK) return code;
   MsClock clock;
   RouterRecord selected;
   if (int code = FindChosenRouter(command.search, command.router, clock, selected); code != EXIT_OK) {
@@ -414,7 +418,7 @@ int RunUpgradeCommand(const UpgradeCommand& command) {
   }
   if (int code = CheckPassword(command, selected); code != EXIT_OK) return code;
   if (int code = Handshake(command, selected, clock); code != EXIT_OK) return code;
-  return Transfer(command, selected, size, clock);
+  return Transfer(command, selected, *file, clock);
 }
 
 }  // namespace corvalink::cli

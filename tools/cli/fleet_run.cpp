@@ -108,7 +108,7 @@ void UpgradeOne(FleetBoard& board, std::size_t i, const RouterRecord& record,
     row.bytes = p.stats.bytesAcked;
     row.fileSize = p.stats.fileSize;
     row.retransmissions = p.stats.retransmissions;
-    row.flashMsLeft = p.flashMs > p.flashElapsedMs ? p.flashMs - p.flashElapsedMs : 0;
+    row.flashMsLeft = p.flashMsLeft;
     row.ms = MsSince(start);
     board.Update(i, row);
   };

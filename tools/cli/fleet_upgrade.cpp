@@ -161,9 +161,9 @@ int CheckFleetCommand(const FleetCommand& command, std::vector<RouterSelector>& 
     }
     selectors.push_back(*selector);
   }
-  uint64_t size = 0;
+  // Each router's upgrade opens the file for its own transfer; this one only checks it.
   std::string err;
-  if (!CheckFirmwareFile(command.file, &size, &err)) {
+  if (!OpenFirmwareFile(command.file, &err)) {
     PrintError(err);
     return EXIT_USAGE;
   }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 
 namespace corvalink::cli {
@@ -12,8 +11,6 @@ namespace {
 constexpr uint32_t REDRAW_MS = 100;
 // Without a terminal, the countdown is repeated this often.
 constexpr uint32_t PLAIN_FLASH_EVERY_MS = 10000;
-// Measured steps replace the estimate once there are enough of them to average.
-constexpr int FILL_STEPS_TO_MEASURE = 20;
 
 std::string Fixed1(double value) {
   char text[32];
@@ -99,27 +96,20 @@ void ProgressDisplay::OnBlockAcked(const TftpStats& stats) {
     m_startBytes = stats.bytesAcked;
   }
   m_stats = stats;
-  // Every block before the last one is full; the last one is short (possibly empty). After it
-  // the transfer fills the bar while the router writes its flash.
-  if (stats.bytesAcked < static_cast<uint64_t>(stats.blocksAcked) * TFTP_BLOCK_SIZE) {
-    Show(true);  // the last data line stays on screen above the countdown
-    Finish();
-    m_flashing = true;
-    m_flashStartMs = now;
-    m_flashStepsDone = 0;
-    Show(true);
-    return;
-  }
   Show(false);
 }
 
 void ProgressDisplay::Pump() { Show(false); }
 
+void ProgressDisplay::OnFlashWaitStarted(const FlashWait& flash) {
+  Show(true);  // the last data line stays on screen above the countdown
+  Finish();
+  m_flash = &flash;
+  Show(true);
+}
+
 void ProgressDisplay::OnChanged() {
-  if (m_flashing) {
-    ++m_flashStepsDone;
-    Show(false);
-  }
+  if (m_flash != nullptr) Show(false);
 }
 
 void ProgressDisplay::Finish() {
@@ -130,8 +120,6 @@ void ProgressDisplay::Finish() {
     m_lineLength = 0;
   }
 }
-
-uint32_t ProgressDisplay::FlashMsLeft() { return m_flashing ? FlashMsLeft(m_clock.NowMs()) : 0; }
 
 void ProgressDisplay::Flush() {
   errno = 0;
@@ -173,11 +161,11 @@ void ProgressDisplay::Show(bool force) {
   }
   if (!force && ElapsedMs(m_lastDrawMs, now) < REDRAW_MS && m_lineOpen) return;
   m_lastDrawMs = now;
-  if (!m_flashing) {
+  if (m_flash == nullptr) {
     Emit(FormatTransferLine(View(now)), columns);
     return;
   }
-  Emit(FormatFlashLine(FlashMsLeft(now)), columns);
+  Emit(FormatFlashLine(m_flash->MsLeft(now)), columns);
 }
 
 TransferView ProgressDisplay::View(uint32_t now) const {
@@ -185,18 +173,9 @@ TransferView ProgressDisplay::View(uint32_t now) const {
           ElapsedMs(m_startMs, now), m_startBytes};
 }
 
-uint32_t ProgressDisplay::FlashMsLeft(uint32_t now) const {
-  const int stepsLeft = std::max(0, GetRangeHigh() - GetPos());
-  uint32_t perStep = FILL_STEP_LEAST_MS;
-  if (m_flashStepsDone >= FILL_STEPS_TO_MEASURE) {
-    perStep = std::max<uint32_t>(perStep, ElapsedMs(m_flashStartMs, now) / m_flashStepsDone);
-  }
-  return static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(stepsLeft) * perStep, UINT32_MAX));
-}
-
 void ProgressDisplay::ShowPlain() {
   const uint32_t now = m_clock.NowMs();
-  if (!m_flashing) {
+  if (m_flash == nullptr) {
     const uint64_t size = m_stats.fileSize;
     const int tenth = size == 0 ? 10 : static_cast<int>(std::min(m_stats.bytesAcked, size) * 10 / size);
     if (tenth == m_lastPlainTenth) return;
@@ -207,7 +186,7 @@ void ProgressDisplay::ShowPlain() {
   if (m_flashAnnounced && ElapsedMs(m_lastPlainFlashMs, now) < PLAIN_FLASH_EVERY_MS) return;
   m_flashAnnounced = true;
   m_lastPlainFlashMs = now;
-  Emit(FormatFlashLine(FlashMsLeft(now)), 0);
+  Emit(FormatFlashLine(m_flash->MsLeft(now)), 0);
 }
 
 }  // namespace corvalink::cli

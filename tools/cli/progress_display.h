@@ -12,7 +12,7 @@
 
 #include "platform/ms_clock.h"
 #include "upgrade/progress_bar.h"
-#include "upgrade/tftp_client.h"
+#include "upgrade/flash_wait.h"
 
 namespace corvalink::cli {
 
@@ -50,8 +50,8 @@ enum class ProgressStyle {
   RedrawErase,  ///< a terminal that follows "erase to the end of the line"
 };
 
-/// Drives the display from the transfer's callbacks. Give it to TftpSendFile as the progress
-/// model, and call OnBlockAcked and Pump from TftpControl's callbacks.
+/// Drives the display from the transfer's callbacks. Give it to SendFirmware as the progress
+/// model, and call OnBlockAcked, Pump and OnFlashWaitStarted from TftpControl's callbacks.
 class ProgressDisplay : public ProgressModel {
  public:
   /// `out` receives the display in the given style. For the redrawn styles `terminalColumns`
@@ -62,10 +62,10 @@ class ProgressDisplay : public ProgressModel {
 
   void OnBlockAcked(const TftpStats& stats);
   void Pump();
+  /// From here on the countdown shows `flash`'s time left; it must last until Finish.
+  void OnFlashWaitStarted(const FlashWait& flash);
   /// Ends the redrawn line (after success or failure) so the next output starts clean.
   void Finish();
-  /// The time the countdown still shows; 0 before the flash wait.
-  uint32_t FlashMsLeft();
   /// The error (errno) of the first write to `out` that failed; 0 when none did.
   int WriteError() const { return m_writeError; }
 
@@ -78,7 +78,6 @@ class ProgressDisplay : public ProgressModel {
   void Emit(const std::string& line, int columns);
   void Flush();
   TransferView View(uint32_t now) const;
-  uint32_t FlashMsLeft(uint32_t now) const;
 
   std::FILE* m_out;
   ProgressStyle m_style;
@@ -89,9 +88,7 @@ class ProgressDisplay : public ProgressModel {
   uint32_t m_startMs = 0;
   uint64_t m_startBytes = 0;
   bool m_started = false;
-  bool m_flashing = false;
-  uint32_t m_flashStartMs = 0;
-  int m_flashStepsDone = 0;
+  const FlashWait* m_flash = nullptr;
   uint32_t m_lastDrawMs = 0;
   bool m_lineOpen = false;
   int m_lastPlainTenth = -1;

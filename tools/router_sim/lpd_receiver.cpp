@@ -1,11 +1,12 @@
 #include "lpd_receiver.h"
-#include "text/escape_text.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+
+#include "text/escape_text.h"
 
 namespace corvalink::sim {
 namespace {

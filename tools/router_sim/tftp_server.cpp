@@ -1,5 +1,4 @@
 #include "tftp_server.h"
-#include "platform/ascii_case.h"
 
 #include <algorithm>
 #include <charconv>
@@ -8,6 +7,7 @@
 
 #include "platform/byte_order.h"
 #include "platform/udp_destination.h"
+#include "platform/ascii_case.h"
 
 namespace corvalink::sim {
 namespace {

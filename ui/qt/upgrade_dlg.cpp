@@ -21,7 +21,7 @@
 #include "platform/ipv4.h"
 #include "platform/ms_clock.h"
 #include "text/ui_texts.h"
-#include "upgrade/tftp_client.h"
+#include "upgrade/flash_wait.h"
 
 namespace corvalink {
 
@@ -173,10 +173,11 @@ void CUpgradeDlg::OnSend() {
                       m_abortRequested,
                       [] { QCoreApplication::processEvents(QEventLoop::AllEvents); },
                       {},
-                      [this] { return m_closeAfterTransfer.has_value(); }};
+                      [this] { return m_closeAfterTransfer.has_value(); },
+                      {}};
   TftpEnv env{m_transferClock, {}, m_state.tftpPort, m_transferSleep};
   m_transferring = true;
-  TftpResult result = TftpSendFile(m_state.firmwarePath.Path(), routerIp, control, env);
+  TftpResult result = SendFirmware(m_state.firmwarePath.Path(), routerIp, control, env);
   m_transferring = false;
 
   const TransferEnding ending = EndOfTransfer(result, m_closeAfterTransfer);

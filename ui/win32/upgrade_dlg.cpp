@@ -6,6 +6,7 @@
 #include "platform/ipv4.h"
 #include "text/interface_text.h"
 #include "text/ui_texts.h"
+#include "upgrade/flash_wait.h"
 #include "win32/async_socket.h"
 
 namespace corvalink {
@@ -129,10 +130,10 @@ void CUpgradeDlg::OnSend() {
 
   m_closeAfterTransfer.reset();
   TftpControl control{m_progress, m_abortRequested, [this] { PumpMessages(); }, {},
-                      [this] { return m_closeAfterTransfer.has_value(); }};
+                      [this] { return m_closeAfterTransfer.has_value(); }, {}};
   TftpEnv env{m_transferClock, {}, m_state.tftpPort, {}};
   m_transferring = true;
-  const TftpResult result = TftpSendFile(m_state.firmwarePath.Path(), routerIp, control, env);
+  const TftpResult result = SendFirmware(m_state.firmwarePath.Path(), routerIp, control, env);
   m_transferring = false;
 
   const TransferEnding ending = EndOfTransfer(result, m_closeAfterTransfer);
