@@ -21,7 +21,7 @@ struct AppState {
   InterfaceTextTable interfaceText;
   FirmwarePath firmwarePath;
   /// Set by the upgrade socket when the router accepted the upgrade; read by the dialog's timer.
-  int32_t upgradeAcknowledged = 0;
+  bool upgradeAcknowledged = false;
   /// What the main dialog is opened for; the firmware configuration is chosen on the command line.
   MainDialogConfiguration configuration = MainDialogConfiguration::ServerSetup;
 

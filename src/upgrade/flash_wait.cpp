@@ -15,7 +15,7 @@ namespace {
 constexpr int64_t FILL_STEPS_TO_MEASURE = 20;
 
 bool StopAsked(const TftpControl& control) {
-  return control.abortRequested != 0 || (control.stopRequested && control.stopRequested());
+  return control.abortRequested || (control.stopRequested && control.stopRequested());
 }
 
 void Rest(const TftpEnv& env) {

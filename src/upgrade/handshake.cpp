@@ -7,7 +7,7 @@
 
 namespace corvalink {
 
-UpgradeHandshake::UpgradeHandshake(CUpgradeSocket& socket, const int32_t& acknowledged)
+UpgradeHandshake::UpgradeHandshake(CUpgradeSocket& socket, const bool& acknowledged)
     : m_socket(socket), m_acknowledged(acknowledged) {}
 
 void UpgradeHandshake::Start(const RouterRecord& router) {
@@ -55,7 +55,7 @@ UpgradeHandshake::Step UpgradeHandshake::Tick(std::string_view addressField, uin
   return Tick(to);
 }
 
-HandshakeResult RunUpgradeHandshake(CUpgradeSocket& socket, const int32_t& acknowledged,
+HandshakeResult RunUpgradeHandshake(CUpgradeSocket& socket, const bool& acknowledged,
                                     const RouterRecord& router, const Endpoint& to, Clock& clock,
                                     const HandshakeOptions& options) {
   HandshakeResult result;

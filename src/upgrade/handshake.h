@@ -54,7 +54,7 @@ class UpgradeHandshake {
   };
 
   /// `acknowledged` is the flag `socket` sets; the caller clears it before the first tick.
-  UpgradeHandshake(CUpgradeSocket& socket, const int32_t& acknowledged);
+  UpgradeHandshake(CUpgradeSocket& socket, const bool& acknowledged);
 
   /// Starts over for `router`: the request is built from its record, the count goes to 0.
   void Start(const RouterRecord& router);
@@ -76,14 +76,14 @@ class UpgradeHandshake {
   /// ROUTER_ADDRESS_FIELD_CHARS characters, which must be a dotted address, and `port`.
   Step Tick(std::string_view addressField, uint16_t port);
 
-  bool IsAcknowledged() const { return m_acknowledged != 0; }
+  bool IsAcknowledged() const { return m_acknowledged; }
   /// Ticks that sent (or would have sent) the request since Start.
   int RequestsSent() const { return m_requestsSent; }
   const Packet& Request() const { return m_request; }
 
  private:
   CUpgradeSocket& m_socket;
-  const int32_t& m_acknowledged;
+  const bool& m_acknowledged;
   Packet m_request{};
   int m_requestsSent = 0;
 };
@@ -117,7 +117,7 @@ struct HandshakeOptions {
 /// acknowledges, the time runs out or `stop` says so. The socket must be open; the caller
 /// clears `acknowledged` before. Unlike a window, whose first tick comes one interval after
 /// opening, the first request goes out at once.
-HandshakeResult RunUpgradeHandshake(CUpgradeSocket& socket, const int32_t& acknowledged,
+HandshakeResult RunUpgradeHandshake(CUpgradeSocket& socket, const bool& acknowledged,
                                     const RouterRecord& router, const Endpoint& to, Clock& clock,
                                     const HandshakeOptions& options);
 

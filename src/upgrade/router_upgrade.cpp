@@ -65,7 +65,7 @@ RouterUpgradeResult RunRouterUpgrade(const RouterRecord& router, const std::stri
   };
   report();
 
-  int32_t acknowledged = 0;
+  bool acknowledged = false;
   {
     CUpgradeSocket socket(acknowledged);
     std::string socketErr;
@@ -107,7 +107,7 @@ RouterUpgradeResult RunRouterUpgrade(const RouterRecord& router, const std::stri
   progress.stage = RouterUpgradeStage::Transfer;
   report();
   UpgradeProgressModel bar(progress, clock, options);
-  const int32_t noAbortFlag = 0;
+  const bool noAbortFlag = false;
   TftpControl control{bar, noAbortFlag, {},
                       [&bar](const TftpStats& stats) { bar.OnBlockAcked(stats); },
                       [&options] { return Stopped(options); },

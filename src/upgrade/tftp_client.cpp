@@ -44,7 +44,7 @@ class Transfer {
   enum class Exchange { Acknowledged, TimedOut, Aborted };
 
   bool AbortRequested() const {
-    return m_control.abortRequested != 0 || (m_control.stopRequested && m_control.stopRequested());
+    return m_control.abortRequested || (m_control.stopRequested && m_control.stopRequested());
   }
   uint32_t Now() { return m_env.clock.NowMs(); }
   uint32_t PumpIfDue(uint32_t now);

@@ -71,8 +71,8 @@ struct TftpResult {
 struct TftpControl {
   /// The upgrade bar: SendFirmware drives it around the transfer (upgrade/flash_wait.h).
   ProgressModel& progress;
-  /// Read before every attempt; once non-zero the transfer ends with ERROR.
-  const int32_t& abortRequested;
+  /// Read before every attempt; once set, the transfer ends with ERROR.
+  const bool& abortRequested;
   /// Called at least every PUMP_INTERVAL_MS while the transfer runs, so a window can repaint
   /// and take clicks. May be empty: then the data phase reads no clock beyond its own needs.
   std::function<void()> pump;

@@ -7,7 +7,7 @@
 
 namespace corvalink {
 
-CUpgradeSocket::CUpgradeSocket(int32_t& acknowledged) : m_acknowledged(acknowledged) {}
+CUpgradeSocket::CUpgradeSocket(bool& acknowledged) : m_acknowledged(acknowledged) {}
 
 int CUpgradeSocket::SendRequest(const Packet& request, const Endpoint& to) {
   if (!IsOpen()) return -1;
@@ -30,7 +30,7 @@ void CUpgradeSocket::OnReceive(int /*errorCode*/) {
                   PacketRefusal(m_reply, TYPE_UPGRADE));
   }
   if (!IsUpgradeReply(m_reply)) return;
-  m_acknowledged = 1;
+  m_acknowledged = true;
   // The handshake is over; anything the router sends after this is of no interest.
   Close();
 }

@@ -12,8 +12,8 @@ namespace corvalink {
 
 class CUpgradeSocket : public EventSocket {
  public:
-  /// `acknowledged` is set to 1 when a reply is accepted; it must outlive the socket.
-  explicit CUpgradeSocket(int32_t& acknowledged);
+  /// `acknowledged` is set when a reply is accepted; it must outlive the socket.
+  explicit CUpgradeSocket(bool& acknowledged);
 
   /// Sends one request. Returns bytes sent or -1.
   int SendRequest(const Packet& request, const Endpoint& to);
@@ -21,7 +21,7 @@ class CUpgradeSocket : public EventSocket {
   void OnReceive(int errorCode) override;
 
  private:
-  int32_t& m_acknowledged;
+  bool& m_acknowledged;
   Packet m_reply{};
 };
 

@@ -50,7 +50,7 @@ int Send(const char* path, const char* host, uint16_t port) {
     return 2;
   }
   ProgressModel bar;
-  int32_t abortFlag = 0;
+  bool abortFlag = false;
   SteadyClock::time_point firstAck{}, lastAck{};
   uint64_t bytesAtFirst = 0, bytesAtLast = 0;
   TftpControl control{bar, abortFlag, {}, [&](const TftpStats& s) {

@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeClock clock(start);
   FakeNet net(clock);
   ProgressModel bar;
-  int32_t abortFlag = 0;
+  bool abortFlag = false;
   bool stop = false;
   size_t stopAt = SIZE_MAX;  // datagrams sent when the stop was asked for
   std::vector<Queued> queued;

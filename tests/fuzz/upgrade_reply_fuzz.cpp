@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   FakeClock clock;
   FakeNet net(clock);
-  int32_t acknowledged = 0;
+  bool acknowledged = false;
   CUpgradeSocket socket(acknowledged);
   socket.Adopt(net.OpenSocket());
   FUZZ_CHECK(socket.SendRequest(request, Endpoint{{127, 0, 0, 2}, 20560}) == 54);
@@ -48,10 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++count;
   }
   for (int i = 0; i < count; ++i) {
-    FUZZ_CHECK(acknowledged == (firstReply >= 0 && i > firstReply ? 1 : 0));
+    FUZZ_CHECK(acknowledged == (firstReply >= 0 && i > firstReply));
     socket.OnReceive(0);
   }
-  FUZZ_CHECK(acknowledged == (firstReply >= 0 ? 1 : 0));
+  FUZZ_CHECK(acknowledged == (firstReply >= 0));
   FUZZ_CHECK(socket.IsOpen() == (firstReply < 0));
   // Once acknowledged the socket stops reading: what came after the reply is still queued.
   FUZZ_CHECK(net.Pending() == static_cast<std::size_t>(firstReply < 0 ? 0 : count - 1 - firstReply));

@@ -169,7 +169,7 @@ TEST_F(UpgradeDlgTest, RequestsEveryTickIdenticalWhileTheBarCycles) {
   // A Windows bar's step-it starts over from the bottom once it passes the top.
   EXPECT_EQ((std::vector<int>(bar.begin(), bar.begin() + 7)),
             (std::vector<int>{1, 2, 3, 4, 5, 0, 1}));
-  EXPECT_EQ(state.upgradeAcknowledged, 0);
+  EXPECT_FALSE(state.upgradeAcknowledged);
 }
 
 TEST_F(UpgradeDlgTest, OnlyAnUpgradeReplyEndsTheHandshake) {
@@ -179,7 +179,7 @@ TEST_F(UpgradeDlgTest, OnlyAnUpgradeReplyEndsTheHandshake) {
   ASSERT_TRUE(PumpUntil([&] { return requests.size() == 1; }, 2000));
   Reply({0xDD, 0x80});  // a search reply is not the answer
   ASSERT_TRUE(PumpUntil([&] { return requests.size() == 2; }, 2000));
-  EXPECT_EQ(state.upgradeAcknowledged, 0);
+  EXPECT_FALSE(state.upgradeAcknowledged);
   EXPECT_TRUE(m_dlg->UpgradeSocket().IsOpen());
 
   Reply({0xDD, 0x82});  // two bytes are enough

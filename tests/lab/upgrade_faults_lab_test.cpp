@@ -36,7 +36,7 @@ struct Figures {
 [[noreturn]] void UploadInChild(const std::string& file, int progressFd, int resultFd,
                                 uint32_t signalAtBlock) {
   ProgressModel bar;
-  int32_t abortRequested = 0;
+  bool abortRequested = false;
   TftpControl control{bar, abortRequested, {}, [&](const TftpStats& s) {
                         if (s.blocksAcked == signalAtBlock) (void)!::write(progressFd, "b", 1);
                         // The bar's final fill (18 s for 1 MiB) is not what is tested here.

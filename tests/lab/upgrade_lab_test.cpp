@@ -34,7 +34,7 @@ struct SendOutcome {
 
 SendOutcome Send(const std::filesystem::path& file, const std::string& router) {
   ProgressModel progress;
-  int32_t abortRequested = 0;
+  bool abortRequested = false;
   SteadyClock::time_point first{}, last{};
   TftpControl control{progress, abortRequested, {}, [&](const TftpStats&) {
                         last = SteadyClock::now();
@@ -63,19 +63,19 @@ TEST(LabUpgrade, HandshakeIsAnsweredAtTheThirdIdenticalRequest) {
   router.password = {0xA5, 0x01};
   const Packet request = BuildUpgradeRequest(router);
 
-  int32_t acknowledged = 0;
+  bool acknowledged = false;
   CUpgradeSocket socket(acknowledged);
   ASSERT_TRUE(socket.Create());
   int sent = 0;
   MsClock clock;
-  for (int i = 0; i < 20 && acknowledged == 0; ++i) {
+  for (int i = 0; i < 20 && !acknowledged; ++i) {
     ASSERT_EQ(socket.SendRequest(request, Endpoint{router.ipAddress, DISCOVERY_PORT}), 54);
     ++sent;
     // Up to 300 ms for the answer; the router answers the third request at once.
     PollReadable([&] { return socket.Descriptor(); }, [&] { socket.OnReceive(0); }, clock, 300,
-                 [&] { return acknowledged != 0; });
+                 [&] { return acknowledged; });
   }
-  EXPECT_EQ(acknowledged, 1);
+  EXPECT_TRUE(acknowledged);
   EXPECT_EQ(sent, 3);
   EXPECT_FALSE(socket.IsOpen()) << "the reply closes the upgrade socket";
 

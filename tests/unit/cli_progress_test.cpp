@@ -92,7 +92,7 @@ struct DisplayRig {
   test::TempDir dir;
   std::FILE* out;
   ProgressDisplay display;
-  int32_t abortFlag = 0;
+  bool abortFlag = false;
   int stepsLeftAfterLastAck = -1;
 };
 

@@ -54,7 +54,7 @@ struct HandshakeRig {
   void Answer(std::vector<uint8_t> bytes) { router.SendTo(bytes, replyTo); }
 
   UdpSocket router;
-  int32_t acknowledged = 0;
+  bool acknowledged = false;
   CUpgradeSocket socket{acknowledged};
   RouterRecord record;
   MsClock clock;
@@ -83,7 +83,7 @@ TEST(RunUpgradeHandshake, RepeatsTheSameRequestAtTheIntervalUntilTheTimeRunsOut)
   }
   EXPECT_GE(took, 350u);
   EXPECT_LT(took, 350u + SLACK_MS);
-  EXPECT_EQ(rig.acknowledged, 0);
+  EXPECT_FALSE(rig.acknowledged);
 }
 
 TEST(RunUpgradeHandshake, StopsSendingOnceTheRouterAcknowledges) {
@@ -99,7 +99,7 @@ TEST(RunUpgradeHandshake, StopsSendingOnceTheRouterAcknowledges) {
   const HandshakeResult r = rig.Run(options);
   EXPECT_EQ(r.end, HandshakeEnd::Acknowledged);
   EXPECT_EQ(r.requestsSent, 2);
-  EXPECT_EQ(rig.acknowledged, 1);
+  EXPECT_TRUE(rig.acknowledged);
   EXPECT_FALSE(rig.socket.IsOpen());
   EXPECT_FALSE(rig.router.WaitReadable(300)) << "a request was sent after the acknowledgement";
 }
@@ -143,7 +143,7 @@ TEST(UpgradeHandshake, EachTickSendsTheRequestToTheFieldsAddressUntilAcknowledge
       EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buf.begin()));
     }
   }
-  rig.acknowledged = 1;
+  rig.acknowledged = true;
   EXPECT_EQ(handshake.Tick({{LOOPBACK, rig.router.LocalPort()}}),
             UpgradeHandshake::Step::Acknowledged);
   EXPECT_FALSE(rig.router.WaitReadable(50)) << "a request was sent after the acknowledgement";
@@ -195,7 +195,7 @@ TEST(UpgradeHandshake, WindowTicksStepTheBarThenHandOverToTheTransfer) {
   EXPECT_EQ(positions, (std::vector<int>{1, 2, 3, 4, 5, 0, 1}));
   EXPECT_TRUE(window.calls.empty());
 
-  rig.acknowledged = 1;
+  rig.acknowledged = true;
   EXPECT_EQ(handshake.OnPollTimer(window, bar, port), UpgradeHandshake::Step::Acknowledged);
   EXPECT_EQ(window.calls, (std::vector<std::string>{"enable Send open bar 1",
                                                     "stop timer open bar 1",

@@ -82,7 +82,7 @@ struct Rig {
   FakeClock clock;
   FakeNet net;
   RecordingBar bar;
-  int32_t abortFlag = 0;
+  bool abortFlag = false;
   TftpControl control{bar, abortFlag, {}, {}};
   TftpEnv env{clock, net.SocketFactory(), TFTP_PORT, [this](uint32_t ms) { clock.Advance(ms); }};
   test::TempDir dir;
@@ -388,7 +388,7 @@ TEST(TftpSendFile, AbortFlagStopsAtTheNextCheckWithError) {
   {  // set before the call: ERROR to the server port, no WRQ
     Rig rig;
     rig.AnswerEverything();
-    rig.abortFlag = 1;
+    rig.abortFlag = true;
     TftpResult r = rig.Send(rig.MakeFile("fw.all", 100));
     EXPECT_EQ(r.outcome, TftpOutcome::Aborted);
     ASSERT_EQ(rig.net.sent.size(), 1u);
@@ -399,7 +399,7 @@ TEST(TftpSendFile, AbortFlagStopsAtTheNextCheckWithError) {
     Rig rig;
     rig.AnswerEverything();
     rig.control.onBlockAcked = [&](const TftpStats& s) {
-      if (s.blocksAcked == 2) rig.abortFlag = 1;
+      if (s.blocksAcked == 2) rig.abortFlag = true;
     };
     TftpResult r = rig.Send(rig.MakeFile("fw.all", 5000));
     EXPECT_EQ(r.outcome, TftpOutcome::Aborted);
@@ -411,7 +411,7 @@ TEST(TftpSendFile, AbortFlagStopsAtTheNextCheckWithError) {
   {  // set by the window's pump during the pause after the WRQ
     Rig rig;
     rig.AnswerEverything();
-    rig.control.pump = [&] { rig.abortFlag = 1; };
+    rig.control.pump = [&] { rig.abortFlag = true; };
     EXPECT_EQ(rig.Send(rig.MakeFile("fw.all", 100)).outcome, TftpOutcome::Aborted);
     EXPECT_EQ(rig.SentWith(TFTP_OP_DATA).size(), 0u);
     EXPECT_EQ(rig.net.sent.back().to, PEER);
@@ -423,7 +423,7 @@ TEST(TftpSendFile, AbortFlagStopsAtTheNextCheckWithError) {
     rig.net.onSend = [&](const SentDatagram& d) {
       if (Opcode(d) == TFTP_OP_WRQ && op == TFTP_OP_DATA) rig.net.Deliver(Ack(0), PEER);
       if (Opcode(d) != op) return;
-      if (++sends == (op == TFTP_OP_WRQ ? TFTP_WRQ_ATTEMPTS : TFTP_DATA_ATTEMPTS)) rig.abortFlag = 1;
+      if (++sends == (op == TFTP_OP_WRQ ? TFTP_WRQ_ATTEMPTS : TFTP_DATA_ATTEMPTS)) rig.abortFlag = true;
       rig.net.Deliver(BuildError(0, "busy"), PEER, 100);
     };
     EXPECT_EQ(rig.Send(rig.MakeFile("fw.all", 100)).outcome, TftpOutcome::Aborted) << op;
@@ -476,7 +476,7 @@ TEST(TftpSendFile, StopIsHonouredWithinAPumpIntervalInEveryPhase) {
     EXPECT_EQ(r.outcome, row.outcome) << r.message;
     EXPECT_TRUE(stop);
     EXPECT_LE(rig.clock.NowMs() - stopAt, PUMP_INTERVAL_MS);
-    EXPECT_EQ(rig.abortFlag, 0);
+    EXPECT_FALSE(rig.abortFlag);
     if (row.outcome == TftpOutcome::Aborted) {
       EXPECT_EQ(rig.net.sent.back().bytes, ABORT_ERROR);
     } else {

@@ -141,7 +141,7 @@ TEST(TftpTftpd, UploadsArriveByteForByte) {
     test::WriteBytes(local, bytes);
 
     ProgressModel bar;
-    int32_t abortFlag = 0;
+    bool abortFlag = false;
     // The final fill is covered on a fake clock; here it would only cost time.
     TftpControl control{bar, abortFlag, {}, [&](const TftpStats& s) {
                           if (s.bytesAcked == s.fileSize) bar.SetPos(bar.GetRangeHigh() - 1);

@@ -45,7 +45,7 @@ TEST(UpgradeRequest, CarriesTheRecordAsHeld) {
 }
 
 TEST(CUpgradeSocket, SendsFromItsOwnPortAndStopsAtTheReply) {
-  int32_t acknowledged = 0;
+  bool acknowledged = false;
   CUpgradeSocket socket(acknowledged);
   ASSERT_TRUE(socket.Create());
   auto opened = UdpSocket::Open({LOOPBACK, 0});
@@ -68,13 +68,13 @@ TEST(CUpgradeSocket, SendsFromItsOwnPortAndStopsAtTheReply) {
   SocketWait w{socket.Descriptor()};
   ASSERT_EQ(WaitForReadable({&w, 1}, 2000, nullptr), WaitStatus::Ready);
   socket.OnReceive(0);
-  EXPECT_EQ(acknowledged, 0);
+  EXPECT_FALSE(acknowledged);
   EXPECT_TRUE(socket.IsOpen());
 
   router.SendTo(std::vector<uint8_t>{0xDD, 0x82}, from);
   ASSERT_EQ(WaitForReadable({&w, 1}, 2000, nullptr), WaitStatus::Ready);
   socket.OnReceive(0);
-  EXPECT_EQ(acknowledged, 1);
+  EXPECT_TRUE(acknowledged);
   EXPECT_FALSE(socket.IsOpen());
   EXPECT_EQ(socket.SendRequest(request, {LOOPBACK, router.LocalPort()}), -1);
   socket.Close();  // closing again does nothing
@@ -83,17 +83,17 @@ TEST(CUpgradeSocket, SendsFromItsOwnPortAndStopsAtTheReply) {
 TEST(CUpgradeSocket, EachDatagramIsJudgedOnItsOwnBytes) {
   const struct {
     std::vector<std::optional<std::vector<uint8_t>>> datagrams;
-    int32_t acknowledged;
+    bool acknowledged;
   } cases[] = {
-      {{std::vector<uint8_t>{0xDD, 0x82}}, 1},
-      {{std::vector<uint8_t>(66, 0xDD)}, 0},
+      {{std::vector<uint8_t>{0xDD, 0x82}}, true},
+      {{std::vector<uint8_t>(66, 0xDD)}, false},
       // A one-byte DD after a datagram whose second byte was 82 must not borrow that byte.
-      {{std::vector<uint8_t>{0x00, 0x82}, std::vector<uint8_t>{0xDD}}, 0},
-      {{std::vector<uint8_t>{0xDD, 0x82, 0x00}, std::nullopt}, 1},
-      {{std::nullopt, std::vector<uint8_t>{}}, 0},
+      {{std::vector<uint8_t>{0x00, 0x82}, std::vector<uint8_t>{0xDD}}, false},
+      {{std::vector<uint8_t>{0xDD, 0x82, 0x00}, std::nullopt}, true},
+      {{std::nullopt, std::vector<uint8_t>{}}, false},
   };
   for (const auto& c : cases) {
-    int32_t acknowledged = 0;
+    bool acknowledged = false;
     FakeClock clock;
     FakeNet net(clock);
     CUpgradeSocket socket(acknowledged);
@@ -107,12 +107,12 @@ TEST(CUpgradeSocket, EachDatagramIsJudgedOnItsOwnBytes) {
     socket.Adopt(net.OpenSocket());
     for (std::size_t i = 0; i < c.datagrams.size(); ++i) socket.OnReceive(0);
     EXPECT_EQ(acknowledged, c.acknowledged) << c.datagrams.size();
-    EXPECT_EQ(socket.IsOpen(), c.acknowledged == 0);
+    EXPECT_EQ(socket.IsOpen(), !c.acknowledged);
   }
 }
 
 TEST(CUpgradeSocket, CreatingAgainClosesTheEarlierSocket) {
-  int32_t acknowledged = 0;
+  bool acknowledged = false;
   FakeClock clock;
   FakeNet net(clock);
   CUpgradeSocket socket(acknowledged);

@@ -263,7 +263,7 @@ int OpenFirmware(const std::string& path, std::optional<FirmwareFile>& file) {
 }
 
 int Handshake(const UpgradeCommand& command, const RouterRecord& selected, Clock& clock) {
-  int32_t acknowledged = 0;
+  bool acknowledged = false;
   CUpgradeSocket socket(acknowledged);
   std::string socketErr;
   if (!socket.Create(&socketErr)) {
@@ -323,7 +323,7 @@ int Transfer(const UpgradeCommand& command, const RouterRecord& selected, Firmwa
   ProgressDisplay display(stdout, style, clock,
                           [] { return TerminalColumns(ConsoleStream::Output); });
   // Ctrl-C stops this one transfer; nothing else sets a lasting abort flag here.
-  const int32_t noAbortFlag = 0;
+  const bool noAbortFlag = false;
   TftpControl control{display, noAbortFlag, [&display] { display.Pump(); },
                       [&display](const TftpStats& stats) { display.OnBlockAcked(stats); },
                       [] { return InterruptRequested(); },

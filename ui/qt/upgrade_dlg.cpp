@@ -98,7 +98,7 @@ int CUpgradeDlg::OnInitDialog() {
   setWindowIcon(m_hIcon);
   ApplyInterfaceText();
   m_editRouterIp->setText(QString::fromStdString(Ipv4ToText(m_state.selectedRouter.ipAddress)));
-  m_state.upgradeAcknowledged = 0;
+  m_state.upgradeAcknowledged = false;
   m_btnSend->setEnabled(false);
   CreateUpgradeSocket();
   m_handshake.Open(m_state.selectedRouter, m_progress);
@@ -159,7 +159,7 @@ void CUpgradeDlg::OnTimer(unsigned timerId) {
   m_handshake.OnPollTimer(window, m_progress, m_state.upgradePort);
 }
 
-void CUpgradeDlg::OnAbort() { m_abortRequested = 1; }
+void CUpgradeDlg::OnAbort() { m_abortRequested = true; }
 
 void CUpgradeDlg::OnSend() {
   // A transfer pumps window events while it waits, so a second Send (or the timer) could try to

@@ -90,7 +90,7 @@ class CUpgradeDlg : public QDialog {
   ProgressCtrl m_progress;
   QLineEdit* m_editRouterIp = nullptr;
   QIcon m_hIcon;
-  int32_t m_abortRequested = 0;
+  bool m_abortRequested = false;
   CUpgradeSocket m_socket;
   UpgradeHandshake m_handshake;
 

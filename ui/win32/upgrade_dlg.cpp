@@ -42,7 +42,7 @@ BOOL CUpgradeDlg::OnInitDialog() {
   SetIcons(m_hIcon);
   ApplyInterfaceText();
   ::SetWindowTextA(m_editRouterIp, Ipv4ToText(m_state.selectedRouter.ipAddress).c_str());
-  m_state.upgradeAcknowledged = 0;
+  m_state.upgradeAcknowledged = false;
   ::EnableWindow(m_btnSend, FALSE);
   // A socket left open by an earlier opening is replaced.
   if (m_socket.Create()) AsyncSelect(m_socket, m_hWnd, WM_UPGRADE_SOCKET);

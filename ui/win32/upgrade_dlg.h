@@ -35,7 +35,7 @@ class CUpgradeDlg : public CDialog, private HandshakeWindow {
   /// The poll timer's tick: one step of the core's handshake (a request to the address in the
   /// RouterIP edit), or, once the router has acknowledged, the transfer.
   void OnTimer(UINT_PTR timerId);
-  void OnAbort() { m_abortRequested = 1; }
+  void OnAbort() { m_abortRequested = true; }
   /// Runs the transfer and shows its result. Refused while a transfer is already running.
   void OnSend();
 
@@ -63,7 +63,7 @@ class CUpgradeDlg : public CDialog, private HandshakeWindow {
   CProgressCtrl m_progress;
   HWND m_editRouterIp = nullptr;
   HICON m_hIcon;
-  int32_t m_abortRequested = 0;
+  bool m_abortRequested = false;
   CUpgradeSocket m_socket;
   UpgradeHandshake m_handshake;
 
