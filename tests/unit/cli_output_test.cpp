@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "router_replies.h"
+
 namespace corvalink::cli {
 namespace {
 
@@ -22,15 +24,17 @@ RouterRecord Record(uint8_t n, std::string_view location) {
   return r;
 }
 
-TEST(FormatRouterJson, StableKeysNewestFirstAndEveryLocationByteKept) {
+RouterTable TableOf(std::initializer_list<RouterRecord> records) {
   RouterTable table;
+  for (const RouterRecord& r : records) table.Add(ReplyOf(r));
+  return table;
+}
+
+TEST(FormatRouterJson, StableKeysNewestFirstAndEveryLocationByteKept) {
   std::string odd;  // 24 bytes without a NUL: control bytes, quote, backslash, high bytes
   for (uint8_t b : {0x01, 0x1B, 0x22, 0x5C, 0x7F, 0x80, 0x9F, 0xA0, 0xE9, 0xFF}) odd += char(b);
   odd.resize(LOCATION_SIZE, 'x');
-  table.slots[0] = Record(1, "first");
-  table.slots[1] = Record(2, odd);
-  table.slots[2] = Record(3, "stale");  // beyond routerCount
-  table.routerCount = 2;
+  const RouterTable table = TableOf({Record(1, "first"), Record(2, odd)});
 
   const std::string text = FormatRouterJson(table, false);
   const auto parsed = nlohmann::json::parse(text);  // throws, failing the test, on bad JSON
@@ -59,11 +63,9 @@ TEST(FormatRouterJson, StableKeysNewestFirstAndEveryLocationByteKept) {
 }
 
 TEST(FormatRouterTable, ListOrderAlignedColumnsAndSafeLocations) {
-  RouterTable table;
-  table.slots[0] = Record(1, "Caf\xE9");
-  table.slots[1] = Record(2, "\x1B]0;pwned\x07");
-  table.slots[1].ipAddress = {10, 0, 0, 200};
-  table.routerCount = 2;
+  RouterRecord pwned = Record(2, "\x1B]0;pwned\x07");
+  pwned.ipAddress = {10, 0, 0, 200};
+  const RouterTable table = TableOf({Record(1, "Caf\xE9"), pwned});
   std::istringstream text(FormatRouterTable(table));
   std::vector<std::string> lines;
   for (std::string line; std::getline(text, line);) lines.push_back(line);
@@ -84,11 +86,7 @@ TEST(FormatRouterTable, ListOrderAlignedColumnsAndSafeLocations) {
 
 
 TEST(FormatRouterOutput, EachRouterShowsTheInterfaceItAnsweredOn) {
-  RouterTable table;
-  table.slots[0] = Record(1, "Office");
-  table.slots[1] = Record(2, "Lab");
-  table.slots[2] = Record(3, "Remote");
-  table.routerCount = 3;
+  const RouterTable table = TableOf({Record(1, "Office"), Record(2, "Lab"), Record(3, "Remote")});
   std::array<ReplyArrival, MAX_ROUTERS> arrivals{};
   arrivals[0] = {"eth0", {192, 168, 1, 100}, {}};
   arrivals[1] = {"Wi-Fi \x1B[2J", {10, 0, 0, 7}, {}};  // a name shown safely
