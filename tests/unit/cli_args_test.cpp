@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "router_replies.h"
+#include "sim_router.h"
 
 namespace corvalink::cli {
 namespace {
@@ -72,18 +72,18 @@ TEST(ParseSeconds, FiniteDecimalsInTheRangeOnly) {
   }
 }
 
-RouterRecord Record(uint8_t n, Ipv4 ip) {
-  RouterRecord r;
-  r.macAddress = {0x02, 0, 0, 0, 0, n};
-  r.ipAddress = ip;
-  return r;
+Packet Reply(uint8_t n, Ipv4 ip) {
+  sim::SimRouter r;
+  r.mac = {0x02, 0, 0, 0, 0, n};
+  r.ip = ip;
+  return PadDatagram(sim::BuildSimSearchReply(r));
 }
 
 TEST(FindRouters, ByMacOrByIpNewestFirst) {
   const Ipv4 shared{10, 0, 0, 1};
   RouterTable table;
-  for (const RouterRecord& r : {Record(1, shared), Record(2, {10, 0, 0, 2}), Record(3, shared)}) {
-    table.Add(ReplyOf(r));
+  for (const Packet& reply : {Reply(1, shared), Reply(2, {10, 0, 0, 2}), Reply(3, shared)}) {
+    table.Add(reply);
   }
 
   auto byIp = [](Ipv4 ip) {

@@ -9,24 +9,24 @@
 #include <string>
 #include <vector>
 
-#include "router_replies.h"
+#include "sim_router.h"
 
 namespace corvalink::cli {
 namespace {
 
-RouterRecord Record(uint8_t n, std::string_view location) {
-  RouterRecord r;
-  r.macAddress = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, n};
-  r.ipAddress = {192, 168, 1, n};
-  r.ipMask = {255, 255, 255, 0};
+sim::SimRouter Record(uint8_t n, std::string_view location) {
+  sim::SimRouter r;
+  r.mac = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, n};
+  r.ip = {192, 168, 1, n};
   std::copy_n(location.begin(), std::min(location.size(), LOCATION_SIZE), r.location.begin());
-  r.password.fill(0xA5);
+  r.password = "secret";
   return r;
 }
 
-RouterTable TableOf(std::initializer_list<RouterRecord> records) {
+// The table after these routers answered, in this order.
+RouterTable TableOf(std::initializer_list<sim::SimRouter> routers) {
   RouterTable table;
-  for (const RouterRecord& r : records) table.Add(ReplyOf(r));
+  for (const sim::SimRouter& r : routers) table.Add(PadDatagram(sim::BuildSimSearchReply(r)));
   return table;
 }
 
@@ -55,6 +55,7 @@ TEST(FormatRouterJson, StableKeysNewestFirstAndEveryLocationByteKept) {
   EXPECT_LT(text.find("\"ip\""), text.find("\"mask\""));
   EXPECT_LT(text.find("\"mask\""), text.find("\"location\""));
   EXPECT_EQ(text.find("password"), std::string::npos);
+  EXPECT_EQ(text.find("secret"), std::string::npos);
 
   // Windows-1252: 0x80 is the euro sign, 0x9F Y with diaeresis.
   EXPECT_EQ(parsed[0]["location"], "\x01\x1B\"\\\x7F\xE2\x82\xAC\xC5\xB8\xC2\xA0\xC3\xA9\xC3\xBF" +
@@ -63,8 +64,8 @@ TEST(FormatRouterJson, StableKeysNewestFirstAndEveryLocationByteKept) {
 }
 
 TEST(FormatRouterTable, ListOrderAlignedColumnsAndSafeLocations) {
-  RouterRecord pwned = Record(2, "\x1B]0;pwned\x07");
-  pwned.ipAddress = {10, 0, 0, 200};
+  sim::SimRouter pwned = Record(2, "\x1B]0;pwned\x07");
+  pwned.ip = {10, 0, 0, 200};
   const RouterTable table = TableOf({Record(1, "Caf\xE9"), pwned});
   std::istringstream text(FormatRouterTable(table));
   std::vector<std::string> lines;

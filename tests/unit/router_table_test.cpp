@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "password/scrambler.h"
+#include "sim_router.h"
 
 namespace corvalink {
 namespace {
@@ -17,17 +18,14 @@ struct Router {
   std::string password;  // at most 12 characters reach the table
 };
 
+// The reply such a router sends (mask 255.255.255.0).
 Packet Reply(const Router& r) {
-  Packet p{};
-  p[0] = 0xDD;
-  p[1] = 0x80;
-  std::copy(r.ip.begin(), r.ip.end(), p.begin() + 4);
-  const Ipv4 mask{255, 255, 255, 0};
-  std::copy(mask.begin(), mask.end(), p.begin() + 8);
-  std::copy(r.mac.begin(), r.mac.end(), p.begin() + 12);
-  std::copy_n(r.location.begin(), std::min<std::size_t>(r.location.size(), 24), p.begin() + 18);
-  std::copy_n(r.password.begin(), std::min<std::size_t>(r.password.size(), 12), p.begin() + 42);
-  return p;
+  sim::SimRouter s;
+  s.mac = r.mac;
+  s.ip = r.ip;
+  std::copy_n(r.location.begin(), std::min(r.location.size(), LOCATION_SIZE), s.location.begin());
+  s.password = r.password;
+  return PadDatagram(sim::BuildSimSearchReply(s));
 }
 
 std::array<uint8_t, PASSWORD_SIZE> HeldPassword(const std::string& plain) {
