@@ -20,7 +20,6 @@ std::optional<RouterSelector> ParseRouterSelector(std::string_view text, std::st
   if (std::optional<MacAddress> mac = ParseMacAddress(text)) {
     selector.kind = RouterSelector::Kind::Mac;
     selector.mac = *mac;
-    selector.macText = MacText(*mac);
     return selector;
   }
   if (err != nullptr) {

@@ -19,8 +19,6 @@ struct RouterSelector {
   Kind kind = Kind::Mac;
   MacAddress mac{};
   Ipv4 ip{};
-  /// The MAC as the router list shows it (12 upper-case digits).
-  std::string macText;
 };
 
 /// A MAC as ParseMacAddress reads it names a MAC; a strict dotted quad names an IP. Anything else: nothing, and `err` says what was
