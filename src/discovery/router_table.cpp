@@ -25,6 +25,12 @@ AddResult RouterTable::Add(const Packet& reply) {
   return AddResult::Added;
 }
 
+std::vector<int> RouterTable::NewestFirst() const {
+  std::vector<int> slots;
+  for (int slot = m_routerCount - 1; slot >= 0; --slot) slots.push_back(slot);
+  return slots;
+}
+
 std::optional<int> RouterTable::FindByMac(const MacAddress& mac) const {
   for (int i = 0; i < m_routerCount; ++i) {
     if (Slot(i).macAddress == mac) return i;

@@ -6,9 +6,9 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <ranges>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "discovery/router_record.h"
 #include "discovery/search_formats.h"
@@ -38,7 +38,7 @@ class RouterTable {
   const RouterRecord& Slot(int slot) const { return m_slots[static_cast<std::size_t>(slot)]; }
 
   /// The slots in list order, newest first: Count()-1 down to 0.
-  auto NewestFirst() const { return std::views::iota(0, m_routerCount) | std::views::reverse; }
+  std::vector<int> NewestFirst() const;
 
   /// The slot of the stored router with this MAC, if any.
   std::optional<int> FindByMac(const MacAddress& mac) const;

@@ -116,8 +116,7 @@ TEST(MacText, UpperCaseDigitsWithoutSeparators) {
 TEST(RouterTable, ListsNewestFirstAndFindsOnlyRoutersOfTheCurrentSearch) {
   RouterTable table;
   for (int i = 1; i <= 3; ++i) table.Add(Reply(Numbered(i)));
-  EXPECT_EQ(std::vector<int>(table.NewestFirst().begin(), table.NewestFirst().end()),
-            (std::vector<int>{2, 1, 0}));
+  EXPECT_EQ(table.NewestFirst(), (std::vector<int>{2, 1, 0}));
   EXPECT_EQ(table.FindByMac(Numbered(3).mac), 2);
   EXPECT_EQ(table.FindByMac(Numbered(4).mac), std::nullopt);
 
@@ -127,8 +126,7 @@ TEST(RouterTable, ListsNewestFirstAndFindsOnlyRoutersOfTheCurrentSearch) {
   EXPECT_TRUE(table.NewestFirst().empty());
   table.Add(Reply(Numbered(9)));
   ASSERT_EQ(table.Count(), 1);
-  EXPECT_EQ(std::vector<int>(table.NewestFirst().begin(), table.NewestFirst().end()),
-            (std::vector<int>{0}));
+  EXPECT_EQ(table.NewestFirst(), (std::vector<int>{0}));
   EXPECT_EQ(table.FindByMac(Numbered(2).mac), std::nullopt);
   EXPECT_EQ(table.FindByMac(Numbered(9).mac), 0);
 }
