@@ -1,6 +1,6 @@
 #pragma once
-// A MAC address as people type it on a command line: the one parser every program's options go
-// through. (The router list reads back its own 12-digit cells with ParseMacText.)
+// A MAC address as people type it on a command line: the one MAC parser, which every program's
+// options go through.
 
 #include <optional>
 #include <string_view>

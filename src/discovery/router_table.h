@@ -1,54 +1,71 @@
 #pragma once
-// The routers found by the current search, in the order their first replies arrived, and the
-// one the user chose last. The GUI's list and the CLI's output are both drawn from this table.
+// The routers found by the current search, in the order their first replies arrived. The GUI's
+// lists and the CLI's output are all drawn from this table, and each list row keeps the slot of
+// the router it shows.
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "discovery/router_record.h"
+#include "discovery/search_formats.h"
 
 namespace corvalink {
 
 inline constexpr int MAX_ROUTERS = 30;
 
-struct RouterTable {
-  std::array<RouterRecord, MAX_ROUTERS> slots{};
-  /// Records stored by the current search; a search resets only this count.
-  int32_t routerCount = 0;
-};
-
-}  // namespace corvalink
-
-#include <span>
-#include <string>
-
-#include "discovery/search_formats.h"
-
-namespace corvalink {
-
 enum class AddResult {
-  Added,      ///< stored in slot routerCount - 1; the list shows it as its new row 0
-  Duplicate,  ///< a router with this MAC is already listed; nothing changed
+  Added,      ///< stored in slot Count() - 1; the list shows it as its new row 0
+  Duplicate,  ///< a router with this MAC is already stored; nothing changed
   TableFull,  ///< MAX_ROUTERS are stored; neither stored nor listed
 };
 
-/// Stores a new router from an accepted search reply and scrambles its password at once.
-AddResult AddRouterFromReply(RouterTable& table, const Packet& reply);
+class RouterTable {
+ public:
+  /// Forgets the routers of the last search. Their slots keep their bytes until reused; only
+  /// slots 0..Count()-1 can be reached.
+  void Clear() { m_routerCount = 0; }
+
+  /// Stores a new router from an accepted search reply and scrambles its password at once.
+  AddResult Add(const Packet& reply);
+
+  int Count() const { return m_routerCount; }
+
+  /// The router in `slot`, 0 <= slot < Count(); slot 0 answered first.
+  const RouterRecord& Slot(int slot) const { return m_slots[static_cast<std::size_t>(slot)]; }
+
+  /// The slots in list order, newest first: Count()-1 down to 0.
+  std::vector<int> NewestFirst() const;
+
+  /// The slot of the stored router with this MAC, if any.
+  std::optional<int> FindByMac(const MacAddress& mac) const;
+
+  friend bool operator==(const RouterTable&, const RouterTable&) = default;
+
+ private:
+  std::array<RouterRecord, MAX_ROUTERS> m_slots{};
+  int m_routerCount = 0;  ///< 0..MAX_ROUTERS, changed only by Clear and Add
+};
 
 /// Writes the 12 upper-case hexadecimal digits of `mac` to out[0..11]; no terminator.
 void MacToText(std::span<const uint8_t, MAC_SIZE> mac, std::span<char, 12> out);
 /// The same as a string.
 std::string MacText(const MacAddress& mac);
 
-/// Turns pairs of hexadecimal digits of the NUL-terminated `text` into bytes, writing at most
-/// dest.size() bytes; an odd last character writes nothing.
-void ParseMacText(const char* text, std::span<uint8_t> dest);
-
-/// Parses `text` into selected.macAddress, then copies the first stored record with that MAC
-/// (slots 0..routerCount-1) into `selected`. With no match, only macAddress changes.
-void SelectRouterByMacText(const RouterTable& table, RouterRecord& selected, const char* text);
-
 /// The location as shown: up to its NUL, or all 24 bytes when it holds none.
 std::string LocationText(const RouterRecord& record);
+
+/// The cells of a router's row in every list of routers, in column order. The location is the
+/// router's own bytes (Windows-1252); each front end turns it into its own kind of text.
+struct RouterRowCells {
+  std::string mac;       ///< 12 upper-case hexadecimal digits
+  std::string ip;        ///< dotted quad
+  std::string mask;      ///< dotted quad
+  std::string location;  ///< as LocationText
+};
+RouterRowCells RowCells(const RouterRecord& record);
 
 }  // namespace corvalink

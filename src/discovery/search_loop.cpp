@@ -68,7 +68,7 @@ PollResult RunSearch(CSearchSocket& socket, RouterTable& table, Clock& clock,
     return result;
   };
   ClearSocketError();
-  table.routerCount = 0;
+  table.Clear();
   if (plan.toDestination && StartSearch(table, socket, plan.destination) < 0) {
     return sendFailed(plan.destination);
   }

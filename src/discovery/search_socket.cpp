@@ -207,7 +207,7 @@ bool CSearchSocket::ReceiveOne(DatagramSocket* socket, const SearchLeg* leg) {
 }
 
 int StartSearch(RouterTable& table, CSearchSocket& socket, const Endpoint& destination) {
-  table.routerCount = 0;
+  table.Clear();
   return socket.SendSearch(destination);
 }
 

@@ -69,7 +69,7 @@ Packet ReplyFor(int n) {
 // the socket, tested and stored. Each batch starts a new search so every reply is a new router.
 void BM_ReplyPathLoopback(benchmark::State& state) {
   RouterTable table;
-  CSearchSocket search([&table](const Packet& reply) { AddRouterFromReply(table, reply); });
+  CSearchSocket search([&table](const Packet& reply) { table.Add(reply); });
   auto opened = UdpSocket::Open({{127, 0, 0, 1}, 0});
   if (!search.Create() || !opened) {
     state.SkipWithError("no loopback socket");
@@ -82,12 +82,12 @@ void BM_ReplyPathLoopback(benchmark::State& state) {
 
   for (auto _ : state) {
     state.PauseTiming();
-    table.routerCount = 0;
+    table.Clear();
     for (const Packet& r : replies) router.SendTo(r, to);
     state.ResumeTiming();
     for (int i = 0; i < MAX_ROUTERS; ++i) search.OnReceive(0);
   }
-  if (table.routerCount != MAX_ROUTERS) state.SkipWithError("replies were lost");
+  if (table.Count() != MAX_ROUTERS) state.SkipWithError("replies were lost");
   PerOp(state, MAX_ROUTERS);
 }
 BENCHMARK(BM_ReplyPathLoopback);
@@ -116,12 +116,12 @@ class EndlessReply : public DatagramSocket {
 void BM_ReplyPathInMemory(benchmark::State& state) {
   const bool store = state.range(0) != 0;
   RouterTable table;
-  CSearchSocket search([&table](const Packet& reply) { AddRouterFromReply(table, reply); });
+  CSearchSocket search([&table](const Packet& reply) { table.Add(reply); });
   search.Adopt(std::make_unique<EndlessReply>(ReplyFor(1)));
   for (auto _ : state) {
-    if (store) table.routerCount = 0;
+    if (store) table.Clear();
     search.OnReceive(0);
-    benchmark::DoNotOptimize(table.routerCount);
+    benchmark::DoNotOptimize(table.Count());
   }
   PerOp(state, 1);
 }

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RouterTable table;
   std::vector<Packet> model;  // the padded replies the table should hold, oldest first
 
-  CSearchSocket socket([&](const Packet& reply) { AddRouterFromReply(table, reply); });
+  CSearchSocket socket([&](const Packet& reply) { table.Add(reply); });
   socket.Adopt(net.OpenSocket());
   int datagrams = 0;
   while (in.remaining_bytes() > 0 && datagrams < 200) {
@@ -47,9 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   FUZZ_CHECK(read == datagrams && net.Pending() == 0);
 
-  FUZZ_CHECK(table.routerCount == static_cast<int>(model.size()));
+  FUZZ_CHECK(table.Count() == static_cast<int>(model.size()));
   for (std::size_t i = 0; i < model.size(); ++i) {
-    const RouterRecord& r = table.slots[i];
+    const RouterRecord& r = table.Slot(static_cast<int>(i));
     const Packet& p = model[i];
     FUZZ_CHECK(std::equal(r.ipAddress.begin(), r.ipAddress.end(), p.begin() + 4));
     FUZZ_CHECK(std::equal(r.ipMask.begin(), r.ipMask.end(), p.begin() + 8));
@@ -61,10 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string location = LocationText(r);
     FUZZ_CHECK(location.size() <= LOCATION_SIZE && location.find('\0') == std::string::npos);
     FUZZ_CHECK(std::memcmp(location.data(), p.data() + 18, location.size()) == 0);
-    // Selecting by the MAC text the list shows finds this very record.
-    RouterRecord selected{};
-    SelectRouterByMacText(table, selected, MacText(r.macAddress).c_str());
-    FUZZ_CHECK(selected == r);
+    // Its MAC finds this very slot.
+    FUZZ_CHECK(table.FindByMac(r.macAddress) == static_cast<int>(i));
   }
   return 0;
 }

@@ -292,7 +292,7 @@ TEST_F(PortSetupDlgTest, RepliesBecomeRowsNewestOnTopMarkedAndSelected) {
   EXPECT_EQ(list->currentItem(), list->topLevelItem(0));
   EXPECT_TRUE(list->topLevelItem(0)->isSelected());
   EXPECT_FALSE(list->topLevelItem(1)->isSelected());
-  EXPECT_EQ(world.state.routerTable.routerCount, 3);
+  EXPECT_EQ(world.state.routerTable.Count(), 3);
 
   // A second reply from a listed router changes nothing.
   sim::SimRouter again = ROUTER_A;
@@ -499,7 +499,7 @@ TEST_F(PortSetupDlgTest, InstallWithoutMarkedRowDoesNothing) {
   QTest::mouseClick(Control<QPushButton>(dlg.get(), "IDC_SEARCH"), Qt::LeftButton);
   ASSERT_TRUE(world.broadcast.Receive(3000));
   EXPECT_EQ(list->topLevelItemCount(), 0);
-  EXPECT_EQ(world.state.routerTable.routerCount, 0);
+  EXPECT_EQ(world.state.routerTable.Count(), 0);
 
   QPushButton* install = Control<QPushButton>(dlg.get(), "IDC_INSTALL");
   EXPECT_TRUE(install->isEnabled());

@@ -238,7 +238,7 @@ TEST(CliLab, LocationWithOddBytesIsEscapedInTheTableAndExactInJson) {
 
   const CliRun table = RunCli({"search", "--timeout", "0.5"});
   ASSERT_EQ(table.exitCode, 0) << Describe(table);
-  EXPECT_NE(table.out.find("\\x1B[2J\"\\\\\\x7F\\x81\xC3\xA9\xC3\xBFLab\\x0AxxxxxxxxxZ\n"),
+  EXPECT_NE(table.out.find("\\x1B[2J\"\\x5C\\x7F\\x81\xC3\xA9\xC3\xBFLab\\x0AxxxxxxxxxZ\n"),
             std::string::npos)
       << table.out;
   EXPECT_EQ(table.out.find('\x1B'), std::string::npos);

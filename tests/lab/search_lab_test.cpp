@@ -33,7 +33,7 @@ struct SearchClient {
   int replies = 0;
   CSearchSocket socket{[this](const Packet& reply) {
     ++replies;
-    if (AddRouterFromReply(table, reply) == AddResult::Added) {
+    if (table.Add(reply) == AddResult::Added) {
       storedAt.push_back(SteadyClock::now());
     }
   }};
@@ -44,7 +44,7 @@ struct SearchClient {
     MsClock clock;
     int reads = 0;
     const uint32_t start = clock.NowMs();
-    while (table.routerCount < routers && ElapsedMs(start, clock.NowMs()) < timeoutMs) {
+    while (table.Count() < routers && ElapsedMs(start, clock.NowMs()) < timeoutMs) {
       std::vector<SocketWait> waits;
       for (SocketHandle h : socket.Descriptors()) waits.push_back(SocketWait{h});
       std::string err;
@@ -95,8 +95,8 @@ TEST(LabSearch, BroadcastReachesRouterNamespaceAndReplyIsStored) {
   EXPECT_NE(recorded[0].from.port, DISCOVERY_PORT) << "the search socket never takes 56415";
   EXPECT_GE(recorded[0].from.port, 1024) << "an ephemeral port the system chose";
 
-  ASSERT_EQ(client.table.routerCount, 1);
-  const RouterRecord& r = client.table.slots[0];
+  ASSERT_EQ(client.table.Count(), 1);
+  const RouterRecord& r = client.table.Slot(0);
   EXPECT_EQ(r.macAddress, (MacAddress{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}));
   EXPECT_EQ(r.ipAddress, (Ipv4{198, 18, 0, 10}));
   EXPECT_EQ(r.ipMask, (Ipv4{255, 255, 255, 0}));
@@ -119,10 +119,10 @@ TEST(LabSearch, ThirtyRoutersInOneMillisecondAreAllStoredInArrivalOrder) {
   ASSERT_EQ(StartSearch(client.table, client.socket, LIMITED_BROADCAST), 54);
   client.PollUntil(MAX_ROUTERS, 5000);
 
-  ASSERT_EQ(client.table.routerCount, MAX_ROUTERS) << "none lost";
+  ASSERT_EQ(client.table.Count(), MAX_ROUTERS) << "none lost";
   for (int i = 0; i < MAX_ROUTERS; ++i) {
     SCOPED_TRACE("slot " + std::to_string(i));
-    const RouterRecord& r = client.table.slots[static_cast<std::size_t>(i)];
+    const RouterRecord& r = client.table.Slot(i);
     // router_sim sends router i+1 (MAC ...00 0i+1, IP .10+i) as the i-th reply of its burst.
     EXPECT_EQ(r.macAddress, (MacAddress{0x02, 0xC0, 0x4C, 0x00, 0x00, static_cast<uint8_t>(i + 1)}));
     EXPECT_EQ(r.ipAddress, (Ipv4{198, 18, 0, static_cast<uint8_t>(10 + i)}));
@@ -161,8 +161,8 @@ TEST(LabSearch, JunkFloodOfOneHundredThousandIsDroppedAndLaterReplyStored) {
   auto flood = sim.Process().WaitLine("FLOOD", 5000);
   ASSERT_TRUE(flood.has_value());
   EXPECT_EQ(FieldOf(*flood, "sent"), 100000) << *flood;
-  ASSERT_EQ(client.table.routerCount, 1) << "no junk datagram passed as a reply";
-  EXPECT_EQ(client.table.slots[0].macAddress, (MacAddress{0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F}));
+  ASSERT_EQ(client.table.Count(), 1) << "no junk datagram passed as a reply";
+  EXPECT_EQ(client.table.Slot(0).macAddress, (MacAddress{0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F}));
   EXPECT_EQ(client.replies, 1);
   std::printf("[ lab figure ] flood of %lld junk datagrams sent in %lld ms; the client read %d "
               "datagrams (the kernel dropped the rest); reply stored %lld ms after the search\n",

@@ -221,15 +221,15 @@ TEST(LabSegments, ThirtyRoutersOnTwoSegmentsAreListedWithinASecond) {
     RouterTable table;
     SteadyClock::time_point last{};
     CSearchSocket socket([&](const Packet& reply) {
-      if (AddRouterFromReply(table, reply) == AddResult::Added) last = SteadyClock::now();
+      if (table.Add(reply) == AddResult::Added) last = SteadyClock::now();
     });
     ASSERT_TRUE(socket.Create());
     MsClock clock;
     SearchPlan plan;
     plan.timeoutMs = 3000;
     const auto start = SteadyClock::now();
-    const PollResult r = RunSearch(socket, table, clock, plan, [&] { return table.routerCount >= 30; });
-    ASSERT_EQ(r.end, PollEnd::Stopped) << r.error << " routers: " << table.routerCount;
+    const PollResult r = RunSearch(socket, table, clock, plan, [&] { return table.Count() >= 30; });
+    ASSERT_EQ(r.end, PollEnd::Stopped) << r.error << " routers: " << table.Count();
     EXPECT_EQ(socket.LastSearchDatagrams(), 2);
     const long long us = std::chrono::duration_cast<std::chrono::microseconds>(last - start).count();
     if (round == 0) {

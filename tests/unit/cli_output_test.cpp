@@ -9,28 +9,32 @@
 #include <string>
 #include <vector>
 
+#include "sim_router.h"
+
 namespace corvalink::cli {
 namespace {
 
-RouterRecord Record(uint8_t n, std::string_view location) {
-  RouterRecord r;
-  r.macAddress = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, n};
-  r.ipAddress = {192, 168, 1, n};
-  r.ipMask = {255, 255, 255, 0};
+sim::SimRouter Record(uint8_t n, std::string_view location) {
+  sim::SimRouter r;
+  r.mac = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, n};
+  r.ip = {192, 168, 1, n};
   std::copy_n(location.begin(), std::min(location.size(), LOCATION_SIZE), r.location.begin());
-  r.password.fill(0xA5);
+  r.password = "secret";
   return r;
 }
 
-TEST(FormatRouterJson, StableKeysNewestFirstAndEveryLocationByteKept) {
+// The table after these routers answered, in this order.
+RouterTable TableOf(std::initializer_list<sim::SimRouter> routers) {
   RouterTable table;
+  for (const sim::SimRouter& r : routers) table.Add(PadDatagram(sim::BuildSimSearchReply(r)));
+  return table;
+}
+
+TEST(FormatRouterJson, StableKeysNewestFirstAndEveryLocationByteKept) {
   std::string odd;  // 24 bytes without a NUL: control bytes, quote, backslash, high bytes
   for (uint8_t b : {0x01, 0x1B, 0x22, 0x5C, 0x7F, 0x80, 0x9F, 0xA0, 0xE9, 0xFF}) odd += char(b);
   odd.resize(LOCATION_SIZE, 'x');
-  table.slots[0] = Record(1, "first");
-  table.slots[1] = Record(2, odd);
-  table.slots[2] = Record(3, "stale");  // beyond routerCount
-  table.routerCount = 2;
+  const RouterTable table = TableOf({Record(1, "first"), Record(2, odd)});
 
   const std::string text = FormatRouterJson(table, false);
   const auto parsed = nlohmann::json::parse(text);  // throws, failing the test, on bad JSON
@@ -51,6 +55,7 @@ TEST(FormatRouterJson, StableKeysNewestFirstAndEveryLocationByteKept) {
   EXPECT_LT(text.find("\"ip\""), text.find("\"mask\""));
   EXPECT_LT(text.find("\"mask\""), text.find("\"location\""));
   EXPECT_EQ(text.find("password"), std::string::npos);
+  EXPECT_EQ(text.find("secret"), std::string::npos);
 
   // Windows-1252: 0x80 is the euro sign, 0x9F Y with diaeresis.
   EXPECT_EQ(parsed[0]["location"], "\x01\x1B\"\\\x7F\xE2\x82\xAC\xC5\xB8\xC2\xA0\xC3\xA9\xC3\xBF" +
@@ -59,11 +64,9 @@ TEST(FormatRouterJson, StableKeysNewestFirstAndEveryLocationByteKept) {
 }
 
 TEST(FormatRouterTable, ListOrderAlignedColumnsAndSafeLocations) {
-  RouterTable table;
-  table.slots[0] = Record(1, "Caf\xE9");
-  table.slots[1] = Record(2, "\x1B]0;pwned\x07");
-  table.slots[1].ipAddress = {10, 0, 0, 200};
-  table.routerCount = 2;
+  sim::SimRouter pwned = Record(2, "\x1B]0;pwned\x07");
+  pwned.ip = {10, 0, 0, 200};
+  const RouterTable table = TableOf({Record(1, "Caf\xE9"), pwned});
   std::istringstream text(FormatRouterTable(table));
   std::vector<std::string> lines;
   for (std::string line; std::getline(text, line);) lines.push_back(line);
@@ -84,11 +87,7 @@ TEST(FormatRouterTable, ListOrderAlignedColumnsAndSafeLocations) {
 
 
 TEST(FormatRouterOutput, EachRouterShowsTheInterfaceItAnsweredOn) {
-  RouterTable table;
-  table.slots[0] = Record(1, "Office");
-  table.slots[1] = Record(2, "Lab");
-  table.slots[2] = Record(3, "Remote");
-  table.routerCount = 3;
+  const RouterTable table = TableOf({Record(1, "Office"), Record(2, "Lab"), Record(3, "Remote")});
   std::array<ReplyArrival, MAX_ROUTERS> arrivals{};
   arrivals[0] = {"eth0", {192, 168, 1, 100}, {}};
   arrivals[1] = {"Wi-Fi \x1B[2J", {10, 0, 0, 7}, {}};  // a name shown safely

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "password/scrambler.h"
+#include "sim_router.h"
 
 namespace corvalink {
 namespace {
@@ -17,17 +18,14 @@ struct Router {
   std::string password;  // at most 12 characters reach the table
 };
 
+// The reply such a router sends (mask 255.255.255.0).
 Packet Reply(const Router& r) {
-  Packet p{};
-  p[0] = 0xDD;
-  p[1] = 0x80;
-  std::copy(r.ip.begin(), r.ip.end(), p.begin() + 4);
-  const Ipv4 mask{255, 255, 255, 0};
-  std::copy(mask.begin(), mask.end(), p.begin() + 8);
-  std::copy(r.mac.begin(), r.mac.end(), p.begin() + 12);
-  std::copy_n(r.location.begin(), std::min<std::size_t>(r.location.size(), 24), p.begin() + 18);
-  std::copy_n(r.password.begin(), std::min<std::size_t>(r.password.size(), 12), p.begin() + 42);
-  return p;
+  sim::SimRouter s;
+  s.mac = r.mac;
+  s.ip = r.ip;
+  std::copy_n(r.location.begin(), std::min(r.location.size(), LOCATION_SIZE), s.location.begin());
+  s.password = r.password;
+  return PadDatagram(sim::BuildSimSearchReply(s));
 }
 
 std::array<uint8_t, PASSWORD_SIZE> HeldPassword(const std::string& plain) {
@@ -44,15 +42,15 @@ Router Numbered(int n) {
           "pw" + std::to_string(n)};
 }
 
-TEST(AddRouterFromReply, StoresRoutersInArrivalOrderWithPasswordsScrambled) {
+TEST(RouterTable, StoresRoutersInArrivalOrderWithPasswordsScrambled) {
   RouterTable table;
   const Router a = Numbered(1), b = Numbered(2), c = Numbered(3);
   for (const Router& r : {a, b, c})
-    EXPECT_EQ(AddRouterFromReply(table, Reply(r)), AddResult::Added);
-  ASSERT_EQ(table.routerCount, 3);
+    EXPECT_EQ(table.Add(Reply(r)), AddResult::Added);
+  ASSERT_EQ(table.Count(), 3);
   const Router order[] = {a, b, c};
   for (int i = 0; i < 3; ++i) {
-    const RouterRecord& slot = table.slots[i];
+    const RouterRecord& slot = table.Slot(i);
     EXPECT_EQ(slot.macAddress, order[i].mac) << i;
     EXPECT_EQ(slot.ipAddress, order[i].ip) << i;
     EXPECT_EQ(slot.ipMask, (Ipv4{255, 255, 255, 0})) << i;
@@ -61,49 +59,49 @@ TEST(AddRouterFromReply, StoresRoutersInArrivalOrderWithPasswordsScrambled) {
   }
 }
 
-TEST(AddRouterFromReply, SecondReplyFromAListedRouterChangesNothing) {
+TEST(RouterTable, SecondReplyFromAListedRouterChangesNothing) {
   RouterTable table;
   const Router first = Numbered(7);
-  ASSERT_EQ(AddRouterFromReply(table, Reply(first)), AddResult::Added);
+  ASSERT_EQ(table.Add(Reply(first)), AddResult::Added);
   const RouterTable before = table;
   Router again = first;
   again.ip = {10, 9, 9, 9};
   again.location = "moved";
   again.password = "other";
-  EXPECT_EQ(AddRouterFromReply(table, Reply(again)), AddResult::Duplicate);
-  EXPECT_EQ(table.routerCount, 1);
-  EXPECT_EQ(table.slots[0], before.slots[0]);
+  EXPECT_EQ(table.Add(Reply(again)), AddResult::Duplicate);
+  EXPECT_EQ(table.Count(), 1);
+  EXPECT_EQ(table.Slot(0), before.Slot(0));
 }
 
-TEST(AddRouterFromReply, ThirtyFirstRouterIsNeitherStoredNorListed) {
+TEST(RouterTable, ThirtyFirstRouterIsNeitherStoredNorListed) {
   RouterTable table;
   for (int i = 0; i < MAX_ROUTERS; ++i) {
-    ASSERT_EQ(AddRouterFromReply(table, Reply(Numbered(i))), AddResult::Added) << i;
+    ASSERT_EQ(table.Add(Reply(Numbered(i))), AddResult::Added) << i;
   }
   const RouterTable full = table;
-  EXPECT_EQ(AddRouterFromReply(table, Reply(Numbered(99))), AddResult::TableFull);
-  EXPECT_EQ(AddRouterFromReply(table, Reply(Numbered(5))), AddResult::Duplicate);
-  EXPECT_EQ(table.routerCount, MAX_ROUTERS);
-  EXPECT_EQ(table.slots, full.slots);
+  EXPECT_EQ(table.Add(Reply(Numbered(99))), AddResult::TableFull);
+  EXPECT_EQ(table.Add(Reply(Numbered(5))), AddResult::Duplicate);
+  EXPECT_EQ(table.Count(), MAX_ROUTERS);
+  EXPECT_EQ(table, full);
   // A new search makes room again.
-  table.routerCount = 0;
-  EXPECT_EQ(AddRouterFromReply(table, Reply(Numbered(99))), AddResult::Added);
+  table.Clear();
+  EXPECT_EQ(table.Add(Reply(Numbered(99))), AddResult::Added);
 }
 
-TEST(AddRouterFromReply, ReusedSlotHoldsTheSamePasswordAsAFreshOne) {
+TEST(RouterTable, ReusedSlotHoldsTheSamePasswordAsAFreshOne) {
   RouterTable reused;
   // A 12-character password fills the reply's half of the field, so its scrambled form
   // reaches into bytes 12..23 of the slot.
   ASSERT_EQ(
-      AddRouterFromReply(reused, Reply({{2, 0, 0, 0, 0, 1}, {10, 0, 0, 1}, "", "abcdefghijkl"})),
+      reused.Add(Reply({{2, 0, 0, 0, 0, 1}, {10, 0, 0, 1}, "", "abcdefghijkl"})),
       AddResult::Added);
-  reused.routerCount = 0;
+  reused.Clear();
   const Router next{{2, 0, 0, 0, 0, 2}, {10, 0, 0, 2}, "", "pw"};
-  ASSERT_EQ(AddRouterFromReply(reused, Reply(next)), AddResult::Added);
+  ASSERT_EQ(reused.Add(Reply(next)), AddResult::Added);
   RouterTable fresh;
-  ASSERT_EQ(AddRouterFromReply(fresh, Reply(next)), AddResult::Added);
-  EXPECT_EQ(reused.slots[0].password, fresh.slots[0].password);
-  EXPECT_EQ(reused.slots[0].password, HeldPassword("pw"));
+  ASSERT_EQ(fresh.Add(Reply(next)), AddResult::Added);
+  EXPECT_EQ(reused.Slot(0).password, fresh.Slot(0).password);
+  EXPECT_EQ(reused.Slot(0).password, HeldPassword("pw"));
 }
 
 TEST(MacText, UpperCaseDigitsWithoutSeparators) {
@@ -115,48 +113,35 @@ TEST(MacText, UpperCaseDigitsWithoutSeparators) {
   EXPECT_EQ(std::string(out.data(), out.size()), "#001A2B3C4D5E#");
 }
 
-TEST(ParseMacText, PairsOfDigitsBoundedByTheDestination) {
-  const struct {
-    const char* text;
-    std::vector<uint8_t> expect;  // the 8-byte destination afterwards, prefilled with 0xEE
-  } cases[] = {
-      {"001a2b3c4d5e", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0xEE, 0xEE}},
-      {"001A2B3C4D5E", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0xEE, 0xEE}},
-      {"ABC", {0xAB, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}},
-      {"", {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}},
-      {"f", {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}},
-      // Past the six bytes of a MAC nothing more is written.
-      {"0102030405060708", {1, 2, 3, 4, 5, 6, 0xEE, 0xEE}},
-      // Non-digits are code minus '0', kept to 8 bits: 'G' = 23, 'z' = 74.
-      {"G0z1", {0x70, 0xA1, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}},
-  };
-  for (const auto& c : cases) {
-    std::vector<uint8_t> dest(8, 0xEE);
-    ParseMacText(c.text, std::span<uint8_t>(dest.data(), MAC_SIZE));
-    EXPECT_EQ(dest, c.expect) << c.text;
-  }
-}
-
-TEST(SelectRouterByMacText, FindsOnlyRoutersOfTheCurrentSearch) {
+TEST(RouterTable, ListsNewestFirstAndFindsOnlyRoutersOfTheCurrentSearch) {
   RouterTable table;
-  for (int i = 1; i <= 3; ++i) AddRouterFromReply(table, Reply(Numbered(i)));
-  RouterRecord selected;
-  SelectRouterByMacText(table, selected, "020000000003");
-  EXPECT_EQ(selected, table.slots[2]);
-  EXPECT_EQ(selected.password, HeldPassword("pw3"));
+  for (int i = 1; i <= 3; ++i) table.Add(Reply(Numbered(i)));
+  EXPECT_EQ(table.NewestFirst(), (std::vector<int>{2, 1, 0}));
+  EXPECT_EQ(table.FindByMac(Numbered(3).mac), 2);
+  EXPECT_EQ(table.FindByMac(Numbered(4).mac), std::nullopt);
 
   // A second, smaller search: one router, in slot 0; slots 1 and 2 keep their old bytes but are
   // no longer reachable.
-  table.routerCount = 0;
-  AddRouterFromReply(table, Reply(Numbered(9)));
-  ASSERT_EQ(table.routerCount, 1);
-  const RouterRecord before = selected;
-  SelectRouterByMacText(table, selected, "020000000002");
-  RouterRecord expect = before;
-  expect.macAddress = {2, 0, 0, 0, 0, 2};
-  EXPECT_EQ(selected, expect);
-  SelectRouterByMacText(table, selected, "020000000009");
-  EXPECT_EQ(selected, table.slots[0]);
+  table.Clear();
+  EXPECT_TRUE(table.NewestFirst().empty());
+  table.Add(Reply(Numbered(9)));
+  ASSERT_EQ(table.Count(), 1);
+  EXPECT_EQ(table.NewestFirst(), (std::vector<int>{0}));
+  EXPECT_EQ(table.FindByMac(Numbered(2).mac), std::nullopt);
+  EXPECT_EQ(table.FindByMac(Numbered(9).mac), 0);
+}
+
+TEST(RowCells, MacIpMaskAndLocationAsEveryListShowsThem) {
+  RouterRecord r;
+  r.macAddress = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0xFE};
+  r.ipAddress = {10, 0, 0, 200};
+  r.ipMask = {255, 255, 252, 0};
+  std::copy_n("Caf\xE9\0junk", 10, r.location.begin());
+  const RouterRowCells cells = RowCells(r);
+  EXPECT_EQ(cells.mac, "001A2B3C4DFE");
+  EXPECT_EQ(cells.ip, "10.0.0.200");
+  EXPECT_EQ(cells.mask, "255.255.252.0");
+  EXPECT_EQ(cells.location, "Caf\xE9");  // the router's own bytes, up to the NUL
 }
 
 TEST(LocationText, EndsAtTheNulOrTheField) {

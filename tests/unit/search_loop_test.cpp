@@ -65,7 +65,7 @@ std::vector<uint8_t> ReplyOf(uint8_t n) {
 
 struct Search {
   RouterTable table;
-  CSearchSocket socket{[this](const Packet& reply) { AddRouterFromReply(table, reply); }};
+  CSearchSocket socket{[this](const Packet& reply) { table.Add(reply); }};
   MsClock clock;
 };
 
@@ -81,7 +81,7 @@ TEST(RunSearch, ReadsEveryDatagramOnceUntilTheDeadline) {
 
   Search s;
   ASSERT_TRUE(s.socket.Create());
-  s.table.routerCount = 7;  // left over from an earlier search
+  s.table.Add(PadDatagram(ReplyOf(9)));  // left over from an earlier search
   const uint32_t start = s.clock.NowMs();
   const PollResult r = RunSearch(s.socket, s.table, s.clock, 400, router.Where());
   const uint32_t took = ElapsedMs(start, s.clock.NowMs());
@@ -89,8 +89,8 @@ TEST(RunSearch, ReadsEveryDatagramOnceUntilTheDeadline) {
   EXPECT_EQ(router.RequestSize(), 54);
   EXPECT_EQ(r.end, PollEnd::Deadline);
   EXPECT_EQ(r.datagrams, static_cast<int>(answers.size()));
-  ASSERT_EQ(s.table.routerCount, 3);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(s.table.slots[i].macAddress, Router(static_cast<uint8_t>(i + 1)).mac);
+  ASSERT_EQ(s.table.Count(), 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(s.table.Slot(i).macAddress, Router(static_cast<uint8_t>(i + 1)).mac);
   EXPECT_GE(took, 400u);
   EXPECT_LT(took, 400u + SLACK_MS);
 }
@@ -102,9 +102,9 @@ TEST(RunSearch, StopTestEndsTheSearchEarly) {
   ASSERT_TRUE(s.socket.Create());
   const uint32_t start = s.clock.NowMs();
   const PollResult r = RunSearch(s.socket, s.table, s.clock, 10000, router.Where(),
-                                 [&] { return s.table.routerCount >= 1; });
+                                 [&] { return s.table.Count() >= 1; });
   EXPECT_EQ(r.end, PollEnd::Stopped);
-  EXPECT_EQ(s.table.routerCount, 1);
+  EXPECT_EQ(s.table.Count(), 1);
   EXPECT_LT(ElapsedMs(start, s.clock.NowMs()), SLACK_MS);
 }
 
@@ -153,7 +153,7 @@ TEST(RunSearch, SweepIsPacedAndRepliesAreCollectedAfterItsLastRequest) {
 
   EXPECT_EQ(r.end, PollEnd::Deadline) << r.error;
   EXPECT_EQ(router.RequestSize(), 54) << "127.0.0.1, the block's first address, was asked";
-  EXPECT_EQ(s.table.routerCount, 2) << "replies are read while the sweep goes on";
+  EXPECT_EQ(s.table.Count(), 2) << "replies are read while the sweep goes on";
   // 254 requests 4 ms apart: the last leaves after about a second, never sooner.
   const uint32_t sweepMs = (block->count - 1) * SWEEP_INTERVAL_MS;
   EXPECT_GE(took, sweepMs + plan.timeoutMs);

@@ -45,16 +45,16 @@ class SearchSocketTest : public ::testing::Test {
   std::vector<Packet> m_replies;
   CSearchSocket m_search{[this](const Packet& reply) {
     m_replies.push_back(reply);
-    AddRouterFromReply(m_table, reply);
+    m_table.Add(reply);
   }};
   UdpSocket m_router;
 };
 
 TEST_F(SearchSocketTest, SearchSendsTheRequestFromAPortTheSystemChose) {
   ASSERT_EQ(test::SocketBroadcast(m_search.Descriptor()), false) << "broadcast is allowed only per search";
-  m_table.routerCount = 4;
+  m_table.Add(Packet{0xDD, 0x80});  // a router of an earlier search
   EXPECT_EQ(StartSearch(m_table, m_search, RouterEndpoint()), int(PACKET_SIZE));
-  EXPECT_EQ(m_table.routerCount, 0);
+  EXPECT_EQ(m_table.Count(), 0);
   EXPECT_EQ(test::SocketBroadcast(m_search.Descriptor()), true);
 
   ASSERT_TRUE(m_router.WaitReadable(2000));
@@ -84,7 +84,7 @@ TEST_F(SearchSocketTest, RepliesAreTestedAndPaddedOnePerNotification) {
   Deliver(longReply);
   ASSERT_EQ(m_replies.size(), 2u);
   EXPECT_EQ(m_replies[1], PadDatagram(longReply));
-  EXPECT_EQ(m_table.routerCount, 2);
+  EXPECT_EQ(m_table.Count(), 2);
   // The 12 bytes past 54 are lost, not left for the next read.
   EXPECT_FALSE(Readable(m_search.Descriptor(), 0));
 }
@@ -93,10 +93,10 @@ TEST_F(SearchSocketTest, LateReplyToAnEarlierSearchJoinsTheCurrentList) {
   StartSearch(m_table, m_search, RouterEndpoint());
   Deliver({0xDD, 0x80, 0, 0x36, 10, 0, 0, 1, 255, 0, 0, 0, 2, 0, 0, 0, 0, 1});
   StartSearch(m_table, m_search, RouterEndpoint());
-  ASSERT_EQ(m_table.routerCount, 0);
+  ASSERT_EQ(m_table.Count(), 0);
   Deliver({0xDD, 0x80, 0, 0x36, 10, 0, 0, 2, 255, 0, 0, 0, 2, 0, 0, 0, 0, 2});
-  ASSERT_EQ(m_table.routerCount, 1);
-  EXPECT_EQ(m_table.slots[0].ipAddress, (Ipv4{10, 0, 0, 2}));
+  ASSERT_EQ(m_table.Count(), 1);
+  EXPECT_EQ(m_table.Slot(0).ipAddress, (Ipv4{10, 0, 0, 2}));
 }
 
 TEST(SearchSocket, EveryLengthOfAReplyIsReadAsItsFirst54BytesThenZeros) {

@@ -20,7 +20,6 @@ std::optional<RouterSelector> ParseRouterSelector(std::string_view text, std::st
   if (std::optional<MacAddress> mac = ParseMacAddress(text)) {
     selector.kind = RouterSelector::Kind::Mac;
     selector.mac = *mac;
-    selector.macText = MacText(*mac);
     return selector;
   }
   if (err != nullptr) {
@@ -67,12 +66,12 @@ std::optional<double> ParseSeconds(std::string_view text, double min, double max
 
 std::vector<int> FindRouters(const RouterTable& table, const RouterSelector& selector) {
   std::vector<int> slots;
-  const int count = std::min(table.routerCount, MAX_ROUTERS);
-  for (int slot = count - 1; slot >= 0; --slot) {
-    const RouterRecord& r = table.slots[static_cast<std::size_t>(slot)];
-    const bool match = selector.kind == RouterSelector::Kind::Mac ? r.macAddress == selector.mac
-                                                                  : r.ipAddress == selector.ip;
-    if (match) slots.push_back(slot);
+  if (selector.kind == RouterSelector::Kind::Mac) {
+    if (std::optional<int> slot = table.FindByMac(selector.mac)) slots.push_back(*slot);
+    return slots;
+  }
+  for (int slot : table.NewestFirst()) {
+    if (table.Slot(slot).ipAddress == selector.ip) slots.push_back(slot);
   }
   return slots;
 }

@@ -19,8 +19,6 @@ struct RouterSelector {
   Kind kind = Kind::Mac;
   MacAddress mac{};
   Ipv4 ip{};
-  /// The MAC as the router list shows it (12 upper-case digits), for SelectRouterByMacText.
-  std::string macText;
 };
 
 /// A MAC as ParseMacAddress reads it names a MAC; a strict dotted quad names an IP. Anything else: nothing, and `err` says what was
@@ -35,7 +33,7 @@ std::optional<Endpoint> ParseEndpoint(std::string_view text, std::string* err);
 /// was expected.
 std::optional<double> ParseSeconds(std::string_view text, double min, double max, std::string* err);
 
-/// The slots (0..routerCount-1) whose router the selector names, newest first as the list
+/// The stored slots whose router the selector names, newest first as the list
 /// shows them. A MAC names at most one router; several routers may answer with one IP.
 std::vector<int> FindRouters(const RouterTable& table, const RouterSelector& selector);
 

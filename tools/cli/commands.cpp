@@ -58,8 +58,9 @@ std::string Seconds(double seconds) {
 }
 
 std::string RouterLine(const RouterRecord& r) {
-  return "router " + MacText(r.macAddress) + " at " + Ipv4ToText(r.ipAddress) + " (mask " +
-         Ipv4ToText(r.ipMask) + ", location \"" + TerminalSafe(LocationText(r)) + "\")";
+  const RouterRowCells c = RowCells(r);
+  return "router " + c.mac + " at " + c.ip + " (mask " + c.mask + ", location \"" +
+         TerminalSafe(c.location) + "\")";
 }
 
 // Where a search goes: the limited broadcast as in the window (out of every interface), a
@@ -126,9 +127,9 @@ int Discover(const SearchOptions& options, Clock& clock, Discovery& found,
 
   CSearchSocket socket(nullptr);
   socket.SetArrivalHandler([&found](const Packet& reply, const ReplyArrival& arrival) {
-    const AddResult added = AddRouterFromReply(found.table, reply);
+    const AddResult added = found.table.Add(reply);
     if (added == AddResult::Added) {
-      found.arrivals[static_cast<std::size_t>(found.table.routerCount - 1)] = arrival;
+      found.arrivals[static_cast<std::size_t>(found.table.Count() - 1)] = arrival;
     }
     if (added != AddResult::TableFull) return;
     const MacAddress mac = DecodeReplyRecord(reply).macAddress;
@@ -201,14 +202,13 @@ int FindChosenRouter(const SearchOptions& options, const std::string& routerText
   if (slots.size() > 1) {
     std::string macs;
     for (int slot : slots) {
-      macs += (macs.empty() ? "" : ", ") + MacText(found.table.slots[static_cast<std::size_t>(slot)].macAddress);
+      macs += (macs.empty() ? "" : ", ") + MacText(found.table.Slot(slot).macAddress);
     }
     PrintError(std::to_string(slots.size()) + " routers answered with IP address " + routerText +
                " (" + macs + "); name the one you mean by its MAC address");
     return EXIT_NOT_FOUND;
   }
-  const std::string macText = MacText(found.table.slots[static_cast<std::size_t>(slots[0])].macAddress);
-  SelectRouterByMacText(found.table, selected, macText.c_str());
+  selected = found.table.Slot(slots[0]);
   std::printf("Found %s\n", RouterLine(selected).c_str());
   FlushOutput();
   return EXIT_OK;
@@ -382,7 +382,7 @@ int RunSearchCommand(const SearchCommand& command) {
     std::fputs(FormatRouterTable(found.table, found.arrivals).c_str(), stdout);
   }
   FlushOutput();
-  if (found.table.routerCount == 0) {
+  if (found.table.Count() == 0) {
     PrintError("no router answered within " + Seconds(command.search.timeoutSeconds) +
                " (searched " + found.where + ")");
     return EXIT_NOT_FOUND;

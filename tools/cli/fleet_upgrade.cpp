@@ -40,9 +40,8 @@ FleetTarget NamedRow(const std::string& name, FleetState state, std::string mess
 
 FleetTarget TargetFor(const RouterTable& table, int slot) {
   FleetTarget t;
-  const std::string mac = MacText(table.slots[static_cast<std::size_t>(slot)].macAddress);
-  SelectRouterByMacText(table, t.record, mac.c_str());
-  t.row.router = mac;
+  t.record = table.Slot(slot);
+  t.row.router = MacText(t.record.macAddress);
   t.row.ip = Ipv4ToText(t.record.ipAddress);
   return t;
 }
@@ -60,8 +59,7 @@ std::vector<FleetTarget> ChooseTargets(const FleetCommand& command,
     if (!seen) targets.push_back(std::move(t));
   };
   if (command.all) {
-    const int count = std::min(found.table.routerCount, MAX_ROUTERS);
-    for (int slot = count - 1; slot >= 0; --slot) add(TargetFor(found.table, slot));
+    for (int slot : found.table.NewestFirst()) add(TargetFor(found.table, slot));
     return targets;
   }
   for (std::size_t i = 0; i < selectors.size(); ++i) {
@@ -122,7 +120,7 @@ bool CheckFleetPassword(FleetTarget& t, FleetPasswords& passwords) {
 bool ConfirmAll(const FleetCommand& command, const Discovery& found, std::FILE* out) {
   std::fputs(FormatRouterTable(found.table).c_str(), out);
   if (command.yes) return true;
-  const int count = std::min(found.table.routerCount, MAX_ROUTERS);
+  const int count = found.table.Count();
   std::fprintf(out, "Upgrade %s with \"%s\"? [y/N] ",
                count == 1 ? "this router" : ("these " + std::to_string(count) + " routers").c_str(),
                command.file.c_str());
@@ -255,7 +253,7 @@ int RunFleetUpgradeCommand(const FleetCommand& command) {
     };
   }
   if (int code = Discover(command.search, clock, found, stopWhen); code != EXIT_OK) return code;
-  if (command.all && found.table.routerCount == 0) {
+  if (command.all && found.table.Count() == 0) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%g s", command.search.timeoutSeconds);
     PrintError(std::string("no router answered within ") + seconds + " (searched " + found.where +

@@ -11,15 +11,6 @@
 namespace corvalink::cli {
 namespace {
 
-// The routers in list order: the newest reply on top, as the window's list shows them.
-template <typename Fn>
-void ForEachListed(const RouterTable& table, Fn fn) {
-  const int count = std::clamp(table.routerCount, 0, MAX_ROUTERS);
-  for (int slot = count - 1; slot >= 0; --slot) {
-    fn(table.slots[static_cast<std::size_t>(slot)], static_cast<std::size_t>(slot));
-  }
-}
-
 // "lab0 198.18.0.1", or "-" when the reply's interface is not known.
 std::string ArrivalText(const ReplyArrival& a) {
   if (a.interfaceName.empty() && a.localAddress == Ipv4{}) return "-";
@@ -51,11 +42,14 @@ std::string FormatRouterTable(const RouterTable& table, std::span<const ReplyArr
   };
   const bool withVia = !arrivals.empty();
   std::vector<Row> rows;
-  ForEachListed(table, [&](const RouterRecord& r, std::size_t slot) {
-    rows.push_back({MacText(r.macAddress), Ipv4ToText(r.ipAddress), Ipv4ToText(r.ipMask),
-                    withVia && slot < arrivals.size() ? ArrivalText(arrivals[slot]) : "-",
-                    TerminalSafe(LocationText(r))});
-  });
+  // In list order: the newest reply on top, as the windows' lists show them.
+  for (int slot : table.NewestFirst()) {
+    RouterRowCells cells = RowCells(table.Slot(slot));
+    const auto s = static_cast<std::size_t>(slot);
+    rows.push_back({std::move(cells.mac), std::move(cells.ip), std::move(cells.mask),
+                    withVia && s < arrivals.size() ? ArrivalText(arrivals[s]) : "-",
+                    TerminalSafe(cells.location)});
+  }
   if (rows.empty()) return {};
   Row heading{"MAC ADDRESS", "IP ADDRESS", "IP MASK", "INTERFACE", "Location"};
   std::size_t wMac = heading.mac.size(), wIp = heading.ip.size(), wMask = heading.mask.size();
@@ -84,15 +78,17 @@ std::string FormatRouterTable(const RouterTable& table, std::span<const ReplyArr
 std::string FormatRouterJson(const RouterTable& table, bool pretty,
                              std::span<const ReplyArrival> arrivals) {
   nlohmann::ordered_json routers = nlohmann::ordered_json::array();
-  ForEachListed(table, [&](const RouterRecord& r, std::size_t slot) {
+  for (int slot : table.NewestFirst()) {
+    const RouterRowCells cells = RowCells(table.Slot(slot));
     nlohmann::ordered_json router;
-    router["mac"] = MacText(r.macAddress);
-    router["ip"] = Ipv4ToText(r.ipAddress);
-    router["mask"] = Ipv4ToText(r.ipMask);
-    router["location"] = AnsiToUtf8(LocationText(r));
+    router["mac"] = cells.mac;
+    router["ip"] = cells.ip;
+    router["mask"] = cells.mask;
+    router["location"] = AnsiToUtf8(cells.location);
     if (!arrivals.empty()) {
       const ReplyArrival none;
-      const ReplyArrival& a = slot < arrivals.size() ? arrivals[slot] : none;
+      const auto s = static_cast<std::size_t>(slot);
+      const ReplyArrival& a = s < arrivals.size() ? arrivals[s] : none;
       // Windows names interfaces in its ANSI code page, as it names everything here.
       router["interface"] = a.interfaceName.empty() ? nlohmann::ordered_json()
                                                     : nlohmann::ordered_json(AnsiToUtf8(a.interfaceName));
@@ -100,7 +96,7 @@ std::string FormatRouterJson(const RouterTable& table, bool pretty,
                                                     : nlohmann::ordered_json(Ipv4ToText(a.localAddress));
     }
     routers.push_back(std::move(router));
-  });
+  }
   return routers.dump(pretty ? 2 : -1) + "\n";
 }
 

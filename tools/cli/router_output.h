@@ -13,8 +13,8 @@
 
 namespace corvalink::cli {
 
-/// Windows-1252 to UTF-8 with the bytes that stand for C0 and C1 controls and DEL written as \xNN and a backslash
-/// as \\, so the text is printable and the escaping cannot be forged.
+/// Windows-1252 to UTF-8 with the bytes that stand for C0 and C1 controls, DEL and the backslash
+/// written as \xNN (EscapeForPeople), so the text is printable and the escaping cannot be forged.
 std::string TerminalSafe(std::string_view bytes);
 
 /// One line per router, newest first, under the headings MAC ADDRESS, IP ADDRESS, IP MASK and

@@ -39,9 +39,8 @@ constexpr int DIALOG_HEIGHT_DU = 122;
 // (duplicates, strays), and few enough that a flood of datagrams never holds the window up.
 constexpr int SEARCH_BURST_LIMIT = 2 * MAX_ROUTERS;
 
-// A cell is read back into 100 bytes, so no more than 99 of its characters are ever looked at;
-// a MAC text has 12.
-constexpr int MAX_CELL_TEXT = 99;
+// Where each row keeps the table slot of the router it shows.
+constexpr int SLOT_ROLE = Qt::UserRole;
 
 // The system commands with a course of their own in this window (low four bits masked off).
 constexpr unsigned SC_MINIMIZE = 0xF020;
@@ -330,13 +329,14 @@ int CPortSetupDlg::StartSearch() {
 
 void CPortSetupDlg::OnSearchReply(const Packet& reply) {
   RouterTable& table = m_state.routerTable;
-  if (AddRouterFromReply(table, reply) != AddResult::Added) return;
-  const RouterRecord& router = table.slots[static_cast<std::size_t>(table.routerCount - 1)];
+  if (table.Add(reply) != AddResult::Added) return;
+  const int slot = table.Count() - 1;
   // Its location is single-byte (Windows-1252) text. Listed by ShowNewRows once the burst read.
-  m_newRows.push_back(new QTreeWidgetItem(QStringList{AnsiText(MacText(router.macAddress)),
-                                                      AnsiText(Ipv4ToText(router.ipAddress)),
-                                                      AnsiText(Ipv4ToText(router.ipMask)),
-                                                      AnsiText(LocationText(router))}));
+  const RouterRowCells cells = RowCells(table.Slot(slot));
+  auto* row = new QTreeWidgetItem(QStringList{AnsiText(cells.mac), AnsiText(cells.ip),
+                                              AnsiText(cells.mask), AnsiText(cells.location)});
+  row->setData(0, SLOT_ROLE, slot);
+  m_newRows.push_back(row);
 }
 
 void CPortSetupDlg::ShowNewRows() {
@@ -365,8 +365,10 @@ void CPortSetupDlg::ShowNewRows() {
 bool CPortSetupDlg::SelectRouterFromList() {
   QTreeWidgetItem* marked = static_cast<RouterListView*>(RouterList())->MarkedItem();
   if (marked == nullptr) return false;
-  const QByteArray macText = marked->text(0).left(MAX_CELL_TEXT).toLatin1();
-  SelectRouterByMacText(m_state.routerTable, m_state.selectedRouter, macText.constData());
+  // Every row shows a router of the current search: StartSearch empties list and table together.
+  const int slot = marked->data(0, SLOT_ROLE).toInt();
+  if (slot < 0 || slot >= m_state.routerTable.Count()) return false;
+  m_state.selectedRouter = m_state.routerTable.Slot(slot);
   return true;
 }
 

@@ -24,8 +24,6 @@ void SetText(HWND window, const InterfaceTextTable& table, UiText text) {
 constexpr int DIALOG_CX = 339;
 constexpr DWORD LIST_EXTENDED_STYLES = LVS_EX_FULLROWSELECT | LVS_EX_TWOCLICKACTIVATE;
 
-// A cell is read back into 100 bytes; a MAC text has 12 characters.
-constexpr int CELL_BUFFER = 100;
 // The current directory offered to the file chooser: 99 bytes with the NUL.
 constexpr DWORD INITIAL_DIR_LIMIT = 99;
 // The open-file record without the fields Windows 2000 added.
@@ -222,20 +220,22 @@ int CPortSetupDlg::StartSearch() {
 void CPortSetupDlg::OnSearchReply(const Packet& reply) {
   RouterTable& table = m_state.routerTable;
   // The table refuses a MAC address it already holds, so list and table stay in step.
-  if (AddRouterFromReply(table, reply) != AddResult::Added) return;
-  const RouterRecord& router = table.slots[static_cast<std::size_t>(table.routerCount - 1)];
+  if (table.Add(reply) != AddResult::Added) return;
+  const int slot = table.Count() - 1;
+  RouterRowCells cells = RowCells(table.Slot(slot));
 
   HWND list = RouterList();
   ::EnableWindow(list, TRUE);
-  std::string mac = MacText(router.macAddress);
+  // The row keeps the router's slot; its cells are only for the eye.
   LVITEMA item{};
-  item.mask = LVIF_TEXT;
+  item.mask = LVIF_TEXT | LVIF_PARAM;
   item.iItem = 0;
-  item.pszText = mac.data();
+  item.pszText = cells.mac.data();
+  item.lParam = slot;
   ::SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
-  SetCell(list, 0, 1, Ipv4ToText(router.ipAddress));
-  SetCell(list, 0, 2, Ipv4ToText(router.ipMask));
-  SetCell(list, 0, 3, LocationText(router));
+  SetCell(list, 0, 1, cells.ip);
+  SetCell(list, 0, 2, cells.mask);
+  SetCell(list, 0, 3, cells.location);
 
   // The newest row is marked, selected and focused; the row that was on top before loses its
   // selection, rows the user picked further down keep theirs.
@@ -251,13 +251,15 @@ bool CPortSetupDlg::SelectRouterFromList() {
   HWND list = RouterList();
   const int marked = static_cast<int>(::SendMessageA(list, LVM_GETSELECTIONMARK, 0, 0));
   if (marked < 0) return false;
-  std::array<char, CELL_BUFFER> text{};
   LVITEMA item{};
-  item.iSubItem = 0;
-  item.pszText = text.data();
-  item.cchTextMax = CELL_BUFFER;
-  ::SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(marked), reinterpret_cast<LPARAM>(&item));
-  SelectRouterByMacText(m_state.routerTable, m_state.selectedRouter, text.data());
+  item.mask = LVIF_PARAM;
+  item.iItem = marked;
+  item.lParam = -1;
+  if (!::SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) return false;
+  // Every row shows a router of the current search: StartSearch empties list and table together.
+  const auto slot = static_cast<int>(item.lParam);
+  if (slot < 0 || slot >= m_state.routerTable.Count()) return false;
+  m_state.selectedRouter = m_state.routerTable.Slot(slot);
   return true;
 }
 
