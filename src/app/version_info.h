@@ -13,6 +13,8 @@ namespace corvalink {
 inline constexpr char VERSION_TEXT[] = CORVALINK_VERSION_TEXT;
 inline constexpr char VERSION_FILE_VERSION[] = CORVALINK_FILE_VERSION_TEXT;
 inline constexpr char VERSION_PRODUCT_VERSION[] = CORVALINK_PRODUCT_VERSION_TEXT;
+/// The about box's version line ("Corvalink Version 1.0").
+inline constexpr char VERSION_ABOUT_TEXT[] = CORVALINK_ABOUT_VERSION_TEXT;
 inline constexpr char VERSION_FILE_DESCRIPTION[] = "Corvalink firmware upgrade tools";
 inline constexpr char VERSION_INTERNAL_NAME[] = "Corvalink firmware upgrade tools";
 inline constexpr char VERSION_ORIGINAL_FILE_NAME[] = "Corvalink.EXE";

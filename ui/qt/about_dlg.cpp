@@ -9,6 +9,7 @@
 #include "qt/dialog_builder.h"
 #include "qt/dialog_units.h"
 #include "app/resource_ids.h"
+#include "app/version_info.h"
 
 namespace corvalink {
 namespace {
@@ -37,7 +38,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   icon->setGeometry(du.X(11), du.Y(17), ICON_SIZE, ICON_SIZE);
 
   PlainLabel(this, "IDC_VERSION_TEXT", du.Rect(40, 10, 119, 8),
-             QStringLiteral("Corvalink Version 1.0"));
+             QString::fromLatin1(VERSION_ABOUT_TEXT));
   QLabel* aboutText = PlainLabel(this, "IDC_ABOUT_TEXT", du.Rect(40, 25, 119, 8),
                                  QStringLiteral("Router setup and upgrade tool"));
 
