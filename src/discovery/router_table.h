@@ -36,6 +36,13 @@ class RouterTable {
 
   /// The router in `slot`, 0 <= slot < Count(); slot 0 answered first.
   const RouterRecord& Slot(int slot) const { return m_slots[static_cast<std::size_t>(slot)]; }
+  /// Copies the router in `slot` into `out` (the list row's router becoming the chosen one);
+  /// false, leaving `out` alone, when the slot holds no router of the current search.
+  bool CopySlot(int slot, RouterRecord& out) const {
+    if (slot < 0 || slot >= m_routerCount) return false;
+    out = Slot(slot);
+    return true;
+  }
 
   /// The slots in list order, newest first: Count()-1 down to 0.
   std::vector<int> NewestFirst() const;

@@ -366,10 +366,7 @@ bool CPortSetupDlg::SelectRouterFromList() {
   QTreeWidgetItem* marked = static_cast<RouterListView*>(RouterList())->MarkedItem();
   if (marked == nullptr) return false;
   // Every row shows a router of the current search: StartSearch empties list and table together.
-  const int slot = marked->data(0, SLOT_ROLE).toInt();
-  if (slot < 0 || slot >= m_state.routerTable.Count()) return false;
-  m_state.selectedRouter = m_state.routerTable.Slot(slot);
-  return true;
+  return m_state.routerTable.CopySlot(marked->data(0, SLOT_ROLE).toInt(), m_state.selectedRouter);
 }
 
 void CPortSetupDlg::OnInstall() {

@@ -257,10 +257,7 @@ bool CPortSetupDlg::SelectRouterFromList() {
   item.lParam = -1;
   if (!::SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) return false;
   // Every row shows a router of the current search: StartSearch empties list and table together.
-  const auto slot = static_cast<int>(item.lParam);
-  if (slot < 0 || slot >= m_state.routerTable.Count()) return false;
-  m_state.selectedRouter = m_state.routerTable.Slot(slot);
-  return true;
+  return m_state.routerTable.CopySlot(static_cast<int>(item.lParam), m_state.selectedRouter);
 }
 
 void CPortSetupDlg::OnInstall() {
