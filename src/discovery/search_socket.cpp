@@ -109,12 +109,6 @@ int CSearchSocket::SendSearch(const Endpoint& destination) {
   return sent;
 }
 
-int CSearchSocket::Receive(uint8_t* buffer, int length, int /*flags*/) {
-  if (Socket() == nullptr || buffer == nullptr || length <= 0) return -1;
-  return Socket()->ReceiveFrom(std::span<uint8_t>(buffer, static_cast<std::size_t>(length)),
-                               nullptr);
-}
-
 void CSearchSocket::OnReceive(int /*errorCode*/) { ReceiveOne(Socket(), nullptr); }
 
 void CSearchSocket::OnReceiveOn(SocketHandle handle) {

@@ -75,9 +75,6 @@ class CSearchSocket : public EventSocket {
   /// sent, else -1.
   int SendSearch(const Endpoint& destination);
 
-  /// Reads one datagram of at most `length` bytes from the socket on any address. Returns the
-  /// bytes read or -1.
-  int Receive(uint8_t* buffer, int length, int flags);
   /// Reads one datagram from the socket on any address and hands it on when it is a search
   /// reply. The error code is unused.
   void OnReceive(int errorCode) override;
