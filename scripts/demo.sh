@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
-# The demo: installs what is missing, builds, makes the network lab, starts four simulated
-# routers in it and opens the utility's window on the lab's client side, with the demo's own
+# The demo: installs what is missing, builds, makes the network lab, starts six simulated
+# routers in it (four on the client's first segment, two on its second: one Search finds them
+# all) and opens the utility's window on the lab's client side, with the demo's own
 # store (build/demo-registry, made afresh each time) and text file (tools/demo/lpr.txt: the
 # built-in texts and a confirmation). Pick a router, press "Install / Modify", and the window
 # confirms; where the stored "Server IP" lies and what it holds is printed after it closes.
 #
 #   scripts/demo.sh            the main window
+#   scripts/demo.sh firmware   the firmware configuration (corvalink --firmware): &Select a file,
+#                              pick a router, Install / Modify upgrades it
 #   scripts/demo.sh upgrade    the upgrade dialog against the first simulated router
 #   scripts/demo.sh password   the password dialog (the simulated routers' password is "demo")
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 MODE=${1:-main}
-usage() { echo "usage: demo.sh [main|upgrade|password]" >&2; exit 2; }
+usage() { echo "usage: demo.sh [main|firmware|upgrade|password]" >&2; exit 2; }
 [ $# -le 1 ] || usage
-case $MODE in main|upgrade|password) ;; -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;; *) usage ;; esac
+case $MODE in main|firmware|upgrade|password) ;; -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;; *) usage ;; esac
 
 if [ "${CORVALINK_DEMO_INNER:-}" != 1 ]; then
   if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
@@ -41,8 +44,10 @@ fi
 # From here on: inside the lab's client namespace, with the lab's variables exported.
 work=$(mktemp -d /tmp/corvalink-demo.XXXXXX)
 sim_pid=""
+sim2_pid=""
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  [ -n "$sim2_pid" ] && kill "$sim2_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -64,9 +69,18 @@ $CORVALINK_LAB_ROUTER_EXEC "$ROOT/build/router_sim" --max-seconds 3600 \
   --router "mac=0002C4A1B204,ip=198.18.0.13,mask=255.255.0.0,location=Lab bench,password=demo" \
   --upgrade at-once --tftp --tftp-dir "$work/received" >"$work/sim.out" 2>&1 &
 sim_pid=$!
-for _ in $(seq 1 50); do grep -q READY "$work/sim.out" && break; sleep 0.1; done
-grep -q READY "$work/sim.out" || { echo "demo.sh: the simulator did not start:"; cat "$work/sim.out"; exit 1; }
-echo "demo: four simulated routers answer in the lab ($CORVALINK_LAB_ROUTER_IP)."
+mkdir -p "$work/received2"
+$CORVALINK_LAB_ROUTER2_EXEC "$ROOT/build/router_sim" --max-seconds 3600 \
+  --router "mac=0002C4A1B211,ip=198.18.1.10,mask=255.255.255.0,location=Annex ground floor" \
+  --router "mac=0002C4A1B212,ip=198.18.1.11,mask=255.255.255.0,location=Annex 1F,password=demo" \
+  --upgrade at-once --tftp --tftp-dir "$work/received2" >"$work/sim2.out" 2>&1 &
+sim2_pid=$!
+for out in sim.out sim2.out; do
+  for _ in $(seq 1 50); do grep -q READY "$work/$out" && break; sleep 0.1; done
+  grep -q READY "$work/$out" || { echo "demo.sh: a simulator did not start:"; cat "$work/$out"; exit 1; }
+done
+echo "demo: six simulated routers answer in the lab: four on $CORVALINK_LAB_ROUTER_IP's segment," \
+     "two on $CORVALINK_LAB_ROUTER2_IP's."
 
 export CORVALINK_REGISTRY_ROOT=$registry
 case $MODE in
@@ -82,6 +96,21 @@ case $MODE in
     else
       echo "demo: nothing was stored (exit status $status)."
     fi
+    ;;
+  firmware)
+    echo "demo: press &Select and open $work/demo-firmware.all, pick a router, press"
+    echo "      Install / Modify (password: demo); the window stays open for the next router."
+    (cd "$work" && "$ROOT/build/corvalink" --firmware)
+    for dir in received received2; do
+      for f in "$work/$dir"/*; do
+        [ -f "$f" ] || continue
+        if cmp -s "$work/demo-firmware.all" "$f"; then
+          echo "demo: a simulated router received the image byte for byte ($dir)."
+        else
+          echo "demo: a simulated router received an image that differs ($dir)."
+        fi
+      done
+    done
     ;;
   upgrade)
     "$ROOT/build/corvalink" --dev-dialog upgrade --router-ip 198.18.0.2 --mac 0002C4A1B201 \
