@@ -232,14 +232,7 @@ int CheckPassword(const UpgradeCommand& command, RouterRecord& selected) {
                "--password-stdin");
     return EXIT_USAGE;
   }
-  if (read == PasswordRead::Interrupted || InterruptRequested()) {
-    PrintError("interrupted");
-    return EXIT_INTERRUPTED;
-  }
-  if (read == PasswordRead::Failed) {
-    PrintError(err);
-    return EXIT_ERROR;
-  }
+  if (int code = PasswordReadExit(read, err); code != EXIT_OK) return code;
   const PasswordVerdict verdict = CheckRouterPassword(selected.password, typed.Text());
   typed.Clear();
   if (verdict != PasswordVerdict::Accepted) {
@@ -370,6 +363,18 @@ void PrintError(const std::string& message) {
   }
   FlushOutput();
   std::fprintf(stderr, "corvalink-cli: %s\n", line.c_str());
+}
+
+int PasswordReadExit(PasswordRead read, const std::string& err) {
+  if (read == PasswordRead::Interrupted || InterruptRequested()) {
+    PrintError("interrupted");
+    return EXIT_INTERRUPTED;
+  }
+  if (read == PasswordRead::Failed) {
+    PrintError(err);
+    return EXIT_ERROR;
+  }
+  return EXIT_OK;
 }
 
 int RunSearchCommand(const SearchCommand& command) {

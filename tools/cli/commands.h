@@ -15,6 +15,7 @@
 #include "discovery/search_socket.h"
 #include "platform/ms_clock.h"
 #include "upgrade/tftp_client.h"
+#include "password_input.h"
 
 namespace corvalink::cli {
 
@@ -79,5 +80,9 @@ int EndOutput(int code);
 /// Writes "corvalink-cli: <message>" as one line on standard error; line ends and other
 /// control characters in the message become spaces.
 void PrintError(const std::string& message);
+
+/// How a password read ends the command: EXIT_OK when it read a password, else the error said
+/// on standard error and EXIT_INTERRUPTED (Ctrl-C) or EXIT_ERROR (`err`).
+int PasswordReadExit(PasswordRead read, const std::string& err);
 
 }  // namespace corvalink::cli

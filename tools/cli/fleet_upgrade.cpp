@@ -181,14 +181,7 @@ int ReadPasswords(const FleetCommand& command, FleetPasswords& passwords) {
   if (command.passwordStdin) {
     std::string err;
     const PasswordRead read = ReadPasswordFromInput(passwords.fromStdin, &err);
-    if (read == PasswordRead::Interrupted || InterruptRequested()) {
-      PrintError("interrupted");
-      return EXIT_INTERRUPTED;
-    }
-    if (read == PasswordRead::Failed) {
-      PrintError(err);
-      return EXIT_ERROR;
-    }
+    if (int code = PasswordReadExit(read, err); code != EXIT_OK) return code;
     passwords.haveStdin = true;
   }
   passwords.mayPrompt = !command.passwordStdin && IsTerminal(ConsoleStream::Input);
