@@ -53,7 +53,7 @@ void AddSearchOptions(CLI::App* command, SearchOptions& options, bool& verbose) 
       ->type_name("NAME");
   command->add_option(
       "--to", options.targets,
-      "Also ask this address (a router's, or a routed subnet's broadcast such as 10.1.2.255) "
+      "Also ask this address (a router's, or a routed subnet's broadcast such as 198.18.2.255) "
       "or every address of this block (at most a /22, about a second per /24); repeatable")
       ->type_name("ADDRESS|CIDR")
       ->take_all()
