@@ -86,11 +86,6 @@ class FirmwareConfigTest : public ::testing::Test {
     EXPECT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
     return dlg;
   }
-  template <typename T>
-  static T* Control(QWidget* dlg, const char* id) {
-    return dlg->findChild<T*>(QString::fromLatin1(id));
-  }
-  static QTreeWidget* List(QWidget* dlg) { return Control<QTreeWidget>(dlg, "IDC_ROUTER_LIST"); }
 
   MainWindowWorld world;
   std::filesystem::path m_firmware;
@@ -103,7 +98,7 @@ TEST_F(FirmwareConfigTest, RowIsShownBelowTheListAndInstallWaitsForAFile) {
   auto dlg = Open();
   const DialogUnits du = DialogUnits::ForFont(dlg->font());
   EXPECT_EQ(dlg->size(), du.Size(339, FIRMWARE_DIALOG_CY));
-  QTreeWidget* list = List(dlg.get());
+  QTreeWidget* list = RouterList(dlg.get());
   const struct {
     QWidget* control;
     DialogUnitRect at;
@@ -163,7 +158,7 @@ TEST_F(FirmwareConfigTest, InstallRunsPasswordThenUpgradeAndComesBackToTheList) 
       {"cancelled", "pw", nullptr, false, {}},
   };
   auto dlg = Open();
-  QTreeWidget* list = List(dlg.get());
+  QTreeWidget* list = RouterList(dlg.get());
   QTest::mouseClick(Control<QPushButton>(dlg.get(), "IDC_SELECT_FILE"), Qt::LeftButton);
   std::size_t transfers = 0;
   int requests = 0;
@@ -217,7 +212,7 @@ TEST_F(FirmwareConfigTest, DefaultConfigurationStoresTheAddressAndOpensNeitherDi
   EXPECT_FALSE(Control<QLineEdit>(dlg.get(), "IDC_FIRMWARE_PATH")->isVisible());
   // Even with a file chosen behind the hidden button and a router with a password.
   dlg->OnSelectFile();
-  ASSERT_TRUE(ReplyAndWait(dlg->SearchPort(), Router({2, 0, 0, 0, 0, 1}, {198, 18, 0, 30}), List(dlg.get()), 1));
+  ASSERT_TRUE(ReplyAndWait(dlg->SearchPort(), Router({2, 0, 0, 0, 0, 1}, {198, 18, 0, 30}), RouterList(dlg.get()), 1));
   PasswordAnswerer answerer("pw");
   MessageBoxWatcher boxes;
   QTest::mouseClick(Control<QPushButton>(dlg.get(), "IDC_INSTALL"), Qt::LeftButton);

@@ -6,11 +6,14 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +26,31 @@
 #include "sim_router.h"
 
 namespace corvalink::testing {
+
+/// A dialog's control by the name of its identifier ("IDC_ROUTER_LIST").
+template <typename T>
+T* Control(QWidget* dlg, const char* id) {
+  return dlg->findChild<T*>(QString::fromLatin1(id));
+}
+
+/// The main window's router list.
+inline QTreeWidget* RouterList(QWidget* dlg) { return Control<QTreeWidget>(dlg, "IDC_ROUTER_LIST"); }
+
+/// Runs the event loop until `done` holds, checking every millisecond, or `timeoutMs` passed;
+/// returns whether it holds. Unlike QTest::qWaitFor it does not sleep 10 ms between rounds.
+inline bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
+  if (done()) return true;
+  QEventLoop loop;
+  QTimer check;
+  check.setInterval(1);
+  QObject::connect(&check, &QTimer::timeout, [&] {
+    if (done()) loop.quit();
+  });
+  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+  check.start();
+  loop.exec();
+  return done();
+}
 
 inline constexpr Ipv4 LOOPBACK{{127, 0, 0, 1}};
 

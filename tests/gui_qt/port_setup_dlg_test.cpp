@@ -48,11 +48,6 @@ class PortSetupDlgTest : public ::testing::Test {
     EXPECT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
     return dlg;
   }
-  template <typename T>
-  static T* Control(QWidget* dlg, const char* id) {
-    return dlg->findChild<T*>(QString::fromLatin1(id));
-  }
-  static QTreeWidget* List(QWidget* dlg) { return Control<QTreeWidget>(dlg, "IDC_ROUTER_LIST"); }
   static QStringList Row(QTreeWidget* list, int row) {
     QStringList texts;
     for (int c = 0; c < 4; ++c) texts << list->topLevelItem(row)->text(c);
@@ -76,7 +71,7 @@ class PortSetupDlgTest : public ::testing::Test {
   static bool ShowWithThreeRouters(CPortSetupDlg& dlg) {
     dlg.show();
     if (!QTest::qWaitForWindowExposed(&dlg)) return false;
-    QTreeWidget* list = List(&dlg);
+    QTreeWidget* list = RouterList(&dlg);
     return ReplyAndWait(dlg.SearchPort(), ROUTER_A, list, 1) &&
            ReplyAndWait(dlg.SearchPort(), ROUTER_B, list, 2) &&
            ReplyAndWait(dlg.SearchPort(), ROUTER_C, list, 3);
@@ -130,7 +125,7 @@ TEST_F(PortSetupDlgTest, StartsWithTemplateLayoutAndStates) {
     EXPECT_EQ(text, QString::fromLatin1(c.text));
   }
 
-  QTreeWidget* list = List(dlg.get());
+  QTreeWidget* list = RouterList(dlg.get());
   EXPECT_EQ(list->topLevelItemCount(), 0);
   EXPECT_EQ(list->selectionMode(), QAbstractItemView::ExtendedSelection);
   const char* headings[] = {"MAC ADDRESS", "IP ADDRESS", "IP MASK", "Location"};
@@ -184,13 +179,13 @@ TEST_F(PortSetupDlgTest, AppliesInterfaceTextsFromTheFileFound) {
     EXPECT_TRUE(local.state.interfaceText.loaded);
     EXPECT_EQ(dlg.windowTitle(), c.caption);
     EXPECT_EQ(Control<QPushButton>(&dlg, "IDC_INSTALL")->text(), c.install);
-    EXPECT_EQ(List(&dlg)->headerItem()->text(0), c.heading0);
-    EXPECT_EQ(List(&dlg)->columnWidth(3), 170);
+    EXPECT_EQ(RouterList(&dlg)->headerItem()->text(0), c.heading0);
+    EXPECT_EQ(RouterList(&dlg)->columnWidth(3), 170);
     if (c.content[0] != '\0') {
       EXPECT_EQ(Control<QPushButton>(&dlg, "IDC_SEARCH")->text(), "\u201CFind\u201D");
       EXPECT_EQ(Control<QLabel>(&dlg, "IDC_ROUTER_LABEL")->text(), "Routers:");
       EXPECT_EQ(Control<QPushButton>(&dlg, "IDC_SELECT_FILE")->text(), "&Pick");
-      EXPECT_EQ(List(&dlg)->headerItem()->text(3), "WHERE");
+      EXPECT_EQ(RouterList(&dlg)->headerItem()->text(3), "WHERE");
     }
   }
 }
@@ -223,7 +218,7 @@ TEST_F(PortSetupDlgTest, StaticTextsShowAsWrittenWithAmpersandsAsWindowsDoes) {
     // each ampersand pair as one ampersand.
     const QFontMetrics fm(label->font());
     EXPECT_NEAR(label->sizeHint().width(), fm.boundingRect(c.shown).width(), 3);
-    QTreeWidget* list = List(&dlg);
+    QTreeWidget* list = RouterList(&dlg);
     ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), ROUTER_A, list, 1));
     Control<QPushButton>(&dlg, "IDC_SEARCH")->setFocus();
     if (c.mnemonic != Qt::Key_unknown) {
@@ -277,7 +272,7 @@ TEST_F(PortSetupDlgTest, SearchSendsTheRequestFromTheSearchSocket) {
 
 TEST_F(PortSetupDlgTest, RepliesBecomeRowsNewestOnTopMarkedAndSelected) {
   auto dlg = Open();
-  QTreeWidget* list = List(dlg.get());
+  QTreeWidget* list = RouterList(dlg.get());
   QPushButton* install = Control<QPushButton>(dlg.get(), "IDC_INSTALL");
   const uint16_t port = dlg->SearchPort();
   ASSERT_TRUE(ReplyAndWait(port, ROUTER_A, list, 1));
@@ -339,7 +334,7 @@ TEST_F(PortSetupDlgTest, InstallStoresSixtyBytesConfirmsAndEnds) {
     local.CreateKey();
     CPortSetupDlg dlg(local.state);
     dlg.show();
-    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), c.router, List(&dlg), 1));
+    ASSERT_TRUE(ReplyAndWait(dlg.SearchPort(), c.router, RouterList(&dlg), 1));
     MessageBoxWatcher boxes;
     QTest::mouseClick(Control<QPushButton>(&dlg, "IDC_INSTALL"), Qt::LeftButton);
 
@@ -362,7 +357,7 @@ TEST_F(PortSetupDlgTest, ConfirmationShowsTheFilesTwentyFirstLine) {
   WriteTextFile(world.dir.Path() / "lpr.txt", 25);
   world.CreateKey();
   auto dlg = Open();
-  ASSERT_TRUE(ReplyAndWait(dlg->SearchPort(), ROUTER_A, List(dlg.get()), 1));
+  ASSERT_TRUE(ReplyAndWait(dlg->SearchPort(), ROUTER_A, RouterList(dlg.get()), 1));
   MessageBoxWatcher boxes;
   QTest::mouseClick(Control<QPushButton>(dlg.get(), "IDC_INSTALL"), Qt::LeftButton);
   ASSERT_EQ(boxes.Seen().size(), 1u);
@@ -394,7 +389,7 @@ TEST_F(PortSetupDlgTest, DoubleClickAndInstallActOnTheMarkedRow) {
     MainWindowWorld local;
     local.CreateKey();
     CPortSetupDlg dlg(local.state);
-    QTreeWidget* list = List(&dlg);
+    QTreeWidget* list = RouterList(&dlg);
     ASSERT_TRUE(ShowWithThreeRouters(dlg));
     if (c.markRow >= 0) {
       ClickRow(list, c.markRow, c.ctrl ? Qt::ControlModifier : Qt::NoModifier);
@@ -457,7 +452,7 @@ TEST_F(PortSetupDlgTest, InstallActsOnTheSelectionMarkAsAReportListKeepsIt) {
     MainWindowWorld local;
     local.CreateKey();
     CPortSetupDlg dlg(local.state);
-    QTreeWidget* list = List(&dlg);
+    QTreeWidget* list = RouterList(&dlg);
     ASSERT_TRUE(ShowWithThreeRouters(dlg));
     list->setFocus();
     for (const Step& step : c.steps) {
@@ -478,7 +473,7 @@ TEST_F(PortSetupDlgTest, InstallActsOnTheSelectionMarkAsAReportListKeepsIt) {
 
 TEST_F(PortSetupDlgTest, MissingKeyIsReportedNotConfirmed) {
   auto dlg = Open();
-  ASSERT_TRUE(ReplyAndWait(dlg->SearchPort(), ROUTER_A, List(dlg.get()), 1));
+  ASSERT_TRUE(ReplyAndWait(dlg->SearchPort(), ROUTER_A, RouterList(dlg.get()), 1));
   MessageBoxWatcher boxes;
   QTest::mouseClick(Control<QPushButton>(dlg.get(), "IDC_INSTALL"), Qt::LeftButton);
 
@@ -494,7 +489,7 @@ TEST_F(PortSetupDlgTest, MissingKeyIsReportedNotConfirmed) {
 TEST_F(PortSetupDlgTest, InstallWithoutMarkedRowDoesNothing) {
   world.CreateKey();
   auto dlg = Open();
-  QTreeWidget* list = List(dlg.get());
+  QTreeWidget* list = RouterList(dlg.get());
   ASSERT_TRUE(ReplyAndWait(dlg->SearchPort(), ROUTER_A, list, 1));
   QTest::mouseClick(Control<QPushButton>(dlg.get(), "IDC_SEARCH"), Qt::LeftButton);
   ASSERT_TRUE(world.broadcast.Receive(3000));
@@ -522,7 +517,7 @@ TEST_F(PortSetupDlgTest, EscapeAndCloseBoxStoreNothing) {
     auto dlg = std::make_unique<CPortSetupDlg>(local.state);
     dlg->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
-    ASSERT_TRUE(ReplyAndWait(dlg->SearchPort(), ROUTER_A, List(dlg.get()), 1));
+    ASSERT_TRUE(ReplyAndWait(dlg->SearchPort(), ROUTER_A, RouterList(dlg.get()), 1));
     MessageBoxWatcher boxes;
     if (escape) {
       dlg->activateWindow();
@@ -577,7 +572,7 @@ class ScriptedChooser : public FileChooser {
 
 TEST_F(PortSetupDlgTest, SelectFileFillsFirmwarePathAndSearchesAgain) {
   auto dlg = Open();
-  QTreeWidget* list = List(dlg.get());
+  QTreeWidget* list = RouterList(dlg.get());
   QPushButton* search = Control<QPushButton>(dlg.get(), "IDC_SEARCH");
   QLineEdit* field = Control<QLineEdit>(dlg.get(), "IDC_FIRMWARE_PATH");
   const QString first = QString::fromStdString((world.dir.Path() / "fw1.all").string());

@@ -60,6 +60,22 @@ CliRun RunCli(const std::vector<std::string>& args, const ProgramOptions& option
   return RunProgram(argv, options);
 }
 
+// The lines a terminal run redrew in place ("\r", the line, "erase to its end"), each checked to
+// fit a terminal of `columns` columns without wrapping.
+int RedrawnLines(const std::string& out, std::size_t columns) {
+  int lines = 0;
+  for (std::size_t at = out.find("\x1b[K"); at != std::string::npos; at = out.find("\x1b[K", at + 1)) {
+    const std::size_t from = out.rfind('\r', at);
+    if (from == std::string::npos) {
+      ADD_FAILURE() << "a redraw without its carriage return";
+      break;
+    }
+    EXPECT_LT(at - from - 1, columns) << out.substr(from + 1, at - from - 1);
+    ++lines;
+  }
+  return lines;
+}
+
 // Runs corvalink-cli on a terminal of `columns` columns (a pseudo-terminal that is its
 // controlling terminal and all three standard streams) and returns what the terminal showed.
 CliRun RunCliOnTerminal(const std::vector<std::string>& args, int columns, int timeoutS) {
@@ -561,15 +577,7 @@ TEST(CliLab, OnATerminalTheProgressFitsItsWidthAndARouterWithoutPasswordIsNotAsk
   EXPECT_EQ(ReadFile(store.Path() / "fw.all"), image);
   EXPECT_EQ(run.out.find("Password"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Upgrade complete"), std::string::npos) << run.out;
-  int redraws = 0;
-  for (std::size_t at = run.out.find("\x1b[K"); at != std::string::npos;
-       at = run.out.find("\x1b[K", at + 1)) {
-    const std::size_t from = run.out.rfind('\r', at);
-    ASSERT_NE(from, std::string::npos);
-    EXPECT_LE(at - from - 1, 49u) << run.out.substr(from + 1, at - from - 1);
-    ++redraws;
-  }
-  EXPECT_GE(redraws, 2) << run.out;
+  EXPECT_GE(RedrawnLines(run.out, 50), 2) << run.out;
 }
 
 // Several routers on a terminal: one line each, redrawn in place as a block, each within the
@@ -602,14 +610,7 @@ TEST(CliLab, FleetOnATerminalRedrawsOneLinePerRouter) {
   const std::size_t back = run.out.find("\x1b[3A");
   ASSERT_NE(back, std::string::npos) << run.out;
   EXPECT_LT(run.out.rfind("\x1b[3A"), table);
-  int lines = 0;
-  for (std::size_t at = run.out.find("\x1b[K"); at != std::string::npos;
-       at = run.out.find("\x1b[K", at + 1)) {
-    const std::size_t from = run.out.rfind('\r', at);
-    ASSERT_NE(from, std::string::npos);
-    EXPECT_LE(at - from - 1, 49u) << run.out.substr(from + 1, at - from - 1);
-    ++lines;
-  }
+  const int lines = RedrawnLines(run.out, 50);
   EXPECT_EQ(lines % 3, 0) << run.out;
   EXPECT_GE(lines, 6) << run.out;
 }

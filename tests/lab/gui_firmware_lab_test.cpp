@@ -32,19 +32,7 @@ namespace {
 
 using testing::MessageBoxWatcher;
 using testing::PasswordAnswerer;
-
-bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
-  QEventLoop loop;
-  QTimer check;
-  check.setInterval(5);
-  QObject::connect(&check, &QTimer::timeout, [&] {
-    if (done()) loop.quit();
-  });
-  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-  check.start();
-  if (!done()) loop.exec();
-  return done();
-}
+using testing::RunUntil;
 
 int UpgradeRequestsRecorded(const LabSimulator& sim) {
   int n = 0;

@@ -28,23 +28,11 @@ namespace corvalink::lab {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-/// Runs a real event loop, as the window's modal loop does, until `done` holds or `timeoutMs`
-/// pass. (QTest::qWaitFor sleeps 10 ms between rounds of events, which would show in the
-/// figures as the window's delay and let a flood pile up in the socket.)
-bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
-  if (done()) return true;
-  QEventLoop loop;
-  QTimer check;
-  check.setInterval(1);
-  QObject::connect(&check, &QTimer::timeout, [&] {
-    if (done()) loop.quit();
-  });
-  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-  check.start();
-  loop.exec();
-  return done();
-}
+// A real event loop, as the window's modal loop runs, checked every millisecond: QTest::qWaitFor
+// sleeps 10 ms between rounds of events, which would show in the figures as the window's delay
+// and let a flood pile up in the socket.
+using testing::RouterList;
+using testing::RunUntil;
 
 class GuiLab : public ::testing::Test {
  protected:
@@ -58,9 +46,6 @@ class GuiLab : public ::testing::Test {
     dlg->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
     return dlg;
-  }
-  static QTreeWidget* List(QWidget* dlg) {
-    return dlg->findChild<QTreeWidget*>(QStringLiteral("IDC_ROUTER_LIST"));
   }
   static void Press(QWidget* dlg, const char* id) {
     auto* button = dlg->findChild<QPushButton*>(QString::fromLatin1(id));
@@ -78,7 +63,7 @@ TEST_F(GuiLab, SearchButtonBroadcastsTheExactRequestFromAnEphemeralPort) {
   LabSimulator sim;
   ASSERT_TRUE(sim.Start(env, {"--router", "mac=001A2B3C4D5E,ip=198.18.0.10,location=Lab"}));
   auto dlg = Open();
-  QTreeWidget* list = List(dlg.get());
+  QTreeWidget* list = RouterList(dlg.get());
 
   Press(dlg.get(), "IDC_SEARCH");
   ASSERT_TRUE(RunUntil([&] { return list->topLevelItemCount() == 1; }, 5000));
@@ -116,7 +101,7 @@ TEST_F(GuiLab, SearchListsTheRoutersOfBothOfTheClientsSegments) {
   other.routerNs = env.router2Ns;
   ASSERT_TRUE(second.Start(other, routers(1)));
   auto dlg = Open();
-  QTreeWidget* list = List(dlg.get());
+  QTreeWidget* list = RouterList(dlg.get());
 
   constexpr int SEARCHES = 5;
   std::vector<long long> tookUs;
@@ -191,7 +176,7 @@ TEST_F(GuiLab, ThirtyRoutersAreListedNewestOnTopInArrivalOrderWithinTenMs) {
   LabSimulator sim;
   ASSERT_TRUE(sim.Start(env, {"--routers", "30"}));
   auto dlg = Open();
-  QTreeWidget* list = List(dlg.get());
+  QTreeWidget* list = RouterList(dlg.get());
 
   // Several searches, each answered by a burst of 30 replies: one burst can be slowed by
   // whatever else the machine runs, so the median decides.
@@ -243,7 +228,7 @@ TEST_F(GuiLab, JunkFloodDoesNotFreezeTheWindowAndALaterReplyIsListed) {
   ASSERT_TRUE(sim.Start(env, {"--router", "mac=0A0B0C0D0E0F,ip=198.18.0.11,location=After",
                               "--flood", "100000", "--flood-ms", "30000"}));
   auto dlg = Open();
-  QTreeWidget* list = List(dlg.get());
+  QTreeWidget* list = RouterList(dlg.get());
 
   // A timer on the window's thread: every gap between its ticks is time the window could not
   // repaint or take a click.
@@ -285,7 +270,7 @@ TEST_F(GuiLab, MainRoadStoresTheMarkedRoutersAddressAndCloses) {
   ASSERT_TRUE(sim.Start(env, {"--routers", "3"}));
   world.CreateKey();
   auto dlg = Open();
-  QTreeWidget* list = List(dlg.get());
+  QTreeWidget* list = RouterList(dlg.get());
 
   Press(dlg.get(), "IDC_SEARCH");
   ASSERT_TRUE(RunUntil([&] { return list->topLevelItemCount() == 3; }, 5000));

@@ -34,6 +34,17 @@ struct ReadCase {
   std::vector<std::string> reads;
 };
 
+// Each case's content written to a file, then read in lines of its buffer size.
+void ExpectReads(const std::vector<ReadCase>& cases) {
+  TempDir tmp;
+  for (const ReadCase& c : cases) {
+    WriteBytes(tmp.Path() / "t.txt", c.content);
+    TextFile file(tmp.Path() / "t.txt");
+    ASSERT_TRUE(file.IsOpen()) << c.name;
+    EXPECT_EQ(ReadAll(file, c.bufferSize), c.reads) << c.name;
+  }
+}
+
 TEST(TextFile, ReadsAsTheTextModeRuntimeDoes) {
   using namespace std::string_literals;
   const std::vector<ReadCase> cases = {
@@ -55,13 +66,7 @@ TEST(TextFile, ReadsAsTheTextModeRuntimeDoes) {
       {"smallest buffer", "a\r\nb", 2, {"a", "\n", "b"}},
       {"NUL inside a line", "a\0b\nc"s, 100, {"a", "c"}},
   };
-  TempDir tmp;
-  for (const ReadCase& c : cases) {
-    WriteBytes(tmp.Path() / "t.txt", c.content);
-    TextFile file(tmp.Path() / "t.txt");
-    ASSERT_TRUE(file.IsOpen());
-    EXPECT_EQ(ReadAll(file, c.bufferSize), c.reads) << c.name;
-  }
+  ExpectReads(cases);
 }
 
 // Windows' text mode ends the file at the first Ctrl-Z, in the middle of a line or at the start
@@ -78,13 +83,7 @@ TEST(TextFile, CtrlZEndsTheTextOnWindowsOnly) {
       {"at the buffer's limit", "abc\x1a" "d", 4,
        ends ? std::vector<std::string>{"abc"} : std::vector<std::string>{"abc", "\x1a" "d"}},
   };
-  TempDir tmp;
-  for (const ReadCase& c : cases) {
-    WriteBytes(tmp.Path() / "t.txt", c.content);
-    TextFile file(tmp.Path() / "t.txt");
-    ASSERT_TRUE(file.IsOpen());
-    EXPECT_EQ(ReadAll(file, c.bufferSize), c.reads) << c.name;
-  }
+  ExpectReads(cases);
 }
 
 TEST(TextFile, EndOfFileLeavesTheBufferAsItWas) {
